@@ -1,0 +1,541 @@
+/*
+ * Sonvale: record PCM audio through a worker thread and drive a wave output
+ * device through a ring of buffers.
+ *
+ * This is the library's one public header. The first half (platform types and
+ * the twelve flat functions) compiles as C; the second half declares the
+ * exported C++ classes.
+ *
+ * Threading: calls on one mixer must come from one client thread at a time.
+ * Record_Open / Record_Close may run while the mixer's worker is recording;
+ * separate mixers on separate threads are independent of each other.
+ *
+ * Nothing in the library throws, logs or prints. Failures are reported as the
+ * result codes documented below, as null pointers, or as false.
+ */
+#ifndef SONVALE_H
+#define SONVALE_H
+
+#ifdef __cplusplus
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#else
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#endif
+
+#if defined(SONVALE_BUILDING)
+#define SONVALE_API __attribute__((visibility("default")))
+#else
+#define SONVALE_API
+#endif
+
+/* ------------------------------------------------------------------------- */
+/* Platform types                                                            */
+/* ------------------------------------------------------------------------- */
+
+#ifndef SONVALE_HAVE_PLATFORM_WAVE_TYPES
+
+#pragma pack(push, 1)
+/* A wave format record: 18 bytes, little-endian, packed. */
+typedef struct tWAVEFORMATEX {
+    uint16_t wFormatTag;      /* 1 = PCM, 3 = IEEE float */
+    uint16_t nChannels;       /* channels */
+    uint32_t nSamplesPerSec;  /* sample frames per second */
+    uint32_t nAvgBytesPerSec; /* bytes per second */
+    uint16_t nBlockAlign;     /* bytes per sample frame */
+    uint16_t wBitsPerSample;  /* bits per sample */
+    uint16_t cbSize;          /* extra format bytes (not used by PCM) */
+} WAVEFORMATEX;
+#pragma pack(pop)
+
+/* A buffer header handed to the output device. */
+typedef struct wavehdr_tag {
+    char* lpData;                /* the buffer's bytes */
+    uint32_t dwBufferLength;     /* bytes to play */
+    uint32_t dwBytesRecorded;    /* unused for output */
+    uintptr_t dwUser;            /* the owner's own value */
+    uint32_t dwFlags;            /* WHDR_* flags, kept by the device */
+    uint32_t dwLoops;            /* unused */
+    struct wavehdr_tag* lpNext;  /* reserved for the device */
+    uintptr_t reserved;          /* reserved for the device */
+} WAVEHDR;
+
+/* An open output device; null means none. */
+typedef struct HWAVEOUT__* HWAVEOUT;
+
+#define WAVE_FORMAT_PCM 1
+#define WAVE_FORMAT_IEEE_FLOAT 3
+
+/* Messages a device sends to its callback. */
+#define WOM_OPEN 0x3BB
+#define WOM_CLOSE 0x3BC
+#define WOM_DONE 0x3BD
+
+/* WAVEHDR.dwFlags */
+#define WHDR_DONE 0x00000001u      /* the device has given the buffer back */
+#define WHDR_PREPARED 0x00000002u  /* the header is prepared for the device */
+#define WHDR_BEGINLOOP 0x00000004u /* unused */
+#define WHDR_ENDLOOP 0x00000008u   /* unused */
+#define WHDR_INQUEUE 0x00000010u   /* the buffer is queued on the device */
+
+#endif /* SONVALE_HAVE_PLATFORM_WAVE_TYPES */
+
+/* A notification window. It is only ever passed around as a pointer and
+   tested for null; the library never looks inside it. */
+#ifdef __cplusplus
+class CWnd;
+#else
+typedef struct CWnd CWnd;
+#endif
+
+/* ------------------------------------------------------------------------- */
+/* Flat functions                                                            */
+/* ------------------------------------------------------------------------- */
+
+/* A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
+   valid until MIX_Close. Null means no mixer. */
+typedef struct SonvaleMixer__* HSONVALE;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Creates a mixer on `format` (copied) with 3 output buffers of 2048 bytes and
+   starts its worker. `notifyWnd` is stored only.
+   Returns the handle, or null when the format is null, the device refuses the
+   format, memory runs out or the worker cannot be started; nothing is left
+   open then. */
+SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
+
+/* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
+   Returns null as MIX_Init does, and also for fewer than 1 buffer or a
+   buffer size below 1. */
+SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
+
+/* Stops the worker (items still queued behind the one in progress are dropped
+   unrecorded), closes the output device, finishes an open recording and
+   destroys the mixer. The handle is invalid afterwards.
+   Returns 0; -1 for a null handle. */
+SONVALE_API int MIX_Close(HSONVALE mixer);
+
+/* Resumes a paused output device. Returns 0; -1 for a null handle or when
+   the mixer has no open device. */
+SONVALE_API int MIX_Restart(HSONVALE mixer);
+
+/* Pauses the output device. Returns 0; -1 for a null handle or when the mixer
+   has no open device. */
+SONVALE_API int MIX_Pause(HSONVALE mixer);
+
+/* Queues the sample data of the WAV file at `path` as one item of one pass.
+   The file's format tag, channels, rate and bits per sample must equal the
+   mixer's format. Returns `index`; -1 for a null handle or path, a missing,
+   unreadable or malformed file, a format mismatch, a "data" chunk larger than
+   the file, or a lack of memory. */
+SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
+
+/* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
+   endless) and queues it for the worker. The caller's buffer is free again on
+   return. Returns `index` (also when the mixer is not open: the item is then
+   dropped); -1 for a null handle, a negative `len`, a null `data` with a
+   positive `len`, or a lack of memory. */
+SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
+                            int loops);
+
+/* Queues `len` bytes as a new item of one pass whose pre-buffer threshold is
+   (buffers + 1) x buffer size, but only while the mixer is open and a
+   recording is open. Returns `index`; 0 when nothing was queued; -1 for a
+   null handle. */
+SONVALE_API int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index);
+
+/* Does nothing. Returns 0; -1 for a null handle. */
+SONVALE_API int MIX_Remove(HSONVALE mixer, int index);
+
+/* Does nothing. Returns 0; -1 for a null handle. */
+SONVALE_API int MIX_Clear(HSONVALE mixer);
+
+/* Starts recording into a new PCM WAV file at `path` (created, or truncated)
+   with the given header format. Every block the worker produces from then on
+   is appended to it. Returns true when a file is open afterwards: also when
+   one was already open, which then goes on unchanged and the arguments are
+   ignored. Returns false for a null handle or path, a file that cannot be
+   created, or a file that another open recording holds (left untouched). */
+SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
+                             unsigned short channels, unsigned short bitsPerSample);
+
+/* Finishes the open recording: rewrites its header with the final sizes and
+   closes the file. Does nothing without an open recording or for a null
+   handle. */
+SONVALE_API void Record_Close(HSONVALE mixer);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* ------------------------------------------------------------------------- */
+/* Exported classes                                                          */
+/* ------------------------------------------------------------------------- */
+
+#ifdef __cplusplus
+
+/* Messages of a worker's inbox. */
+#define MIXMSG_DATA 0x600 /* payload: a CWaveData* the worker takes over */
+#define MIXMSG_STOP 0x601 /* payload: none */
+
+/* One block of PCM bytes with a read cursor, a pass count, the client's index
+   and a pre-buffer threshold. The item owns a copy of its data. Copying an
+   item is not offered (two items would share one buffer). */
+class SONVALE_API CWaveData {
+public:
+    /* An empty item: no data, 0 passes, index -1, no threshold. */
+    CWaveData();
+
+    /* Copies `len` bytes of `data`. `loops` of 0 or less is stored as -1
+       (endless). When the storage cannot be allocated (or `data` is null with
+       a non-zero `len`) the item is left empty: m_pBuff null, m_nLen 0. */
+    CWaveData(const unsigned char* data, unsigned int len, int loops, int index);
+
+    /* Frees the data; afterwards every member reads 0 and the index -1. */
+    virtual ~CWaveData();
+
+    CWaveData(const CWaveData&) = delete;
+    CWaveData& operator=(const CWaveData&) = delete;
+
+    /* Hands out the cursor in `out`, then advances it by `step` bytes. When
+       the cursor reaches or passes the end of the data, it returns to the
+       start and a positive pass count drops by one. Returns the passes still
+       to play after the advance: 0 on the last pass, -1 for an endless item. */
+    int GetNextData(int step, unsigned char*& out);
+
+    /* Returns the client's index, -1 when none. */
+    int GetIndex();
+
+    /* Sets / reads the pre-buffer threshold in bytes (0: none). */
+    void SetFirstAllowPlayLen(unsigned int len);
+    unsigned int GetFirstAllowPlayLen();
+
+    /* True when there is no threshold, or when the item holds more bytes than
+       the threshold (which is then cleared for good); false otherwise. */
+    bool AllowPlay();
+
+    /* Drops the bytes already consumed, appends `len` bytes of `data` and
+       sets the item to a single pass with its cursor at the start. Does
+       nothing for a negative `len`, a null `data` with a positive `len`, or
+       when the new storage cannot be allocated (the item is left as it was). */
+    void AppendData(const unsigned char* data, int len);
+
+    unsigned char* m_pBuff;            /* owned copy of the data; null when empty */
+    unsigned char* m_pCur;             /* read cursor within the data */
+    uint32_t m_nLen;                   /* data bytes held */
+    int32_t m_nLoop;                   /* passes to play; -1 endless, 0 finished */
+    int32_t m_nIndex;                  /* the client's index; -1 when none */
+    uint32_t m_nFirstAllowPlayLen;     /* pre-buffer threshold; 0 when none */
+};
+
+/* The 44-byte header of a PCM WAV file, as written to the file. */
+#pragma pack(push, 1)
+struct WaveFileHeader {
+    char riff[4];            /* "RIFF" */
+    uint32_t riffSize;       /* 36 + data bytes */
+    char wave[4];            /* "WAVE" */
+    char fmt[4];             /* "fmt " */
+    uint32_t fmtSize;        /* 16 */
+    uint16_t formatTag;      /* 1 (PCM) */
+    uint16_t channels;       /* channels */
+    uint32_t samplesPerSec;  /* sample frames per second */
+    uint32_t bytesPerSec;    /* channels * bits * rate / 8 */
+    uint16_t blockAlign;     /* channels * bits / 8 */
+    uint16_t bitsPerSample;  /* bits per sample */
+    char data[4];            /* "data" */
+    uint32_t dataSize;       /* data bytes */
+};
+#pragma pack(pop)
+
+/* A file opened for writing. The recorder's file; not for clients. */
+class CFile {
+public:
+    CFile();
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    /* Creates `path` for writing, or truncates it, unless another open CFile
+       holds it. False when it cannot be created or is held. */
+    bool CreateExclusive(const char* path);
+    /* Moves to `offset` from the start. False on failure. */
+    bool Seek(uint64_t offset);
+    /* Writes all `len` bytes at the current position, straight to the
+       operating system. Returns the bytes written (fewer on a full disk). */
+    size_t Write(const void* data, size_t len);
+    /* Cuts the file to `size` bytes. False on failure. */
+    bool Truncate(uint64_t size);
+    /* Closes the file; harmless when none is open. */
+    void Close();
+    bool IsOpen() const;
+
+private:
+    intptr_t m_hFile;
+};
+
+/* Writes a PCM WAV file: a 44-byte header at open, the data as it comes, and
+   the final sizes at close. Write may be called from another thread than
+   Open / Close: an internal lock keeps every block whole inside one file. */
+class SONVALE_API CWaveRecorder {
+public:
+    /* A closed recorder. */
+    CWaveRecorder();
+    /* Close(), then the file object is destroyed. */
+    ~CWaveRecorder();
+
+    CWaveRecorder(const CWaveRecorder&) = delete;
+    CWaveRecorder& operator=(const CWaveRecorder&) = delete;
+
+    /* Starts a new file at `path` (created, or truncated) with a header of
+       data size 0. Returns true when a file is open afterwards: also when one
+       already was, which goes on unchanged with the arguments ignored.
+       Returns false for a null path, a file that cannot be created, or one
+       that another open recorder holds (that file is left untouched). */
+    bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
+              unsigned short bitsPerSample);
+
+    /* Appends `len` bytes while a file is open; otherwise does nothing, as it
+       does for a null `data` or a `len` of 0 or less. A block that cannot be
+       written whole (a full disk) is dropped whole, and recording goes on. */
+    void Write(const char* data, int len);
+
+    /* Rewrites the header with the final sizes and closes the file. Past
+       0xFFFFFFFF - 36 data bytes the sizes are clamped, not wrapped. Does
+       nothing when no file is open. */
+    void Close();
+
+    /* Non-zero while a file is open. */
+    int isOpen();
+
+    uint32_t m_nDataLen;    /* data bytes recorded; stops at 0xFFFFFFFF */
+    WaveFileHeader m_header; /* the file's header, as written */
+    CFile m_file;           /* the open output file */
+    int m_bOpen;            /* non-zero while a file is open */
+
+private:
+    std::mutex m_lock;
+    uint64_t m_nFileData; /* data bytes really in the file */
+};
+
+/* One buffer of the output ring: the device header first, so the header's
+   address is the record's address. */
+struct WaveBuff {
+    WAVEHDR hdr;
+    unsigned char bDone; /* 1 once the device has given the buffer back */
+};
+
+/* The wave output device of a mixer and its ring of buffers: fill the buffer
+   from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
+   returns, and so on; the ring holds the caller to the device's pace.
+   Copying is not offered (two objects would share one ring). */
+class SONVALE_API CWaveMixOut {
+public:
+    /* Closed, 3 buffers of 2048 bytes, not paused. */
+    CWaveMixOut();
+    /* Close(). */
+    ~CWaveMixOut();
+
+    CWaveMixOut(const CWaveMixOut&) = delete;
+    CWaveMixOut& operator=(const CWaveMixOut&) = delete;
+
+    /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
+       default output device for `format` (copied into m_waveFormate).
+       Returns 0; -1 when the device is already open (it is then closed), for
+       a null format, fewer than 1 buffer or a buffer size below 1, or a lack
+       of memory (m_waveFormate is then unchanged); -2 when the device refuses
+       the format (m_waveFormate then holds the refused format). */
+    int Open(WAVEFORMATEX* format);
+
+    /* Stops the device, waits until it has given back every buffer, closes it
+       and frees the ring. Always 0; harmless when closed. */
+    int Close();
+
+    /* Stops playback and gives back every queued buffer. 0 on success, the
+       device's non-zero error code otherwise; -1 without a device. */
+    int Reset();
+
+    /* Pauses the device unless already paused. 0; -1 without a device. */
+    int Pause();
+
+    /* Resumes the device if paused. 0; -1 without a device. */
+    int Restart();
+
+    /* The current buffer to fill; `len` receives its capacity. Null without a
+       ring (`len` is then untouched). */
+    unsigned char* GetNextBuff(unsigned int& len);
+
+    /* Queues the current buffer with `len` bytes (clamped to the capacity)
+       and returns the next buffer once the device has given it back, waiting
+       as long as that takes (also while paused). Null without a device. */
+    unsigned char* SingAndRetNextBuff(unsigned int& len);
+
+    /* Bytes per sample of the format: wBitsPerSample / 8. */
+    int GetBytePerSample();
+
+    /* The address of m_waveFormate. */
+    WAVEFORMATEX* getWaveFormate();
+
+    /* Sets / reads the buffer count and size the next Open builds the ring
+       with; an existing ring keeps its own until Close. SetBuffParam returns
+       `num`, GetBuffParam returns `size`. */
+    int SetBuffParam(int num, int size);
+    int GetBuffParam(int& num, int& size);
+
+    CWnd* m_pNotifyWnd;          /* stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;         /* open device; null when closed */
+    WAVEFORMATEX m_waveFormate;  /* the device's format */
+    WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;          /* buffers the next Open builds */
+    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds */
+    bool m_bPaused;              /* true after Pause until Restart */
+
+protected:
+    /* The device's completion routine: on WOM_DONE with a non-null header,
+       marks the buffer done and signals its event. Other messages are
+       ignored. */
+    static void CallBackNotify(HWAVEOUT hwo, unsigned int uMsg, unsigned long dwInstance,
+                               unsigned long dwParam1, unsigned long dwParam2);
+
+private:
+    int32_t m_nRingNum;  /* buffers the current ring was built with */
+    int32_t m_nRingSize; /* bytes per buffer of the current ring */
+};
+
+/* The mixer: opens on one PCM format, queues client data as items for its
+   worker thread, which records each as a block into m_recorder, and owns the
+   output device and its ring. Calls must come from one client thread at a
+   time. Copying is not offered. */
+class SONVALE_API CSonvale {
+public:
+    /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
+    CSonvale();
+    /* MIX_Close(), then the ring and the recorder are destroyed. */
+    virtual ~CSonvale();
+
+    CSonvale(const CSonvale&) = delete;
+    CSonvale& operator=(const CSonvale&) = delete;
+
+    /* Closes the mixer if open, opens the output device for `format`, starts
+       the worker. Returns 0; -1 for a null format or from CWaveMixOut::Open;
+       -2 when the device refuses the format; -3 when the worker cannot be
+       started (the device is closed again). */
+    int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
+
+    /* Stores the buffer count and size for this and later MIX_Init calls,
+       then MIX_Init. Results as MIX_Init (-1 also for fewer than 1 buffer or
+       a size below 1). */
+    int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
+
+    /* Stops the worker (the item in progress is finished, the rest dropped),
+       resets and closes the device and finishes an open recording. Returns
+       0; harmless on a closed mixer. */
+    int MIX_Close();
+
+    /* m_waveOut.Pause() / m_waveOut.Restart(). */
+    int MIX_Pause();
+    int MIX_Restart();
+
+    /* Queues a WAV file's data as one item of one pass. Returns `index`; -1
+       for a null path, a missing, malformed or mismatched file, an oversized
+       "data" chunk or a lack of memory. */
+    int MIX_AddFile(const char* path, int index);
+
+    /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
+       endless) with the given pre-buffer threshold. Returns `index` (also
+       when no worker takes it: it is then dropped); -1 for a negative `len`,
+       a null `data` with a positive `len`, or a lack of memory. */
+    int MIX_AddData(const unsigned char* data, int len, int index, int loops,
+                    unsigned int firstAllowPlayLen);
+
+    /* While the worker runs and a recording is open, queues `len` bytes as an
+       item of one pass with a threshold of (buffers + 1) x buffer size and
+       returns `index`; otherwise returns 0 and queues nothing. */
+    int MIX_AppendData(const unsigned char* data, int len, int index);
+
+    /* Do nothing; return 0. */
+    int MIX_Remove(int index);
+    int MIX_Clear();
+
+    CWaveRecorder m_recorder;    /* the mixer's recorder */
+    void* m_hThread;             /* the worker thread; null when none */
+    std::atomic<bool> m_bStop;   /* tells the worker to stop after its item */
+    uint32_t m_dwThreadId;       /* the worker's identity; 0 when none */
+    CWaveMixOut m_waveOut;       /* the output device and its ring */
+
+protected:
+    /* The worker's start routine: runs SonvaleThread on `mixer`. */
+    static long SonvaleThreadPro(void* mixer);
+    /* The worker's body. Returns 0. */
+    long SonvaleThread();
+
+private:
+    /* Posts `item` to the worker, or destroys it when no worker takes it. */
+    void queue_item(CWaveData* item);
+};
+
+/* A growable array of untyped pointers. Indexes are not checked: every index
+   must be valid for the operation. The array never owns what its elements
+   point to. When storage cannot be allocated (or its size would overflow)
+   std::bad_alloc reaches the caller and the array is left as it was. Copying
+   is not offered (two arrays would share one storage). */
+class SONVALE_API CMyPtrArray {
+public:
+    CMyPtrArray();
+    virtual ~CMyPtrArray();
+
+    CMyPtrArray(const CMyPtrArray&) = delete;
+    CMyPtrArray& operator=(const CMyPtrArray&) = delete;
+
+    int GetSize() const;       /* elements in use */
+    int GetUpperBound() const; /* GetSize() - 1 */
+
+    /* Resizes to `newSize` elements; new elements are null. A `growStep` of
+       -1 keeps the current step; 0 picks one by size (count / 8, within
+       4 ... 1024). Shrinking keeps the storage; a size of 0 frees it. */
+    void SetSize(int newSize, int growStep = -1);
+    /* Shrinks the storage to exactly GetSize() elements. */
+    void FreeExtra();
+    /* SetSize(0, -1): frees the storage. */
+    void RemoveAll();
+
+    void* GetAt(int i) const;
+    void SetAt(int i, void* p);
+    void*& ElementAt(int i);
+    void* operator[](int i) const;
+    void*& operator[](int i);
+    const void** GetData() const;
+    void** GetData();
+
+    /* Grows to i + 1 elements when needed, then sets element i. */
+    void SetAtGrow(int i, void* p);
+    /* Appends `p`; returns its index. */
+    int Add(void* p);
+    /* Appends `src`'s elements (src must be another array); returns the old
+       size. */
+    int Append(const CMyPtrArray& src);
+    /* Becomes a copy of `src`'s elements. */
+    void Copy(const CMyPtrArray& src);
+    /* Inserts `n` copies of `p` before index i (past the end: the gap is
+       null). */
+    void InsertAt(int i, void* p, int n = 1);
+    /* Inserts `src`'s elements (src must be another array) before index i. */
+    void InsertAt(int i, CMyPtrArray* src);
+    /* Removes `n` elements from index i; the storage is kept. */
+    void RemoveAt(int i, int n = 1);
+
+    void** m_ppItems;  /* storage for m_nCapacity elements; null when none */
+    int32_t m_nCount;    /* elements in use */
+    int32_t m_nCapacity; /* elements allocated */
+    int32_t m_nGrowStep; /* growth step; 0 picks one by size */
+};
+
+#endif /* __cplusplus */
+
+#endif /* SONVALE_H */

@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# The plain build: library, tests, benchmarks and examples; then every test.
+set -euo pipefail
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300

@@ -1,0 +1,53 @@
+// The wave output device service: the operations the output ring uses, in the
+// manner of the platform's wave output functions. Every call returns 0 on
+// success or one of the non-zero wave_result codes.
+#pragma once
+
+#include "sonvale.h"
+
+namespace sonvale {
+
+enum wave_result : int {
+    WAVE_OK = 0,
+    WAVE_ERR_INVALHANDLE = 5,
+    WAVE_ERR_NODRIVER = 6,
+    WAVE_ERR_NOMEM = 7,
+    WAVE_ERR_INVALPARAM = 11,
+    WAVE_ERR_BADFORMAT = 32,
+    WAVE_ERR_STILLPLAYING = 33,
+    WAVE_ERR_UNPREPARED = 34,
+};
+
+// The signature the device calls back with: (device, message, instance,
+// param1, param2). For WOM_DONE, param1 is the WAVEHDR* given back.
+using wave_out_callback = void (*)(HWAVEOUT, unsigned int, unsigned long, unsigned long,
+                                   unsigned long);
+
+enum class wave_backend { virtual_device, alsa };
+
+// The backend the library opens as its default output device.
+wave_backend default_wave_backend();
+// True when the backend was compiled into this build.
+bool wave_backend_available(wave_backend backend);
+
+// Opens the default output device for `format`; the callback receives WOM_OPEN
+// before this returns, WOM_DONE for every queued buffer, WOM_CLOSE on close.
+int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
+                  unsigned long instance);
+// The same on a chosen backend.
+int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
+                     wave_out_callback callback, unsigned long instance);
+int wave_out_prepare_header(HWAVEOUT device, WAVEHDR* header);
+int wave_out_unprepare_header(HWAVEOUT device, WAVEHDR* header);
+// Queues a prepared buffer; it comes back once through the callback.
+int wave_out_write(HWAVEOUT device, WAVEHDR* header);
+int wave_out_pause(HWAVEOUT device);
+int wave_out_restart(HWAVEOUT device);
+// Stops playback and gives back every queued buffer, in order, before it
+// returns.
+int wave_out_reset(HWAVEOUT device);
+// Closes the device; refused with WAVE_ERR_STILLPLAYING while buffers are
+// queued.
+int wave_out_close(HWAVEOUT device);
+
+} // namespace sonvale

@@ -1,0 +1,56 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A fresh, empty folder removed with everything in it when the object goes.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+bool file_exists(const std::string& path);
+
+// Little-endian fields of a byte vector.
+uint16_t le16(const std::vector<uint8_t>& bytes, size_t offset);
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset);
+
+// Threads and open file descriptors of this process right now.
+int thread_count();
+int fd_count();
+
+// Polls `done` every millisecond until it holds or `seconds` have passed;
+// returns its last value.
+template <class Pred> bool wait_until(Pred done, double seconds = 10.0);
+
+// Bytes 0, 1, 2, ... (mod 251) so that misplaced bytes show.
+std::vector<uint8_t> pattern(size_t n, uint8_t seed = 0);
+
+} // namespace test_support
+
+#include <chrono>
+#include <thread>
+
+template <class Pred> bool test_support::wait_until(Pred done, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
