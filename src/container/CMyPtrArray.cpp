@@ -1,4 +1,4 @@
-// Part 6.1: the pointer array. The one class whose allocation failures reach
+// The pointer array. The one class whose allocation failures reach
 // the caller (std::bad_alloc); every operation allocates before it changes
 // anything, so a failure leaves the array as it was.
 #include <climits>

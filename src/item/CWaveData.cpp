@@ -1,4 +1,4 @@
-// Part 3.1: the audio item.
+// The audio item: an owned copy of PCM bytes read through a cursor.
 #include <cstring>
 
 #include "item/item_storage.h"

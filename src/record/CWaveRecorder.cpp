@@ -1,4 +1,4 @@
-// Part 5.1: the WAV recorder, with the changes: a lock serialising
+// The WAV recorder: a lock serialising
 // Write / Open / Close, every block handed to the OS at once, exclusive
 // files, whole-block rollback on a failed write, clamped sizes at Close.
 #include "record/wave_header.h"

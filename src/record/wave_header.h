@@ -1,4 +1,4 @@
-// The 44-byte header of a PCM WAV file (Part 5.1): filling it and turning it
+// The 44-byte header of a PCM WAV file: filling it and turning it
 // into the bytes of the file, little-endian whatever the host's byte order.
 #pragma once
 

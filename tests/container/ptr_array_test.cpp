@@ -1,4 +1,4 @@
-// Part 6.1: the pointer array, its growth rules and, with the change,
+// The pointer array: its growth rules and
 // std::bad_alloc for sizes it cannot hold, leaving the array as it was.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Part 3.1: the audio item, with the changes (no wrapping of len + 1,
+// The audio item: cursor protocol, pass counts, and safety (no wrapping of len + 1,
 // allocation failures leave an empty or unchanged item, nothing throws).
 #include <gtest/gtest.h>
 

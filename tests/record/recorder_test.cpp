@@ -1,4 +1,4 @@
-// Part 5.1: the WAV recorder, with the changes.
+// The WAV recorder: header bytes, locking, full disks, clamped sizes.
 #include <gtest/gtest.h>
 
 #include <atomic>

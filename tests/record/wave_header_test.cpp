@@ -1,4 +1,4 @@
-// The 44-byte WAV header: filled per Part 5.1 and serialised little-endian.
+// The 44-byte WAV header: its fields and their serialisation little-endian.
 #include <gtest/gtest.h>
 
 #include <cstring>
