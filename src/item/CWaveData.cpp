@@ -34,7 +34,7 @@ CWaveData::~CWaveData() {
     m_nLen = 0;
     m_nLoop = 0;
     m_nIndex = -1;
-    // The Part promises these values after destruction. The object's storage
+    // Callers rely on these values after destruction. The object's storage
     // is dead once the destructor returns, so the compiler would be free to
     // drop the stores above; this barrier keeps them.
     asm volatile("" : : "r"(this) : "memory");

@@ -52,7 +52,7 @@ bool lock_exclusive(int fd) {
         return true;
     if (errno != EINVAL)
         return false; // held by someone else (EAGAIN / EACCES), or failed
-        // EINVAL: a kernel without OFD locks; flock(2) below.
+                      // EINVAL: a kernel without OFD locks; flock(2) below.
 #endif
     int rc2;
     do {
