@@ -1,5 +1,6 @@
 #include "platform/inbox.h"
 #include "platform/thread.h"
+#include "support/settled_threads.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ bool realtime_permitted() {
 } // namespace
 
 TEST(Thread, RunsOnlyOnceResumedAndLeavesNoThreadBehind) {
-    const int threads_before = test_support::thread_count();
+    const int threads_before = test_support::settled_thread_count();
     run_record record;
     uint32_t id = 0;
     thread* t = thread_create_suspended(record_run, &record, &id);
@@ -60,7 +61,7 @@ TEST(Thread, RunsOnlyOnceResumedAndLeavesNoThreadBehind) {
 }
 
 TEST(Thread, ReleasedBeforeResumeNeverRuns) {
-    const int threads_before = test_support::thread_count();
+    const int threads_before = test_support::settled_thread_count();
     run_record record;
     uint32_t id = 0;
     thread* t = thread_create_suspended(record_run, &record, &id);
