@@ -70,7 +70,10 @@ int CSonvale::MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* 
 int CSonvale::MIX_Close() {
     m_bStop = true;
     if (m_dwThreadId != 0) {
-        sonvale::inbox_post(m_dwThreadId, MIXMSG_STOP, 0);
+        // A worker waiting on its inbox sees only messages; should not even
+        // the stop message fit (no memory), its wait is ended all the same.
+        if (!sonvale::inbox_post(m_dwThreadId, MIXMSG_STOP, 0))
+            sonvale::inbox_quit(m_dwThreadId);
         m_dwThreadId = 0;
     }
     if (m_hThread) {

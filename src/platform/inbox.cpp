@@ -34,13 +34,26 @@ struct alignas(64) registry_shard {
 
 constexpr uint32_t shard_count = 16;
 
+struct registry {
+    registry_shard shards[shard_count];
+};
+
 registry_shard& shard_of(uint32_t id) {
-    // Never destroyed: a mixer destroyed during exit may still post.
-    static registry_shard* const shards = new registry_shard[shard_count];
-    return shards[id % shard_count];
+    // Built in static storage, not on the heap, so that a process's first
+    // post cannot fail for memory (or throw); and never destroyed, as a
+    // mixer destroyed during exit may still post.
+    alignas(registry) static unsigned char storage[sizeof(registry)];
+    static registry* const shards = new (storage) registry;
+    return shards->shards[id % shard_count];
 }
 
 thread_local inbox* current_box = nullptr;
+
+void mark_closed(inbox& box) {
+    std::lock_guard<std::mutex> hold(box.lock);
+    box.closed = true;
+    box.arrived.notify_all();
+}
 
 void close_box(inbox& box) {
     {
@@ -50,9 +63,7 @@ void close_box(inbox& box) {
             shard.boxes.erase(box.owner_id);
         box.registered = false;
     }
-    std::lock_guard<std::mutex> hold(box.lock);
-    box.closed = true;
-    box.arrived.notify_all();
+    mark_closed(box);
 }
 
 bool take_next(inbox_message& out, bool wait) {
@@ -100,6 +111,19 @@ bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload) {
     if (wake)
         box.arrived.notify_one();
     return true;
+}
+
+void inbox_quit(uint32_t thread_id) {
+    registry_shard& shard = shard_of(thread_id);
+    std::lock_guard<std::mutex> registry_hold(shard.lock);
+    auto found = shard.boxes.find(thread_id);
+    if (found == shard.boxes.end())
+        return;
+    inbox& box = *found->second;
+    shard.boxes.erase(found);
+    box.registered = false;
+    // Still under the registry lock, so the inbox cannot be freed meanwhile.
+    mark_closed(box);
 }
 
 bool inbox_wait(inbox_message& out) {

@@ -24,6 +24,11 @@ bool inbox_take(inbox_message& out);
 // Calling thread: refuses every later post to its inbox; messages already in
 // it stay there to be taken. A post that returned true is always among them.
 void inbox_close();
+// Any thread: closes the inbox of thread `thread_id` as inbox_close does,
+// without allocating anything, so that its owner's wait returns false once
+// the messages already in it are taken: for when even a message cannot be
+// posted for lack of memory. Does nothing when no live thread owns it.
+void inbox_quit(uint32_t thread_id);
 
 // For the thread service only.
 struct inbox;

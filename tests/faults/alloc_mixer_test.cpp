@@ -1,0 +1,170 @@
+// Allocation failures swept over the mixer: its whole life, and queueing
+// data. Each failure gives a documented
+// result, leaves no thread or descriptor behind and leaks nothing (checked
+// at exit in the sanitizer build); whatever was accepted is recorded whole.
+#include <gtest/gtest.h>
+
+#include "faults/failing_new.h"
+#include "faults/faults_common.h"
+#include "stress/stress_common.h"
+#include "support/figures.h"
+#include "support/settled_threads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using test_support::report_figure;
+
+// The process's threads and descriptors once the runtime's own helpers exist.
+struct resources {
+    int threads = test_support::settled_thread_count();
+    int fds = test_support::fd_count();
+};
+
+void expect_back_to(const resources& before) {
+    EXPECT_TRUE(test_support::wait_until(
+        [&] { return test_support::settled_thread_count() == before.threads; }));
+    EXPECT_EQ(test_support::fd_count(), before.fds);
+}
+
+// Opens a mixer once and closes it, so that what the runtime keeps for good
+// (its helper threads) exists before counting.
+void warm_up() {
+    CSonvale mixer;
+    WAVEFORMATEX format = faults::mono16();
+    ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+}
+
+// An open mixer records: one item, into a file of its own.
+void expect_it_records(CSonvale& mixer, const std::string& path) {
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+    EXPECT_TRUE(faults::record_one(mixer, path, 77));
+    mixer.m_recorder.Close();
+    std::string problem;
+    EXPECT_EQ(faults::recorded_items(path, problem), std::vector<uint32_t>{77});
+    EXPECT_EQ(problem, "");
+}
+
+// A whole life of a mixer with each allocation failing in turn: open it,
+// open a recording, close it (items under failures are the next tests'). Whatever fails, every call
+// returns (a watchdog ends the process otherwise), opening fails with a documented code and leaves
+// the mixer closed, and nothing stays behind.
+TEST(AllocationFailure, MixerLife) {
+    warm_up();
+    test_support::temp_dir dir;
+    const std::string path = dir.file("a.wav");
+    const resources before;
+    CSonvale mixer;
+    WAVEFORMATEX format = faults::mono16();
+    int result = 0;
+    bool recording = false;
+    const long injected = faults::sweep(
+        [&] {
+            // Only the client thread's allocations count; this one watches.
+            faults::exempt watcher;
+            std::atomic<bool> returned{false};
+            std::thread client([&] {
+                result = mixer.MIX_Init(&format, nullptr);
+                recording = result == 0 && mixer.m_recorder.Open(path.c_str(), 22050, 1, 16);
+                mixer.MIX_Close();
+                returned = true;
+            });
+            stress::await_or_abort([&] { return returned.load(); }, "a mixer's life");
+            client.join();
+        },
+        [&](bool failed) {
+            if (result != 0) {
+                EXPECT_TRUE(failed);
+                EXPECT_TRUE(result == -1 || result == -2 || result == -3) << result;
+            }
+            EXPECT_EQ(mixer.m_hThread, nullptr);
+            EXPECT_EQ(mixer.m_dwThreadId, 0u);
+            EXPECT_EQ(mixer.m_waveOut.m_hWaveOut, nullptr);
+            if (recording) {
+                std::string problem;
+                const std::vector<uint32_t> seqs = faults::recorded_items(path, problem);
+                EXPECT_EQ(problem, "");
+                EXPECT_TRUE(seqs.empty());
+            }
+            expect_back_to(before);
+            // The same mixer still opens and records.
+            ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+            expect_it_records(mixer, dir.file("b.wav"));
+            EXPECT_EQ(mixer.MIX_Close(), 0);
+        });
+    EXPECT_GT(injected, 0);
+    report_figure("faults.alloc.mixer_life", injected);
+}
+
+// Queues through `queue` with each allocation failing in turn; an item that
+// was refused (-1) must not be recorded, one that was accepted may be lost
+// only to a failed hand-over, never split or doubled.
+class QueueingUnderFailures : public testing::Test {
+protected:
+    test_support::temp_dir dir;
+    CSonvale mixer;
+    const std::string path = dir.file("a.wav");
+    std::vector<std::vector<char>> items;
+    std::vector<uint32_t> refused;
+
+    void SetUp() override {
+        WAVEFORMATEX format = faults::mono16();
+        ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+        ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+        for (uint32_t seq = 0; seq < 200; ++seq)
+            items.push_back(record_test::make_block(seq, 1280));
+    }
+
+    // `queue(seq)` queues item seq and returns its result.
+    template <class Queue> long sweep(Queue queue, int index) {
+        uint32_t seq = 0;
+        int result = 0;
+        const long injected = faults::sweep([&] { result = queue(seq); },
+                                            [&](bool failed) {
+                                                if (result == -1) {
+                                                    EXPECT_TRUE(failed);
+                                                    refused.push_back(seq);
+                                                } else {
+                                                    EXPECT_EQ(result, index);
+                                                }
+                                                ++seq;
+                                            });
+        // A last item: once it is recorded, so is everything queued before.
+        EXPECT_TRUE(faults::add_stamped(mixer, 999));
+        EXPECT_TRUE(test_support::wait_until([&] {
+            const std::vector<uint8_t> file = test_support::read_file(path);
+            std::vector<uint32_t> seqs;
+            return file.size() > 44 &&
+                   record_test::parse_blocks(file.data() + 44, file.size() - 44, seqs) &&
+                   !seqs.empty() && seqs.back() == 999;
+        }));
+        mixer.m_recorder.Close();
+        std::string problem;
+        const std::vector<uint32_t> seqs = faults::recorded_items(path, problem);
+        EXPECT_EQ(problem, "");
+        for (size_t i = 1; i < seqs.size(); ++i)
+            EXPECT_LT(seqs[i - 1], seqs[i]);
+        for (uint32_t seq : refused)
+            EXPECT_EQ(std::count(seqs.begin(), seqs.end(), seq), 0) << "refused item " << seq;
+        EXPECT_EQ(mixer.MIX_Close(), 0);
+        return injected;
+    }
+};
+
+TEST_F(QueueingUnderFailures, AddData) {
+    const long injected = sweep(
+        [&](uint32_t seq) {
+            const std::vector<char>& item = items[seq % items.size()];
+            return mixer.MIX_AddData(reinterpret_cast<const unsigned char*>(item.data()),
+                                     static_cast<int>(item.size()), 4, 1, 0);
+        },
+        4);
+    EXPECT_GE(injected, 2); // the item, its storage
+    EXPECT_FALSE(refused.empty());
+    report_figure("faults.alloc.add_data", injected);
+}
+
+} // namespace
