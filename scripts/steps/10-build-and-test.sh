@@ -4,4 +4,4 @@
 set -euo pipefail
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300 -LE '^stress$'
+bash scripts/ctest-counted.sh --test-dir build --output-on-failure -j"$(nproc)" --timeout 300 -LE '^stress$'

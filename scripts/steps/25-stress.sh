@@ -6,8 +6,8 @@
 # SONVALE_STRESS_SCALE multiplies their counts and durations (default 1).
 set -euo pipefail
 source scripts/sanitizer-options.sh
-ctest --test-dir build --output-on-failure --timeout 600 -L '^stress$'
+bash scripts/ctest-counted.sh --test-dir build --output-on-failure --timeout 600 -L '^stress$'
 if [ -n "${SONVALE_FIGURES:-}" ]; then
   export SONVALE_FIGURES="${SONVALE_FIGURES%.txt}-asan.txt"
 fi
-ctest --test-dir build-asan --output-on-failure --timeout 900 -L '^stress$'
+bash scripts/ctest-counted.sh --test-dir build-asan --output-on-failure --timeout 900 -L '^stress$'

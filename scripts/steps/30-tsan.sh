@@ -9,5 +9,5 @@ export SONVALE_STRESS_SCALE="${SONVALE_TSAN_STRESS_SCALE:-0.25}"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSONVALE_SANITIZE=thread \
   -DSONVALE_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$(nproc)"
-ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" --timeout 600 \
+bash scripts/ctest-counted.sh --test-dir build-tsan --output-on-failure -j"$(nproc)" --timeout 600 \
   -L '^(mixer|worker|record|output|platform|flat|loader|stress)$'
