@@ -127,3 +127,26 @@ TEST(Inbox, ConcurrentPostersKeepTheirOwnOrder) {
     for (const auto& message : t.got())
         ASSERT_EQ(message.payload, next[message.code]++);
 }
+
+TEST(Inbox, QuitEndsTheOwnersWaitOnceItHasTakenWhatWasPosted) {
+    collector_thread t;
+    ASSERT_TRUE(inbox_post(t.id(), 5, 50));
+    inbox_quit(t.id());
+    EXPECT_FALSE(inbox_post(t.id(), 6, 60)); // refused from now on
+    t.start();
+    t.finish(); // its wait ended
+    ASSERT_EQ(t.got().size(), 1u);
+    EXPECT_EQ(t.got()[0].code, 5u);
+    inbox_quit(t.id()); // harmless on a closed inbox
+    inbox_quit(0);      // and where no thread is
+}
+
+TEST(Inbox, QuitWakesAnOwnerAlreadyWaiting) {
+    collector_thread t;
+    t.start();
+    while (!t.running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    inbox_quit(t.id());
+    t.finish();
+    EXPECT_TRUE(t.got().empty());
+}
