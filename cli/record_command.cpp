@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <unistd.h>
 
 namespace sonvale_cli {
@@ -51,22 +53,46 @@ struct segment {
     std::function<void(uint64_t, size_t, unsigned char*)> fill;
 };
 
-uint16_t option_u16(const parsed_args& args, const char* name, uint16_t fallback) {
-    return args.has(name) ? static_cast<uint16_t>(parse_whole(name, args.value(name), 0xFFFF))
-                          : fallback;
+// The command line's numbers, checked before any file is touched.
+struct record_options {
+    std::optional<uint32_t> rate;
+    std::optional<uint16_t> channels;
+    std::optional<uint16_t> bits;
+    std::optional<double> tone_hz;
+    double seconds = 1.0;
+};
+
+template <class T> std::optional<T> whole_option(const parsed_args& args, const char* name) {
+    if (!args.has(name))
+        return std::nullopt;
+    return static_cast<T>(parse_whole(name, args.value(name), std::numeric_limits<T>::max()));
+}
+
+record_options read_options(const parsed_args& args) {
+    if (args.has("seconds") && !args.has("tone"))
+        throw usage_error("--seconds needs --tone");
+    if (!args.has("tone") && args.positional.size() < 2)
+        throw usage_error("nothing to record: give --tone HZ or an input file");
+    record_options options;
+    options.rate = whole_option<uint32_t>(args, "rate");
+    options.channels = whole_option<uint16_t>(args, "channels");
+    options.bits = whole_option<uint16_t>(args, "bits");
+    if (args.has("tone"))
+        options.tone_hz = parse_positive("tone", args.value("tone"));
+    if (args.has("seconds"))
+        options.seconds = parse_positive("seconds", args.value("seconds"));
+    return options;
 }
 
 // The options' format, with the first input's (or the defaults) for
 // whatever the options leave out.
-WAVEFORMATEX recording_format(const parsed_args& args, const std::vector<wav_file>& inputs) {
+WAVEFORMATEX recording_format(const record_options& options, const std::vector<wav_file>& inputs) {
     WAVEFORMATEX base = inputs.empty()
                             ? make_pcm_format(default_rate, default_channels, default_bits)
                             : inputs.front().format;
-    auto rate = args.has("rate")
-                    ? static_cast<uint32_t>(parse_whole("rate", args.value("rate"), 0xFFFFFFFF))
-                    : base.nSamplesPerSec;
-    return make_pcm_format(rate, option_u16(args, "channels", base.nChannels),
-                           option_u16(args, "bits", base.wBitsPerSample));
+    return make_pcm_format(options.rate.value_or(base.nSamplesPerSec),
+                           options.channels.value_or(base.nChannels),
+                           options.bits.value_or(base.wBitsPerSample));
 }
 
 std::vector<wav_file> read_inputs(const std::vector<std::string>& paths) {
@@ -84,13 +110,19 @@ void check_input_formats(const std::vector<std::string>& paths, const std::vecto
                                 ", but the recording is " + describe_format(format));
 }
 
-segment tone_segment(const parsed_args& args, const WAVEFORMATEX& format) {
-    double hz = parse_positive("tone", args.value("tone"));
-    double seconds = args.has("seconds") ? parse_positive("seconds", args.value("seconds")) : 1.0;
-    auto frames = static_cast<uint64_t>(std::llround(seconds * format.nSamplesPerSec));
-    tone generator(format, hz);
+void check_fits(double bytes) {
+    if (bytes > static_cast<double>(max_data_bytes))
+        throw command_error("the recording would hold more data than a WAV file can describe "
+                            "(4 GiB)");
+}
+
+segment tone_segment(const record_options& options, const WAVEFORMATEX& format) {
     uint16_t frame = format.nBlockAlign;
-    return {frames * frame, [generator, frame](uint64_t offset, size_t len, unsigned char* out) {
+    double frames = std::round(options.seconds * format.nSamplesPerSec);
+    check_fits(frames * frame);
+    tone generator(format, *options.tone_hz);
+    return {static_cast<uint64_t>(frames) * frame,
+            [generator, frame](uint64_t offset, size_t len, unsigned char* out) {
                 generator.fill(offset / frame, len / frame, out);
             }};
 }
@@ -109,25 +141,16 @@ uint64_t total_bytes(const std::vector<segment>& segments) {
     return total;
 }
 
-std::vector<segment> plan_segments(const parsed_args& args, const std::vector<wav_file>& inputs,
+std::vector<segment> plan_segments(const record_options& options,
+                                   const std::vector<wav_file>& inputs,
                                    const WAVEFORMATEX& format) {
     std::vector<segment> segments;
-    if (args.has("tone"))
-        segments.push_back(tone_segment(args, format));
+    if (options.tone_hz)
+        segments.push_back(tone_segment(options, format));
     for (const wav_file& input : inputs)
         segments.push_back(file_segment(input));
-    uint64_t total = total_bytes(segments);
-    if (total > max_data_bytes)
-        throw command_error("the recording would hold " + std::to_string(total) +
-                            " bytes, more than a WAV file can describe");
+    check_fits(static_cast<double>(total_bytes(segments)));
     return segments;
-}
-
-void check_tone_options(const parsed_args& args) {
-    if (args.has("seconds") && !args.has("tone"))
-        throw usage_error("--seconds needs --tone");
-    if (!args.has("tone") && args.positional.size() < 2)
-        throw usage_error("nothing to record: give --tone HZ or an input file");
 }
 
 void record_segments(recording& out, const std::vector<segment>& segments) {
@@ -151,14 +174,14 @@ int run_record(const std::vector<std::string>& arg_list) {
     }
     if (args.positional.empty())
         throw usage_error("missing the output file");
-    check_tone_options(args);
+    record_options options = read_options(args);
     const std::string& out_path = args.positional.front();
     std::vector<std::string> input_paths(args.positional.begin() + 1, args.positional.end());
 
     std::vector<wav_file> inputs = read_inputs(input_paths);
-    WAVEFORMATEX format = recording_format(args, inputs);
+    WAVEFORMATEX format = recording_format(options, inputs);
     check_input_formats(input_paths, inputs, format);
-    std::vector<segment> segments = plan_segments(args, inputs, format);
+    std::vector<segment> segments = plan_segments(options, inputs, format);
     double total_seconds = seconds_of(total_bytes(segments), format);
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
