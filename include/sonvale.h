@@ -372,10 +372,13 @@ private:
 };
 
 /* One buffer of the output ring: the device header first, so the header's
-   address is the record's address. */
+   address is the record's address. hdr.lpData points to the buffer's bytes
+   (as many as the ring's buffer size); hdr.dwUser holds the buffer's
+   auto-reset completion event. */
 struct WaveBuff {
     WAVEHDR hdr;
-    unsigned char bDone; /* 1 once the device has given the buffer back */
+    unsigned char bDone; /* 1 once the device has given the buffer back (or
+                            refused it); 0 again once it is unprepared */
 };
 
 /* The wave output device of a mixer and its ring of buffers: fill the buffer
@@ -395,13 +398,17 @@ public:
     /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
        default output device for `format` (copied into m_waveFormate).
        Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer or a buffer size below 1, or a lack
-       of memory (m_waveFormate is then unchanged); -2 when the device refuses
-       the format (m_waveFormate then holds the refused format). */
+       a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
+       opened then), or a lack of memory or of an event (m_waveFormate is
+       unchanged by every -1); -2 when the device refuses the format
+       (m_waveFormate then holds the refused format). Every failure leaves the
+       object closed. m_bPaused is left as it was. */
     int Open(WAVEFORMATEX* format);
 
-    /* Stops the device, waits until it has given back every buffer, closes it
-       and frees the ring. Always 0; harmless when closed. */
+    /* Stops the device, waits until it has given back every buffer it holds
+       (with or without a notification window), closes it and frees the ring.
+       Always 0; harmless when closed. m_bPaused and m_waveFormate are left as
+       they were. */
     int Close();
 
     /* Stops playback and gives back every queued buffer. 0 on success, the
@@ -418,9 +425,12 @@ public:
        ring (`len` is then untouched). */
     unsigned char* GetNextBuff(unsigned int& len);
 
-    /* Queues the current buffer with `len` bytes (clamped to the capacity)
-       and returns the next buffer once the device has given it back, waiting
-       as long as that takes (also while paused). Null without a device. */
+    /* Queues the current buffer with `len` bytes (clamped to the capacity;
+       `len` itself is only read) and returns the next buffer once the device
+       has given it back, waiting as long as that takes (also while paused,
+       until another thread calls Restart or Reset). A buffer the device
+       refuses to prepare or queue counts as given back at once. Null without
+       a device. */
     unsigned char* SingAndRetNextBuff(unsigned int& len);
 
     /* Bytes per sample of the format: wBitsPerSample / 8. */
@@ -439,13 +449,16 @@ public:
     HWAVEOUT m_hWaveOut;         /* open device; null when closed */
     WAVEFORMATEX m_waveFormate;  /* the device's format */
     WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;          /* buffers the next Open builds */
-    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds */
+    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
+                                    keeps the count it was built with) */
+    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
+                                    open ring keeps its own size) */
     bool m_bPaused;              /* true after Pause until Restart */
 
 protected:
-    /* The device's completion routine: on WOM_DONE with a non-null header,
-       marks the buffer done and signals its event. Other messages are
+    /* The device's completion routine, run on a device thread: on WOM_DONE
+       with a non-null header (param1), marks the buffer done and then signals
+       its event. Other messages, and WOM_DONE without a header, are
        ignored. */
     static void CallBackNotify(HWAVEOUT hwo, unsigned int uMsg, unsigned long dwInstance,
                                unsigned long dwParam1, unsigned long dwParam2);
