@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <atomic>
 #include <csignal>
 #include <poll.h>
 #include <unistd.h>
@@ -8,7 +9,10 @@ namespace sonvale_cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set in a signal handler, read by other threads: a lock-free atomic serves
+// both.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP};
 

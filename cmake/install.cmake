@@ -6,9 +6,8 @@ include(CMakePackageConfigHelpers)
 
 set(SONVALE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Sonvale)
 
-install(TARGETS sonvale EXPORT SonvaleTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The target's own INSTALL_INTERFACE names the include folder.
+install(TARGETS sonvale EXPORT SonvaleTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/sonvale.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
@@ -26,6 +25,7 @@ install(FILES ${PROJECT_BINARY_DIR}/SonvaleConfig.cmake ${PROJECT_BINARY_DIR}/So
 # works wherever `cmake --install --prefix` puts it.
 file(RELATIVE_PATH SONVALE_PC_TO_PREFIX
   ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" SONVALE_PC_TO_PREFIX "${SONVALE_PC_TO_PREFIX}")
 file(RELATIVE_PATH SONVALE_PC_TO_INCLUDEDIR
   ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sonvale.pc.in ${PROJECT_BINARY_DIR}/sonvale.pc @ONLY)

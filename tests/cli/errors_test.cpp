@@ -57,7 +57,7 @@ TEST(Errors, MalformedInputs) {
         std::string file;
         std::string why;
     } cases[] = {{"text.wav", "no RIFF/WAVE header"},
-                 {"cut.wav", "\"data\" chunk declares 100 bytes but only 90 follow"}};
+                 {"cut.wav", "its \"data\" chunk declares 100 bytes but only 90 follow"}};
     for (const auto& c : cases)
         for (std::string command : {"record", "play"}) {
             SCOPED_TRACE(command + " " + c.file);
