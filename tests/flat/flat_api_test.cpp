@@ -1,4 +1,5 @@
 #include "sonvale.h"
+#include "support/settled_threads.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ TEST(FlatApi, NullHandleIsRefusedEverywhere) {
 }
 
 TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
-    int threads = thread_count();
+    int threads = settled_thread_count();
     WAVEFORMATEX no_channels = pcm(0, 44100, 16), good = pcm(2, 44100, 16);
     EXPECT_EQ(MIX_Init(nullptr, nullptr), nullptr);
     EXPECT_EQ(MIX_InitEx(nullptr, 3, 2048, nullptr), nullptr);
@@ -45,7 +46,7 @@ TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
 }
 
 TEST(FlatApi, ForwardsToAnOpenMixerAndCloseLeavesNoThread) {
-    int threads = thread_count();
+    int threads = settled_thread_count();
     WAVEFORMATEX f = pcm(2, 44100, 16);
     HSONVALE h = MIX_InitEx(&f, 4, 4096, nullptr);
     ASSERT_NE(h, nullptr);

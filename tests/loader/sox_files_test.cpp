@@ -31,7 +31,7 @@ TEST(SoxFiles, QueuedFilesRecordTheirSamples) {
         recording_mixer m(c.format);
         ASSERT_TRUE(m.opened);
         std::string wav = m.dir.file("sox.wav"), raw = m.dir.file("sox.raw");
-        ASSERT_TRUE(sox("-n " + c.options + " " + wav + " synth 0.05 sine 440"));
+        ASSERT_TRUE(sox("-n " + c.options + " " + wav + " synth 0.25 sine 440"));
         ASSERT_TRUE(sox(wav + " -t raw " + raw));
         bytes samples = read_file(raw);
         ASSERT_GT(samples.size(), 1280u);
