@@ -12,23 +12,15 @@ namespace {
 constexpr uint32_t min_fmt_size = 16;     // up to and including wBitsPerSample
 constexpr size_t format_record_size = 18; // a WAVEFORMATEX, cbSize included
 
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t le32(const unsigned char* p) {
-    return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16;
-}
-
 WAVEFORMATEX decode_format(const unsigned char* p) {
     WAVEFORMATEX f;
-    f.wFormatTag = le16(p);
-    f.nChannels = le16(p + 2);
-    f.nSamplesPerSec = le32(p + 4);
-    f.nAvgBytesPerSec = le32(p + 8);
-    f.nBlockAlign = le16(p + 12);
-    f.wBitsPerSample = le16(p + 14);
-    f.cbSize = le16(p + 16);
+    f.wFormatTag = riff_le16(p);
+    f.nChannels = riff_le16(p + 2);
+    f.nSamplesPerSec = riff_le32(p + 4);
+    f.nAvgBytesPerSec = riff_le32(p + 8);
+    f.nBlockAlign = riff_le16(p + 12);
+    f.wBitsPerSample = riff_le16(p + 14);
+    f.cbSize = riff_le16(p + 16);
     return f;
 }
 

@@ -14,11 +14,6 @@ namespace {
 constexpr uint64_t chunk_header_size = 8;
 constexpr uint64_t form_type_size = 4;
 
-uint32_t le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 } // namespace
 
 riff_reader::~riff_reader() {
@@ -81,7 +76,7 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const ch
             return false;
         riff_chunk chunk;
         std::memcpy(chunk.id, header, sizeof chunk.id);
-        chunk.size = le32(header + 4);
+        chunk.size = riff_le32(header + 4);
         chunk.data_pos = m_pos + chunk_header_size;
         if (chunk.data_end() > end)
             return false;

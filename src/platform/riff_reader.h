@@ -10,6 +10,14 @@
 
 namespace sonvale {
 
+// Little-endian fields, as every number in a RIFF file is stored.
+inline uint16_t riff_le16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline uint32_t riff_le32(const unsigned char* p) {
+    return static_cast<uint32_t>(riff_le16(p)) | static_cast<uint32_t>(riff_le16(p + 2)) << 16;
+}
+
 struct riff_chunk {
     char id[4];        // chunk identifier
     uint32_t size;     // declared data size, without the pad byte

@@ -1,4 +1,5 @@
 #include "sonvale.h"
+#include "support/riff_builder.h"
 #include "support/settled_threads.h"
 #include "support/test_support.h"
 
@@ -7,17 +8,6 @@
 using namespace test_support;
 
 namespace {
-
-WAVEFORMATEX pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
 
 TEST(FlatApi, NullHandleIsRefusedEverywhere) {
     const unsigned char data[4] = {};
@@ -35,7 +25,8 @@ TEST(FlatApi, NullHandleIsRefusedEverywhere) {
 
 TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
     int threads = settled_thread_count();
-    WAVEFORMATEX no_channels = pcm(0, 44100, 16), good = pcm(2, 44100, 16);
+    WAVEFORMATEX no_channels = waveformat(wav_format{1, 0, 44100, 16}),
+                 good = waveformat(wav_format{});
     EXPECT_EQ(MIX_Init(nullptr, nullptr), nullptr);
     EXPECT_EQ(MIX_InitEx(nullptr, 3, 2048, nullptr), nullptr);
     EXPECT_EQ(MIX_Init(&no_channels, nullptr), nullptr);
@@ -47,7 +38,7 @@ TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
 
 TEST(FlatApi, ForwardsToAnOpenMixerAndCloseLeavesNoThread) {
     int threads = settled_thread_count();
-    WAVEFORMATEX f = pcm(2, 44100, 16);
+    WAVEFORMATEX f = waveformat(wav_format{});
     HSONVALE h = MIX_InitEx(&f, 4, 4096, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_GT(thread_count(), threads);
@@ -66,7 +57,7 @@ TEST(FlatApi, ForwardsToAnOpenMixerAndCloseLeavesNoThread) {
 TEST(FlatApi, RecordOpenTwiceKeepsTheFirstFile) {
     temp_dir dir;
     std::string first = dir.file("first.wav"), second = dir.file("second.wav");
-    WAVEFORMATEX f = pcm(1, 22050, 16);
+    WAVEFORMATEX f = waveformat(wav_format{1, 1, 22050, 16});
     HSONVALE h = MIX_Init(&f, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(Record_Open(h, first.c_str(), 22050, 1, 16));

@@ -11,17 +11,6 @@
 
 namespace test_support {
 
-inline WAVEFORMATEX waveformat(const wav_format& f) {
-    WAVEFORMATEX w{};
-    w.wFormatTag = f.tag;
-    w.nChannels = f.channels;
-    w.nSamplesPerSec = f.rate;
-    w.nBlockAlign = f.align();
-    w.nAvgBytesPerSec = f.rate * f.align();
-    w.wBitsPerSample = f.bits;
-    return w;
-}
-
 class recording_mixer {
 public:
     // Opens the mixer on `f` and starts recording. Check `opened`.

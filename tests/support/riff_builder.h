@@ -2,6 +2,8 @@
 // the chunks, sizes and pad bytes they need, forged ones included.
 #pragma once
 
+#include "sonvale.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -70,6 +72,18 @@ struct wav_format {
         return block_align ? block_align : static_cast<uint16_t>(channels * bits / 8);
     }
 };
+
+// The format record for `f`, as a mixer is opened with it.
+inline WAVEFORMATEX waveformat(const wav_format& f) {
+    WAVEFORMATEX w{};
+    w.wFormatTag = f.tag;
+    w.nChannels = f.channels;
+    w.nSamplesPerSec = f.rate;
+    w.nBlockAlign = f.align();
+    w.nAvgBytesPerSec = f.rate * f.align();
+    w.wBitsPerSample = f.bits;
+    return w;
+}
 
 // A "fmt " chunk for `f`. From 18 bytes on it carries a cbSize of
 // fmt_size - 18 followed by that many zero bytes; below 16 it is cut short.
