@@ -22,7 +22,7 @@
 namespace {
 
 constexpr uint32_t header_size = 44;
-constexpr int repetitions = 5;
+constexpr int repetitions = 9;
 const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
 
 struct sample {
