@@ -136,8 +136,8 @@ SONVALE_API int MIX_Pause(HSONVALE mixer);
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
-   endless), without a pre-buffer threshold, and queues it for the worker. The caller's buffer is free again on
-   return. Returns `index` (also when the mixer is not open: the item is then
+   endless), without a pre-buffer threshold, and queues it for the worker.
+   The caller's buffer is free again on return. Returns `index` (also when the mixer is not open: the item is then
    dropped); -1 for a null handle, a negative `len`, a null `data` with a
    positive `len`, or a lack of memory. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
@@ -521,8 +521,8 @@ public:
     int MIX_Restart();
 
     /* Queues the samples of the WAV file at `path` as one item of one pass,
-       read straight into the item. The file's first "RIFF" chunk of form
-       "WAVE" must hold a "fmt " chunk of at least 16 bytes whose format tag,
+       read straight into the item. The first top-level "RIFF" chunk of
+       form "WAVE" must hold a "fmt " chunk of at least 16 bytes whose format tag,
        channels, rate and bits per sample equal the mixer's format (byte
        rate, block alignment and cbSize are not compared), followed by a
        "data" chunk; other chunks are skipped. A "data" chunk of 0 bytes
