@@ -137,9 +137,9 @@ SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
    endless), without a pre-buffer threshold, and queues it for the worker.
-   The caller's buffer is free again on return. Returns `index` (also when the mixer is not open: the item is then
-   dropped); -1 for a null handle, a negative `len`, a null `data` with a
-   positive `len`, or a lack of memory. */
+   The caller's buffer is free again on return. Returns `index` (also when
+   the mixer is not open: the item is then dropped); -1 for a null handle, a
+   negative `len`, a null `data` with a positive `len`, or a lack of memory. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
