@@ -1,4 +1,4 @@
-// CWaveMixOut: the output device of a mixer and its ring of buffers (Part 4.1).
+// CWaveMixOut: the output device of a mixer and its ring of buffers.
 #include "sonvale.h"
 
 #include "platform/event.h"

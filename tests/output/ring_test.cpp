@@ -1,4 +1,4 @@
-// CWaveMixOut (Part 4.1): the edge cases of the Part and of issue 3, on every
+// CWaveMixOut: its edge cases and the safety rules of the ring, on every
 // backend built in (the timing tests, on the virtual device only, are in
 // ring_timing_test.cpp).
 #include "ring_common.h"
