@@ -1,5 +1,5 @@
-// Allocation failures swept over the mixer: its whole life, and queueing
-// data. Each failure gives a documented
+// Allocation failures swept over the mixer: its whole life (class and flat
+// functions), queueing data and queueing WAV files. Each failure gives a documented
 // result, leaves no thread or descriptor behind and leaks nothing (checked
 // at exit in the sanitizer build); whatever was accepted is recorded whole.
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include "faults/faults_common.h"
 #include "stress/stress_common.h"
 #include "support/figures.h"
+#include "support/riff_builder.h"
 #include "support/settled_threads.h"
 
 #include <algorithm>
@@ -48,10 +49,30 @@ void expect_it_records(CSonvale& mixer, const std::string& path) {
     EXPECT_EQ(problem, "");
 }
 
+// Runs `life` on a client thread of its own and waits for it, ending the
+// process should it never return. Only the client's allocations count.
+template <class Life> void watched(Life life) {
+    faults::exempt watcher;
+    std::atomic<bool> returned{false};
+    std::thread client([&] {
+        life();
+        returned = true;
+    });
+    stress::await_or_abort([&] { return returned.load(); }, "a mixer's life");
+    client.join();
+}
+
+// A recording made while allocations failed: valid, and empty.
+void expect_empty_recording(const std::string& path) {
+    std::string problem;
+    EXPECT_TRUE(faults::recorded_items(path, problem).empty());
+    EXPECT_EQ(problem, "");
+}
+
 // A whole life of a mixer with each allocation failing in turn: open it,
-// open a recording, close it (items under failures are the next tests'). Whatever fails, every call
-// returns (a watchdog ends the process otherwise), opening fails with a documented code and leaves
-// the mixer closed, and nothing stays behind.
+// open a recording, close it (items under failures are the next tests').
+// Whatever fails, every call returns, opening fails with a documented code
+// and leaves the mixer closed, and nothing stays behind.
 TEST(AllocationFailure, MixerLife) {
     warm_up();
     test_support::temp_dir dir;
@@ -63,17 +84,11 @@ TEST(AllocationFailure, MixerLife) {
     bool recording = false;
     const long injected = faults::sweep(
         [&] {
-            // Only the client thread's allocations count; this one watches.
-            faults::exempt watcher;
-            std::atomic<bool> returned{false};
-            std::thread client([&] {
+            watched([&] {
                 result = mixer.MIX_Init(&format, nullptr);
                 recording = result == 0 && mixer.m_recorder.Open(path.c_str(), 22050, 1, 16);
                 mixer.MIX_Close();
-                returned = true;
             });
-            stress::await_or_abort([&] { return returned.load(); }, "a mixer's life");
-            client.join();
         },
         [&](bool failed) {
             if (result != 0) {
@@ -83,12 +98,8 @@ TEST(AllocationFailure, MixerLife) {
             EXPECT_EQ(mixer.m_hThread, nullptr);
             EXPECT_EQ(mixer.m_dwThreadId, 0u);
             EXPECT_EQ(mixer.m_waveOut.m_hWaveOut, nullptr);
-            if (recording) {
-                std::string problem;
-                const std::vector<uint32_t> seqs = faults::recorded_items(path, problem);
-                EXPECT_EQ(problem, "");
-                EXPECT_TRUE(seqs.empty());
-            }
+            if (recording)
+                expect_empty_recording(path);
             expect_back_to(before);
             // The same mixer still opens and records.
             ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
@@ -97,6 +108,33 @@ TEST(AllocationFailure, MixerLife) {
         });
     EXPECT_GT(injected, 0);
     report_figure("faults.alloc.mixer_life", injected);
+}
+
+// The same through the flat functions: a handle, or null and nothing open.
+TEST(AllocationFailure, FlatLife) {
+    warm_up();
+    test_support::temp_dir dir;
+    const std::string path = dir.file("a.wav");
+    const resources before;
+    WAVEFORMATEX format = faults::mono16();
+    bool opened = false, recording = false;
+    const long injected = faults::sweep(
+        [&] {
+            watched([&] {
+                HSONVALE mixer = MIX_InitEx(&format, 4, 1024, nullptr);
+                opened = mixer != nullptr;
+                recording = opened && Record_Open(mixer, path.c_str(), 22050, 1, 16);
+                MIX_Close(mixer);
+            });
+        },
+        [&](bool failed) {
+            EXPECT_TRUE(opened || failed);
+            if (recording)
+                expect_empty_recording(path);
+            expect_back_to(before);
+        });
+    EXPECT_GT(injected, 0);
+    report_figure("faults.alloc.flat_life", injected);
 }
 
 // Queues through `queue` with each allocation failing in turn; an item that
@@ -165,6 +203,25 @@ TEST_F(QueueingUnderFailures, AddData) {
     EXPECT_GE(injected, 2); // the item, its storage
     EXPECT_FALSE(refused.empty());
     report_figure("faults.alloc.add_data", injected);
+}
+
+TEST_F(QueueingUnderFailures, AddFile) {
+    test_support::wav_format wav;
+    wav.channels = 1;
+    wav.rate = 22050;
+    std::vector<std::string> files;
+    for (uint32_t seq = 0; seq < 50; ++seq) {
+        files.push_back(dir.file("in" + std::to_string(seq) + ".wav"));
+        const std::vector<char>& item = items[seq];
+        test_support::write_file(
+            files.back(),
+            test_support::wav_file(wav, test_support::bytes(item.begin(), item.end())));
+    }
+    const long injected = sweep(
+        [&](uint32_t seq) { return mixer.MIX_AddFile(files[seq % files.size()].c_str(), 6); }, 6);
+    EXPECT_GE(injected, 2);
+    EXPECT_FALSE(refused.empty());
+    report_figure("faults.alloc.add_file", injected);
 }
 
 } // namespace
