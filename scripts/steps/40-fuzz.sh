@@ -29,3 +29,7 @@ if [ "$status" -ne 0 ] || grep -qE "ERROR: (AddressSanitizer|LeakSanitizer|libFu
   exit 1
 fi
 tail -n 15 "$build/fuzz.log"
+if [ -n "${SONVALE_FIGURES:-}" ]; then
+  sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/fuzz.executions \1/p' "$build/fuzz.log" \
+    >>"$SONVALE_FIGURES"
+fi

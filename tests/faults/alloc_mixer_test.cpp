@@ -152,24 +152,33 @@ protected:
         WAVEFORMATEX format = faults::mono16();
         ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
         ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
-        for (uint32_t seq = 0; seq < 200; ++seq)
+        for (uint32_t seq = 0; seq < 800; ++seq)
             items.push_back(record_test::make_block(seq, 1280));
     }
 
-    // `queue(seq)` queues item seq and returns its result.
+    // `queue(seq)` queues item seq and returns its result. Each attempt
+    // queues a burst of items, so that the failures also reach the hand-over
+    // to the worker, whose queue grows now and then.
     template <class Queue> long sweep(Queue queue, int index) {
+        constexpr uint32_t burst = 8;
         uint32_t seq = 0;
-        int result = 0;
-        const long injected = faults::sweep([&] { result = queue(seq); },
-                                            [&](bool failed) {
-                                                if (result == -1) {
-                                                    EXPECT_TRUE(failed);
-                                                    refused.push_back(seq);
-                                                } else {
-                                                    EXPECT_EQ(result, index);
-                                                }
-                                                ++seq;
-                                            });
+        int results[burst] = {};
+        const long injected = faults::sweep(
+            [&] {
+                for (uint32_t k = 0; k < burst; ++k)
+                    results[k] = queue(seq + k);
+            },
+            [&](bool failed) {
+                for (uint32_t k = 0; k < burst; ++k, ++seq) {
+                    if (results[k] == -1) {
+                        EXPECT_TRUE(failed);
+                        refused.push_back(seq);
+                    } else {
+                        EXPECT_EQ(results[k], index);
+                    }
+                }
+                ASSERT_LT(seq + burst, items.size());
+            });
         // A last item: once it is recorded, so is everything queued before.
         EXPECT_TRUE(faults::add_stamped(mixer, 999));
         EXPECT_TRUE(test_support::wait_until([&] {
@@ -195,7 +204,7 @@ protected:
 TEST_F(QueueingUnderFailures, AddData) {
     const long injected = sweep(
         [&](uint32_t seq) {
-            const std::vector<char>& item = items[seq % items.size()];
+            const std::vector<char>& item = items[seq];
             return mixer.MIX_AddData(reinterpret_cast<const unsigned char*>(item.data()),
                                      static_cast<int>(item.size()), 4, 1, 0);
         },
@@ -210,15 +219,15 @@ TEST_F(QueueingUnderFailures, AddFile) {
     wav.channels = 1;
     wav.rate = 22050;
     std::vector<std::string> files;
-    for (uint32_t seq = 0; seq < 50; ++seq) {
+    for (uint32_t seq = 0; seq < items.size(); ++seq) {
         files.push_back(dir.file("in" + std::to_string(seq) + ".wav"));
         const std::vector<char>& item = items[seq];
         test_support::write_file(
             files.back(),
             test_support::wav_file(wav, test_support::bytes(item.begin(), item.end())));
     }
-    const long injected = sweep(
-        [&](uint32_t seq) { return mixer.MIX_AddFile(files[seq % files.size()].c_str(), 6); }, 6);
+    const long injected =
+        sweep([&](uint32_t seq) { return mixer.MIX_AddFile(files[seq].c_str(), 6); }, 6);
     EXPECT_GE(injected, 2);
     EXPECT_FALSE(refused.empty());
     report_figure("faults.alloc.add_file", injected);
