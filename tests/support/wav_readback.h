@@ -16,8 +16,6 @@ namespace test_support {
 
 struct wav_readback {
     std::string problem; // empty when the file is a valid WAV as described
-    int channels = 0;
-    int rate = 0;
     std::vector<uint8_t> data; // the data bytes, as libsndfile read them
 };
 
@@ -40,8 +38,6 @@ inline wav_readback read_wav_back(const std::string& path) {
         return out;
     }
     const uint16_t block_align = le16(file, 32);
-    out.channels = info.channels;
-    out.rate = info.samplerate;
     if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) {
         out.problem = path + ": not read as a WAV file";
     } else if (static_cast<uint64_t>(info.frames) * block_align != data_bytes) {
