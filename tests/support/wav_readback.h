@@ -15,7 +15,7 @@
 namespace test_support {
 
 struct wav_readback {
-    std::string problem; // empty when the file is a valid WAV as described
+    std::string problem;       // empty when the file is a valid WAV as described
     std::vector<uint8_t> data; // the data bytes, as libsndfile read them
 };
 
