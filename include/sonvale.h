@@ -186,16 +186,21 @@ SONVALE_API void Record_Close(HSONVALE mixer);
 #define MIXMSG_STOP 0x601 /* payload: none */
 
 /* One block of PCM bytes with a read cursor, a pass count, the client's index
-   and a pre-buffer threshold. The item owns a copy of its data. Copying an
-   item is not offered (two items would share one buffer). */
+   and a pre-buffer threshold. The item owns a copy of its data, stored with
+   one spare byte (m_nLen + 1 bytes, the size formed without wrapping).
+   Copying an item is not offered (two items would share one buffer). Nothing
+   in the class throws; allocation failures are reported as described below. */
 class SONVALE_API CWaveData {
 public:
     /* An empty item: no data, 0 passes, index -1, no threshold. */
     CWaveData();
 
-    /* Copies `len` bytes of `data`. `loops` of 0 or less is stored as -1
-       (endless). When the storage cannot be allocated (or `data` is null with
-       a non-zero `len`) the item is left empty: m_pBuff null, m_nLen 0. */
+    /* Copies `len` bytes of `data` (a null `data` is fine for a `len` of 0:
+       an item of 0 bytes, whose m_pBuff is still non-null). `loops` of 0 or
+       less is stored as -1 (endless); the cursor is at the start and there
+       is no threshold. When the storage cannot be allocated (or `data` is
+       null with a non-zero `len`) the item is left empty, as the default
+       constructor leaves it: m_pBuff null, m_nLen 0, 0 passes, index -1. */
     CWaveData(const unsigned char* data, unsigned int len, int loops, int index);
 
     /* Frees the data; afterwards every member reads 0 and the index -1. */
@@ -205,9 +210,12 @@ public:
     CWaveData& operator=(const CWaveData&) = delete;
 
     /* Hands out the cursor in `out`, then advances it by `step` bytes. When
-       the cursor reaches or passes the end of the data, it returns to the
-       start and a positive pass count drops by one. Returns the passes still
-       to play after the advance: 0 on the last pass, -1 for an endless item. */
+       the cursor reaches or passes the end of the data (or a negative step
+       would take it before the start), it returns to the start and a
+       positive pass count drops by one; so on an item of 0 bytes every call
+       ends a pass. The cursor never leaves the data. Returns the passes still
+       to play after the advance: 0 on the last pass (and on every later
+       call), -1 for an endless item. */
     int GetNextData(int step, unsigned char*& out);
 
     /* Returns the client's index, -1 when none. */
@@ -222,9 +230,11 @@ public:
     bool AllowPlay();
 
     /* Drops the bytes already consumed, appends `len` bytes of `data` and
-       sets the item to a single pass with its cursor at the start. Does
-       nothing for a negative `len`, a null `data` with a positive `len`, or
-       when the new storage cannot be allocated (the item is left as it was). */
+       sets the item to a single pass with its cursor at the start (also on
+       an empty or endless item); the index and threshold are kept. Does
+       nothing for a negative `len`, a null `data` with a positive `len`, a
+       result longer than 0xFFFFFFFF bytes, or when the new storage cannot be
+       allocated: the item is then left exactly as it was. */
     void AppendData(const unsigned char* data, int len);
 
     unsigned char* m_pBuff;            /* owned copy of the data; null when empty */
@@ -235,45 +245,69 @@ public:
     uint32_t m_nFirstAllowPlayLen;     /* pre-buffer threshold; 0 when none */
 };
 
-/* The 44-byte header of a PCM WAV file, as written to the file. */
+/* The 44-byte header of a PCM WAV file. The fields hold host-order values;
+   the recorder writes each one little-endian, so on a little-endian host the
+   struct's bytes are the file's bytes. */
 #pragma pack(push, 1)
 struct WaveFileHeader {
     char riff[4];            /* "RIFF" */
-    uint32_t riffSize;       /* 36 + data bytes */
+    uint32_t riffSize;       /* 36 + data bytes, at most 0xFFFFFFFF */
     char wave[4];            /* "WAVE" */
     char fmt[4];             /* "fmt " */
     uint32_t fmtSize;        /* 16 */
     uint16_t formatTag;      /* 1 (PCM) */
     uint16_t channels;       /* channels */
     uint32_t samplesPerSec;  /* sample frames per second */
-    uint32_t bytesPerSec;    /* channels * bits * rate / 8 */
-    uint16_t blockAlign;     /* channels * bits / 8 */
+    uint32_t bytesPerSec;    /* (channels * bits * rate) / 8, product in 32 bits */
+    uint16_t blockAlign;     /* low 16 bits of (channels * bits) / 8 */
     uint16_t bitsPerSample;  /* bits per sample */
     char data[4];            /* "data" */
-    uint32_t dataSize;       /* data bytes */
+    uint32_t dataSize;       /* data bytes, at most 0xFFFFFFFF - 36 */
 };
 #pragma pack(pop)
 
-/* A file opened for writing. The recorder's file; not for clients. */
+/* A file opened for writing only, held exclusively while open. The
+   recorder's file; not exported, not for clients. Not thread-safe: the
+   recorder serialises its calls. Never throws. */
 class CFile {
 public:
+    /* A closed file object. */
     CFile();
+    /* Close(). */
     ~CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    /* Creates `path` for writing, or truncates it, unless another open CFile
-       holds it. False when it cannot be created or is held. */
+    /* Creates `path` for writing (mode 0666 less the umask), or truncates an
+       existing file, unless another open CFile holds it, in this process or
+       in another. The file is opened without truncation, locked with a
+       non-blocking exclusive lock held by the open file (not the process),
+       and only then cut to 0 bytes; a file held by someone else is left
+       untouched. The lock is advisory: programs that take no lock are not
+       kept out. A non-regular file (/dev/null) is neither locked nor cut;
+       a FIFO without a reader is refused rather than waited for. The
+       descriptor is closed on exec. False for a null path, when this object
+       already has a file open, when the file cannot be opened, is held, sits
+       on a file system that cannot lock, or cannot be cut; nothing stays
+       open then. */
     bool CreateExclusive(const char* path);
-    /* Moves to `offset` from the start. False on failure. */
+    /* Moves to `offset` from the start. False when no file is open or the
+       move fails. */
     bool Seek(uint64_t offset);
-    /* Writes all `len` bytes at the current position, straight to the
-       operating system. Returns the bytes written (fewer on a full disk). */
+    /* Writes the `len` bytes at the current position, straight to the
+       operating system (no buffering of its own; interrupted writes are
+       resumed). Returns the bytes written: `len`, or fewer when the system
+       refuses more (a full disk, a file size limit, an I/O error); 0 when no
+       file is open or `data` is null. Past a file size limit the system may
+       raise SIGXFSZ, whose default action ends the process: the library
+       leaves signal dispositions to the application. */
     size_t Write(const void* data, size_t len);
-    /* Cuts the file to `size` bytes. False on failure. */
+    /* Cuts (or extends) the file to `size` bytes; the position does not
+       move. False when no file is open or the system refuses. */
     bool Truncate(uint64_t size);
-    /* Closes the file; harmless when none is open. */
+    /* Closes the file and releases its lock; harmless when none is open. */
     void Close();
+    /* True while a file is open. */
     bool IsOpen() const;
 
 private:
@@ -282,7 +316,11 @@ private:
 
 /* Writes a PCM WAV file: a 44-byte header at open, the data as it comes, and
    the final sizes at close. Write may be called from another thread than
-   Open / Close: an internal lock keeps every block whole inside one file. */
+   Open / Close: an internal lock serialises Write, Open, Close and isOpen, so
+   every block lands whole inside one file and none is written into a file
+   being closed. Each block is handed to the operating system as it comes (no
+   buffering in the process), so a crash loses no block already written. The
+   data is not checked against the header's format. */
 class SONVALE_API CWaveRecorder {
 public:
     /* A closed recorder. */
@@ -294,27 +332,36 @@ public:
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
     /* Starts a new file at `path` (created, or truncated) with a header of
-       data size 0. Returns true when a file is open afterwards: also when one
-       already was, which goes on unchanged with the arguments ignored.
-       Returns false for a null path, a file that cannot be created, or one
-       that another open recorder holds (that file is left untouched). */
+       data size 0 and sets m_nDataLen to 0. Returns true when a file is open
+       afterwards: also when one already was, which goes on unchanged with
+       the arguments ignored. Returns false, and stays closed with m_header
+       unchanged, for a null path, a file that cannot be created, one that
+       another open recorder holds (that file is left untouched), or one into
+       which the 44 header bytes cannot be written (a full disk: the file is
+       then cut back to 0 bytes). Rates above 32 bits keep their low 32 bits. */
     bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
               unsigned short bitsPerSample);
 
     /* Appends `len` bytes while a file is open; otherwise does nothing, as it
        does for a null `data` or a `len` of 0 or less. A block that cannot be
-       written whole (a full disk) is dropped whole, and recording goes on. */
+       written whole (a full disk, a file size limit) is dropped whole: any
+       part of it that reached the file is cut off again, it is not counted,
+       and recording goes on with the next block. */
     void Write(const char* data, int len);
 
-    /* Rewrites the header with the final sizes and closes the file. Past
-       0xFFFFFFFF - 36 data bytes the sizes are clamped, not wrapped. Does
-       nothing when no file is open. */
+    /* Rewrites the header with the final sizes and closes the file. The
+       sizes come from m_nDataLen, clamped, not wrapped: the data size is the
+       smaller of m_nDataLen and 0xFFFFFFFF - 36, the RIFF size the smaller of
+       m_nDataLen + 36 and 0xFFFFFFFF; data past that stays in the file. The
+       file is cut to end with the last block written whole. Does nothing
+       when no file is open. */
     void Close();
 
-    /* Non-zero while a file is open. */
+    /* Non-zero while a file is open (read under the lock). */
     int isOpen();
 
-    uint32_t m_nDataLen;    /* data bytes recorded; stops at 0xFFFFFFFF */
+    uint32_t m_nDataLen;    /* data bytes recorded (whole blocks written);
+                               stops at 0xFFFFFFFF */
     WaveFileHeader m_header; /* the file's header, as written */
     CFile m_file;           /* the open output file */
     int m_bOpen;            /* non-zero while a file is open */
@@ -325,10 +372,13 @@ private:
 };
 
 /* One buffer of the output ring: the device header first, so the header's
-   address is the record's address. */
+   address is the record's address. hdr.lpData points to the buffer's bytes
+   (as many as the ring's buffer size); hdr.dwUser holds the buffer's
+   auto-reset completion event. */
 struct WaveBuff {
     WAVEHDR hdr;
-    unsigned char bDone; /* 1 once the device has given the buffer back */
+    unsigned char bDone; /* 1 once the device has given the buffer back (or
+                            refused it); 0 again once it is unprepared */
 };
 
 /* The wave output device of a mixer and its ring of buffers: fill the buffer
@@ -348,13 +398,17 @@ public:
     /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
        default output device for `format` (copied into m_waveFormate).
        Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer or a buffer size below 1, or a lack
-       of memory (m_waveFormate is then unchanged); -2 when the device refuses
-       the format (m_waveFormate then holds the refused format). */
+       a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
+       opened then), or a lack of memory or of an event (m_waveFormate is
+       unchanged by every -1); -2 when the device refuses the format
+       (m_waveFormate then holds the refused format). Every failure leaves the
+       object closed. m_bPaused is left as it was. */
     int Open(WAVEFORMATEX* format);
 
-    /* Stops the device, waits until it has given back every buffer, closes it
-       and frees the ring. Always 0; harmless when closed. */
+    /* Stops the device, waits until it has given back every buffer it holds
+       (with or without a notification window), closes it and frees the ring.
+       Always 0; harmless when closed. m_bPaused and m_waveFormate are left as
+       they were. */
     int Close();
 
     /* Stops playback and gives back every queued buffer. 0 on success, the
@@ -371,9 +425,12 @@ public:
        ring (`len` is then untouched). */
     unsigned char* GetNextBuff(unsigned int& len);
 
-    /* Queues the current buffer with `len` bytes (clamped to the capacity)
-       and returns the next buffer once the device has given it back, waiting
-       as long as that takes (also while paused). Null without a device. */
+    /* Queues the current buffer with `len` bytes (clamped to the capacity;
+       `len` itself is only read) and returns the next buffer once the device
+       has given it back, waiting as long as that takes (also while paused,
+       until another thread calls Restart or Reset). A buffer the device
+       refuses to prepare or queue counts as given back at once. Null without
+       a device. */
     unsigned char* SingAndRetNextBuff(unsigned int& len);
 
     /* Bytes per sample of the format: wBitsPerSample / 8. */
@@ -392,13 +449,16 @@ public:
     HWAVEOUT m_hWaveOut;         /* open device; null when closed */
     WAVEFORMATEX m_waveFormate;  /* the device's format */
     WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;          /* buffers the next Open builds */
-    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds */
+    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
+                                    keeps the count it was built with) */
+    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
+                                    open ring keeps its own size) */
     bool m_bPaused;              /* true after Pause until Restart */
 
 protected:
-    /* The device's completion routine: on WOM_DONE with a non-null header,
-       marks the buffer done and signals its event. Other messages are
+    /* The device's completion routine, run on a device thread: on WOM_DONE
+       with a non-null header (param1), marks the buffer done and then signals
+       its event. Other messages, and WOM_DONE without a header, are
        ignored. */
     static void CallBackNotify(HWAVEOUT hwo, unsigned int uMsg, unsigned long dwInstance,
                                unsigned long dwParam1, unsigned long dwParam2);
@@ -496,9 +556,14 @@ public:
     int GetSize() const;       /* elements in use */
     int GetUpperBound() const; /* GetSize() - 1 */
 
-    /* Resizes to `newSize` elements; new elements are null. A `growStep` of
-       -1 keeps the current step; 0 picks one by size (count / 8, within
-       4 ... 1024). Shrinking keeps the storage; a size of 0 frees it. */
+    /* Resizes to `newSize` elements; new elements are null. A `growStep`
+       other than -1 is stored first (also when the call then fails); 0 picks
+       one by size (count / 8, within 4 ... 1024), any other value is used
+       unchanged (a negative one makes every growth allocate exactly the new
+       size). Growing past the capacity allocates capacity + step elements,
+       or `newSize` if that is more; the first storage holds exactly
+       `newSize`. Shrinking keeps the storage; a size of 0 frees it.
+       std::bad_alloc for a negative `newSize` or a capacity past INT_MAX. */
     void SetSize(int newSize, int growStep = -1);
     /* Shrinks the storage to exactly GetSize() elements. */
     void FreeExtra();
@@ -513,7 +578,8 @@ public:
     const void** GetData() const;
     void** GetData();
 
-    /* Grows to i + 1 elements when needed, then sets element i. */
+    /* Grows to i + 1 elements when needed, then sets element i. Sizes past
+       INT_MAX (here and in Add, Append, InsertAt) throw std::bad_alloc. */
     void SetAtGrow(int i, void* p);
     /* Appends `p`; returns its index. */
     int Add(void* p);

@@ -25,8 +25,13 @@ using wave_out_callback = void (*)(HWAVEOUT, unsigned int, unsigned long, unsign
 
 enum class wave_backend { virtual_device, alsa };
 
-// The backend the library opens as its default output device.
+// The backend the library opens as its default output device: a process-wide
+// setting, ALSA when the build was configured with SONVALE_OUTPUT=alsa, the
+// virtual device otherwise.
 wave_backend default_wave_backend();
+// Internal (tests): makes `backend` the default for later opens. Devices
+// already open keep their backend.
+void select_default_wave_backend(wave_backend backend);
 // True when the backend was compiled into this build.
 bool wave_backend_available(wave_backend backend);
 
@@ -37,9 +42,16 @@ int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback c
 // The same on a chosen backend.
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
                      wave_out_callback callback, unsigned long instance);
+// Sets WHDR_PREPARED (a prepared header stays as it is). WAVE_ERR_INVALPARAM
+// for a null header or data pointer.
 int wave_out_prepare_header(HWAVEOUT device, WAVEHDR* header);
+// Clears WHDR_PREPARED; refused with WAVE_ERR_STILLPLAYING while the header is
+// queued (WHDR_INQUEUE).
 int wave_out_unprepare_header(HWAVEOUT device, WAVEHDR* header);
-// Queues a prepared buffer; it comes back once through the callback.
+// Queues a prepared buffer (WAVE_ERR_UNPREPARED otherwise; one already queued
+// is refused with WAVE_ERR_STILLPLAYING): clears WHDR_DONE and sets
+// WHDR_INQUEUE. It comes back once through the callback with WOM_DONE, its
+// WHDR_INQUEUE cleared and WHDR_DONE set before the callback runs.
 int wave_out_write(HWAVEOUT device, WAVEHDR* header);
 int wave_out_pause(HWAVEOUT device);
 int wave_out_restart(HWAVEOUT device);
@@ -47,7 +59,8 @@ int wave_out_restart(HWAVEOUT device);
 // returns.
 int wave_out_reset(HWAVEOUT device);
 // Closes the device; refused with WAVE_ERR_STILLPLAYING while buffers are
-// queued.
+// queued. The callback receives WOM_CLOSE before this returns.
+// Every call on a null handle returns WAVE_ERR_INVALHANDLE.
 int wave_out_close(HWAVEOUT device);
 
 } // namespace sonvale

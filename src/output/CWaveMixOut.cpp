@@ -1,0 +1,206 @@
+// CWaveMixOut: the output device of a mixer and its ring of buffers.
+#include "sonvale.h"
+
+#include "platform/event.h"
+#include "platform/wave_out.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <thread>
+
+using namespace sonvale;
+
+namespace {
+
+event* buffer_event(const WaveBuff* buff) { return reinterpret_cast<event*>(buff->hdr.dwUser); }
+
+// The buffer counts as given back: marks it done, then wakes its waiter.
+void mark_done(WaveBuff* buff) {
+    buff->bDone = 1;
+    event_set(buffer_event(buff));
+}
+
+} // namespace
+
+CWaveMixOut::CWaveMixOut()
+    : m_pNotifyWnd(nullptr), m_hWaveOut(nullptr), m_waveFormate(), m_ppBuffs(nullptr),
+      m_nBuffNum(3), m_nBuffSize(2048), m_bPaused(false), m_nRingNum(0), m_nRingSize(0) {}
+
+CWaveMixOut::~CWaveMixOut() { Close(); }
+
+int CWaveMixOut::Open(WAVEFORMATEX* format) {
+    if (m_hWaveOut) {
+        Close();
+        return -1;
+    }
+    if (!format || m_nBuffNum < 1 || m_nBuffSize < 1)
+        return -1;
+    Close(); // a ring left without a device (never expected) is freed first
+
+    // The ring keeps the count and size it is built with until Close.
+    m_nRingNum = m_nBuffNum;
+    m_nRingSize = m_nBuffSize;
+    m_ppBuffs = new (std::nothrow) WaveBuff*[static_cast<size_t>(m_nRingNum)]();
+    if (!m_ppBuffs) {
+        Close();
+        return -1;
+    }
+    for (int32_t i = 0; i < m_nRingNum; ++i) {
+        WaveBuff* buff = new (std::nothrow) WaveBuff();
+        if (!buff) {
+            Close();
+            return -1;
+        }
+        m_ppBuffs[i] = buff;
+        buff->hdr.lpData = new (std::nothrow) char[static_cast<size_t>(m_nRingSize)];
+        event* done = event_create(i != 0);
+        buff->hdr.dwUser = reinterpret_cast<uintptr_t>(done);
+        if (!buff->hdr.lpData || !done) {
+            Close();
+            return -1;
+        }
+    }
+
+    std::memcpy(&m_waveFormate, format, sizeof m_waveFormate);
+    HWAVEOUT device = nullptr;
+    if (wave_out_open(&device, &m_waveFormate, &CWaveMixOut::CallBackNotify, 0) != WAVE_OK) {
+        Close();
+        return -2;
+    }
+    m_hWaveOut = device;
+    return 0;
+}
+
+int CWaveMixOut::Close() {
+    if (m_hWaveOut && m_ppBuffs) {
+        wave_out_reset(m_hWaveOut);
+        // Every buffer but the current one is either free (its event
+        // signalled) or held by the device, which signals it on giving it
+        // back: after the reset, each wait below ends once the device no
+        // longer holds that buffer, window or no window.
+        for (int32_t i = m_nRingNum - 1; i >= 0; --i) {
+            WaveBuff* buff = m_ppBuffs[i];
+            if (!buff)
+                continue;
+            if (i != 0 && buffer_event(buff))
+                event_wait(buffer_event(buff));
+            if (buff->bDone == 1) {
+                wave_out_unprepare_header(m_hWaveOut, &buff->hdr);
+                buff->bDone = 0;
+            }
+        }
+    }
+    if (m_hWaveOut) {
+        // The device holds no buffer now, so it closes; should it still
+        // refuse, give it a moment rather than leave it open.
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            if (wave_out_close(m_hWaveOut) != WAVE_ERR_STILLPLAYING)
+                break;
+            wave_out_reset(m_hWaveOut);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        m_hWaveOut = nullptr;
+    }
+    if (m_ppBuffs) {
+        for (int32_t i = 0; i < m_nRingNum; ++i) {
+            WaveBuff* buff = m_ppBuffs[i];
+            if (!buff)
+                continue;
+            delete[] buff->hdr.lpData;
+            event_destroy(buffer_event(buff));
+            delete buff;
+            m_ppBuffs[i] = nullptr;
+        }
+        delete[] m_ppBuffs;
+        m_ppBuffs = nullptr;
+    }
+    m_nRingNum = 0;
+    m_nRingSize = 0;
+    return 0;
+}
+
+int CWaveMixOut::Reset() {
+    if (!m_hWaveOut)
+        return -1;
+    return wave_out_reset(m_hWaveOut);
+}
+
+int CWaveMixOut::Pause() {
+    if (!m_hWaveOut)
+        return -1;
+    if (!m_bPaused) {
+        wave_out_pause(m_hWaveOut);
+        m_bPaused = true;
+    }
+    return 0;
+}
+
+int CWaveMixOut::Restart() {
+    if (!m_hWaveOut)
+        return -1;
+    if (m_bPaused) {
+        wave_out_restart(m_hWaveOut);
+        m_bPaused = false;
+    }
+    return 0;
+}
+
+unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
+    if (!m_ppBuffs)
+        return nullptr;
+    len = static_cast<unsigned int>(m_nRingSize);
+    return reinterpret_cast<unsigned char*>(m_ppBuffs[0]->hdr.lpData);
+}
+
+unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
+    if (!m_hWaveOut || !m_ppBuffs)
+        return nullptr;
+
+    WaveBuff* current = m_ppBuffs[0];
+    const unsigned int capacity = static_cast<unsigned int>(m_nRingSize);
+    current->hdr.dwBufferLength = len < capacity ? len : capacity;
+    int result = wave_out_prepare_header(m_hWaveOut, &current->hdr);
+    if (result == WAVE_OK)
+        result = wave_out_write(m_hWaveOut, &current->hdr);
+    if (result != WAVE_OK)
+        mark_done(current); // refused: the device does not hold it
+
+    for (int32_t i = 0; i + 1 < m_nRingNum; ++i)
+        m_ppBuffs[i] = m_ppBuffs[i + 1];
+    m_ppBuffs[m_nRingNum - 1] = current;
+
+    WaveBuff* next = m_ppBuffs[0];
+    if (buffer_event(next)) {
+        event_wait(buffer_event(next));
+        if (next->bDone == 1) {
+            wave_out_unprepare_header(m_hWaveOut, &next->hdr);
+            next->bDone = 0;
+        }
+    }
+    return reinterpret_cast<unsigned char*>(next->hdr.lpData);
+}
+
+int CWaveMixOut::GetBytePerSample() { return m_waveFormate.wBitsPerSample / 8; }
+
+WAVEFORMATEX* CWaveMixOut::getWaveFormate() { return &m_waveFormate; }
+
+int CWaveMixOut::SetBuffParam(int num, int size) {
+    m_nBuffNum = num;
+    m_nBuffSize = size;
+    return num;
+}
+
+int CWaveMixOut::GetBuffParam(int& num, int& size) {
+    num = m_nBuffNum;
+    size = m_nBuffSize;
+    return size;
+}
+
+void CWaveMixOut::CallBackNotify(HWAVEOUT, unsigned int uMsg, unsigned long, unsigned long dwParam1,
+                                 unsigned long) {
+    if (uMsg != WOM_DONE || dwParam1 == 0)
+        return;
+    mark_done(reinterpret_cast<WaveBuff*>(static_cast<uintptr_t>(dwParam1)));
+}

@@ -1,0 +1,156 @@
+// The files service: CFile, the one place where the library touches POSIX
+// files. A CFile creates (or truncates) a file for writing only, holding it
+// exclusively, and writes straight to the operating system, without any
+// buffering of its own.
+//
+// Exclusivity: CreateExclusive opens the path without truncating it, then
+// takes a non-blocking exclusive lock on the open file description (an OFD
+// lock, or flock(2) where the kernel has no OFD locks). Both kinds are held by
+// the open file, not by the process, so a second CFile in the same process is
+// refused as surely as one in another process. Only once the lock is held is
+// the file truncated; a refused open leaves the file untouched. The lock is
+// advisory: programs that do not lock the file are not kept out. A file
+// system that cannot lock at all refuses the open too: exclusivity is
+// promised, so it is never silently dropped. Only regular files are locked
+// and truncated; devices (/dev/null) are shared and written as they are.
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sonvale.h"
+
+namespace {
+
+constexpr intptr_t no_file = -1;
+
+int open_retrying(const char* path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// True when this open file description now holds the exclusive lock.
+bool lock_exclusive(int fd) {
+#ifdef F_OFD_SETLK
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0; // the whole file, however large it grows
+    lock.l_pid = 0;
+    int rc;
+    do {
+        rc = ::fcntl(fd, F_OFD_SETLK, &lock);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0)
+        return true;
+    if (errno != EINVAL)
+        return false; // held by someone else (EAGAIN / EACCES), or failed
+                      // EINVAL: a kernel without OFD locks; flock(2) below.
+#endif
+    int rc2;
+    do {
+        rc2 = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc2 < 0 && errno == EINTR);
+    return rc2 == 0;
+}
+
+bool truncate_retrying(int fd, off_t size) {
+    int rc;
+    do {
+        rc = ::ftruncate(fd, size);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
+}
+
+void close_fd(int fd) {
+    // close(2) is not retried on EINTR: on Linux the descriptor is released
+    // whatever it returns.
+    ::close(fd);
+}
+
+} // namespace
+
+CFile::CFile() : m_hFile(no_file) {}
+
+CFile::~CFile() {
+    Close();
+}
+
+bool CFile::CreateExclusive(const char* path) {
+    if (!path || m_hFile != no_file)
+        return false;
+    // O_NONBLOCK only so that a FIFO without a reader is refused instead of
+    // blocking the caller; it is cleared again at once.
+    const int fd =
+        open_retrying(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    struct stat st;
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 || ::fstat(fd, &st) != 0) {
+        close_fd(fd);
+        return false;
+    }
+    // Only regular files are held and cut. A device such as /dev/null is
+    // shared by everyone and written as it is.
+    if (S_ISREG(st.st_mode) && (!lock_exclusive(fd) || !truncate_retrying(fd, 0))) {
+        close_fd(fd);
+        return false;
+    }
+    m_hFile = fd;
+    return true;
+}
+
+bool CFile::Seek(uint64_t offset) {
+    if (m_hFile == no_file || offset > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return ::lseek(static_cast<int>(m_hFile), static_cast<off_t>(offset), SEEK_SET) ==
+           static_cast<off_t>(offset);
+}
+
+size_t CFile::Write(const void* data, size_t len) {
+    if (m_hFile == no_file || (!data && len > 0))
+        return 0;
+    const int fd = static_cast<int>(m_hFile);
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < len) {
+        size_t chunk = len - done;
+        if (chunk > static_cast<size_t>(SSIZE_MAX))
+            chunk = static_cast<size_t>(SSIZE_MAX);
+        const ssize_t n = ::write(fd, p + done, chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break; // a full disk (ENOSPC), a size limit (EFBIG), an I/O error
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool CFile::Truncate(uint64_t size) {
+    if (m_hFile == no_file || size > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return truncate_retrying(static_cast<int>(m_hFile), static_cast<off_t>(size));
+}
+
+void CFile::Close() {
+    if (m_hFile == no_file)
+        return;
+    close_fd(static_cast<int>(m_hFile)); // releases the lock with the file
+    m_hFile = no_file;
+}
+
+bool CFile::IsOpen() const {
+    return m_hFile != no_file;
+}

@@ -1,0 +1,155 @@
+// The wave output device service: keeps the header flags, sends WOM_OPEN and
+// WOM_CLOSE, and hands the rest to the backend an HWAVEOUT stands for.
+#include "platform/wave_out.h"
+
+#include "platform/wave_device.h"
+
+#include <atomic>
+
+namespace sonvale {
+
+namespace {
+
+constexpr wave_backend build_default_backend() {
+#ifdef SONVALE_DEFAULT_ALSA
+    return wave_backend::alsa;
+#else
+    return wave_backend::virtual_device;
+#endif
+}
+
+std::atomic<wave_backend> g_default_backend{build_default_backend()};
+
+} // namespace
+
+wave_backend default_wave_backend() { return g_default_backend.load(std::memory_order_relaxed); }
+
+void select_default_wave_backend(wave_backend backend) {
+    g_default_backend.store(backend, std::memory_order_relaxed);
+}
+
+bool wave_backend_available(wave_backend backend) {
+    switch (backend) {
+    case wave_backend::virtual_device:
+        return true;
+    case wave_backend::alsa:
+#ifdef SONVALE_HAVE_ALSA
+        return true;
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+#ifndef SONVALE_HAVE_ALSA
+// Built without alsa-lib: there is no ALSA backend to open.
+int open_alsa_device(const WAVEFORMATEX&, wave_out_callback, unsigned long, wave_device** out) {
+    if (out)
+        *out = nullptr;
+    return WAVE_ERR_NODRIVER;
+}
+#endif
+
+int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
+                  unsigned long instance) {
+    return wave_out_open_on(default_wave_backend(), out, format, callback, instance);
+}
+
+int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
+                     wave_out_callback callback, unsigned long instance) {
+    if (!out)
+        return WAVE_ERR_INVALPARAM;
+    *out = nullptr;
+    if (!format)
+        return WAVE_ERR_INVALPARAM;
+    wave_device* device = nullptr;
+    int result = WAVE_ERR_NODRIVER;
+    switch (backend) {
+    case wave_backend::virtual_device:
+        result = open_virtual_device(*format, callback, instance, &device);
+        break;
+    case wave_backend::alsa:
+        result = open_alsa_device(*format, callback, instance, &device);
+        break;
+    }
+    if (result != WAVE_OK || !device)
+        return result != WAVE_OK ? result : WAVE_ERR_NODRIVER;
+    *out = device->handle();
+    device->notify(WOM_OPEN, 0);
+    return WAVE_OK;
+}
+
+int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {
+    wave_device* device = wave_device::from_handle(handle);
+    if (!device)
+        return WAVE_ERR_INVALHANDLE;
+    if (!header || !header->lpData)
+        return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> hold(device->flags_lock());
+    header->dwFlags |= WHDR_PREPARED;
+    return WAVE_OK;
+}
+
+int wave_out_unprepare_header(HWAVEOUT handle, WAVEHDR* header) {
+    wave_device* device = wave_device::from_handle(handle);
+    if (!device)
+        return WAVE_ERR_INVALHANDLE;
+    if (!header)
+        return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> hold(device->flags_lock());
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVE_ERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return WAVE_OK;
+}
+
+int wave_out_write(HWAVEOUT handle, WAVEHDR* header) {
+    wave_device* device = wave_device::from_handle(handle);
+    if (!device)
+        return WAVE_ERR_INVALHANDLE;
+    if (!header)
+        return WAVE_ERR_INVALPARAM;
+    {
+        std::lock_guard<std::mutex> hold(device->flags_lock());
+        if (!(header->dwFlags & WHDR_PREPARED))
+            return WAVE_ERR_UNPREPARED;
+        if (header->dwFlags & WHDR_INQUEUE)
+            return WAVE_ERR_STILLPLAYING;
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    }
+    int result = device->queue(header);
+    if (result != WAVE_OK) {
+        std::lock_guard<std::mutex> hold(device->flags_lock());
+        header->dwFlags &= ~WHDR_INQUEUE;
+    }
+    return result;
+}
+
+int wave_out_pause(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->pause() : WAVE_ERR_INVALHANDLE;
+}
+
+int wave_out_restart(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->restart() : WAVE_ERR_INVALHANDLE;
+}
+
+int wave_out_reset(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->reset() : WAVE_ERR_INVALHANDLE;
+}
+
+int wave_out_close(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    if (!device)
+        return WAVE_ERR_INVALHANDLE;
+    if (device->busy())
+        return WAVE_ERR_STILLPLAYING;
+    device->notify(WOM_CLOSE, 0);
+    delete device;
+    return WAVE_OK;
+}
+
+} // namespace sonvale

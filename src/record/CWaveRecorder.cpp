@@ -1,0 +1,91 @@
+// The WAV recorder: a lock serialising
+// Write / Open / Close, every block handed to the OS at once, exclusive
+// files, whole-block rollback on a failed write, clamped sizes at Close.
+#include "record/wave_header.h"
+#include "sonvale.h"
+
+using sonvale::wave_header_bytes;
+
+namespace {
+
+// Writes the serialised header at offset 0. True when all 44 bytes went in.
+bool write_header(CFile& file, const WaveFileHeader& header) {
+    unsigned char bytes[wave_header_bytes];
+    sonvale::wave_header_serialise(header, bytes);
+    return file.Seek(0) && file.Write(bytes, sizeof bytes) == sizeof bytes;
+}
+
+} // namespace
+
+CWaveRecorder::CWaveRecorder() : m_nDataLen(0), m_header(), m_bOpen(0), m_nFileData(0) {}
+
+CWaveRecorder::~CWaveRecorder() {
+    Close();
+}
+
+bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
+                         unsigned short bitsPerSample) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bOpen)
+        return true; // the open file goes on; the arguments are ignored
+    if (!path)
+        return false;
+    // Fill a local header first, so that a failed Open leaves m_header as it
+    // was.
+    WaveFileHeader header;
+    sonvale::wave_header_fill(header, samplesPerSec, channels, bitsPerSample);
+    if (!m_file.CreateExclusive(path))
+        return false; // cannot be created, or another recorder holds it
+    if (!write_header(m_file, header)) {
+        // Not even the header fits (a full disk): no usable recording.
+        m_file.Truncate(0);
+        m_file.Close();
+        return false;
+    }
+    m_header = header;
+    m_nDataLen = 0;
+    m_nFileData = 0;
+    m_bOpen = 1;
+    return true;
+}
+
+void CWaveRecorder::Write(const char* data, int len) {
+    if (!data || len <= 0)
+        return;
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_bOpen)
+        return;
+    const size_t want = static_cast<size_t>(len);
+    const size_t written = m_file.Write(data, want);
+    if (written == want) {
+        m_nFileData += want;
+        const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + want;
+        m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
+        return;
+    }
+    // A short or failed write: drop the block whole. Cut off whatever part of
+    // it reached the file and move back to the end of the data, so that the
+    // next block follows the last whole one.
+    const uint64_t end = wave_header_bytes + m_nFileData;
+    if (written > 0)
+        m_file.Truncate(end);
+    m_file.Seek(end);
+}
+
+void CWaveRecorder::Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_bOpen)
+        return;
+    m_bOpen = 0;
+    sonvale::wave_header_set_sizes(m_header, m_nDataLen);
+    write_header(m_file, m_header);
+    // Should a rollback's cut have failed, leftovers of a dropped block may
+    // lie past the data: the file ends where the data ends.
+    m_file.Truncate(wave_header_bytes + m_nFileData);
+    m_file.Close();
+}
+
+int CWaveRecorder::isOpen() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bOpen;
+}

@@ -1,0 +1,67 @@
+// Helpers shared by the output ring tests.
+#pragma once
+
+#include "sonvale.h"
+#include "platform/wave_out.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace ring_test {
+
+inline WAVEFORMATEX pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
+
+inline bool same_format(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+    return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels &&
+           a.nSamplesPerSec == b.nSamplesPerSec && a.nAvgBytesPerSec == b.nAvgBytesPerSec &&
+           a.nBlockAlign == b.nBlockAlign && a.wBitsPerSample == b.wBitsPerSample && a.cbSize == b.cbSize;
+}
+
+inline double ms_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Every backend compiled into this build.
+inline std::vector<sonvale::wave_backend> available_backends() {
+    std::vector<sonvale::wave_backend> out{sonvale::wave_backend::virtual_device};
+    if (sonvale::wave_backend_available(sonvale::wave_backend::alsa))
+        out.push_back(sonvale::wave_backend::alsa);
+    return out;
+}
+
+inline std::string backend_name(const testing::TestParamInfo<sonvale::wave_backend>& info) {
+    return info.param == sonvale::wave_backend::alsa ? "alsa" : "virtual";
+}
+
+// Makes `backend` the default output device for the life of the object.
+class backend_scope {
+public:
+    explicit backend_scope(sonvale::wave_backend backend) : m_saved(sonvale::default_wave_backend()) {
+        sonvale::select_default_wave_backend(backend);
+    }
+    ~backend_scope() { sonvale::select_default_wave_backend(m_saved); }
+    backend_scope(const backend_scope&) = delete;
+    backend_scope& operator=(const backend_scope&) = delete;
+
+private:
+    sonvale::wave_backend m_saved;
+};
+
+// Reaches the protected completion routine.
+struct exposed_ring : CWaveMixOut {
+    using CWaveMixOut::CallBackNotify;
+};
+
+} // namespace ring_test
