@@ -7,6 +7,7 @@
 // soon as ALSA has taken all of its bytes, so what is heard lags the
 // callbacks by at most ALSA's own buffer (k_latency_us). Every callback comes
 // from that one thread, one at a time, which keeps them in order.
+#include "platform/buffer_queue.h"
 #include "platform/wave_device.h"
 
 #include <cstdarg>
@@ -18,7 +19,6 @@ extern "C" {
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -37,6 +37,10 @@ namespace {
 // Long enough to ride out a busy machine, short enough that pause and reset
 // are heard at once.
 constexpr unsigned k_latency_us = 100000;
+
+// How long the device thread waits for room before it looks again, in case
+// a plugin's descriptors fail to signal it: the length of ALSA's buffer.
+constexpr int k_room_timeout_ms = int(k_latency_us / 1000);
 
 // Attempts at writing after an underrun or a suspend before the write counts
 // as failed.
@@ -137,13 +141,7 @@ public:
     int queue(WAVEHDR* header) override {
         {
             std::lock_guard<std::mutex> hold(m_lock);
-            header->lpNext = nullptr;
-            if (m_tail)
-                m_tail->lpNext = header;
-            else
-                m_head = header;
-            m_tail = header;
-            ++m_outstanding;
+            m_queue.push(header);
         }
         wake();
         return WAVE_OK;
@@ -183,15 +181,13 @@ public:
     // every callback comes from that one thread; this waits until it has.
     int reset() override {
         std::unique_lock<std::mutex> hold(m_lock);
-        const uint64_t ticket = ++m_resets_asked;
-        wake();
-        m_reset_done.wait(hold, [&] { return m_resets_done >= ticket; });
+        m_queue.reset(hold, [&] { wake(); });
         return WAVE_OK;
     }
 
     bool busy() override {
         std::lock_guard<std::mutex> hold(m_lock);
-        return m_outstanding > 0;
+        return m_queue.busy();
     }
 
 private:
@@ -233,7 +229,7 @@ private:
         alsa_quiet quiet;
         std::unique_lock<std::mutex> hold(m_lock);
         for (;;) {
-            if (m_resets_done < m_resets_asked) {
+            if (m_queue.reset_asked()) {
                 drop_all(hold);
                 continue;
             }
@@ -252,16 +248,18 @@ private:
             return step::idle;
         if (m_carry_len == m_frame_bytes)
             return write_carry();
-        if (!m_head) {
+        const WAVEHDR* head = m_queue.front();
+        if (!head) {
             start_pending();
             return step::idle;
         }
-        const uint32_t remaining = m_head->dwBufferLength - m_offset;
+        const uint32_t remaining = head->dwBufferLength - m_offset;
         if (remaining == 0) {
-            give_back_head(hold);
+            m_offset = 0;
+            m_queue.give_back_front(*this, hold);
             return step::again;
         }
-        const char* data = m_head->lpData + m_offset;
+        const char* data = head->lpData + m_offset;
         if (m_carry_len > 0 || remaining < m_frame_bytes) {
             // A frame split between two buffers is gathered and written whole.
             const uint32_t n = std::min(m_frame_bytes - m_carry_len, remaining);
@@ -276,7 +274,7 @@ private:
         // A device that fails for good drops the rest of the buffer rather
         // than keep the client waiting for it.
         m_offset =
-            written > 0 ? m_offset + uint32_t(written) * m_frame_bytes : m_head->dwBufferLength;
+            written > 0 ? m_offset + uint32_t(written) * m_frame_bytes : head->dwBufferLength;
         return step::again;
     }
 
@@ -318,14 +316,14 @@ private:
     }
 
     // Waits until the client's calls wake the thread, or, with `for_room`,
-    // until ALSA can take more.
+    // until ALSA can take more (or may have room: see k_room_timeout_ms).
     void sleep(std::unique_lock<std::mutex>& hold, bool for_room) {
         nfds_t count = 1;
         if (for_room &&
             snd_pcm_poll_descriptors(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
             count += nfds_t(m_pcm_fd_count);
         hold.unlock();
-        const int ready = poll(m_fds.get(), count, -1);
+        const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
         hold.lock();
         eventfd_t ignored = 0;
         eventfd_read(m_wake_fd, &ignored);
@@ -336,39 +334,13 @@ private:
         }
     }
 
-    void give_back_head(std::unique_lock<std::mutex>& hold) {
-        WAVEHDR* header = m_head;
-        m_head = header->lpNext;
-        if (!m_head)
-            m_tail = nullptr;
-        m_offset = 0;
-        give_back(header, hold);
-    }
-
-    void give_back(WAVEHDR* header, std::unique_lock<std::mutex>& hold) {
-        hold.unlock();
-        complete(header);
-        hold.lock();
-        --m_outstanding;
-    }
-
     // Reset: silences the device at once and gives back every buffer, in order.
     void drop_all(std::unique_lock<std::mutex>& hold) {
-        const uint64_t ticket = m_resets_asked;
         snd_pcm_drop(m_pcm);
         snd_pcm_prepare(m_pcm);
         m_carry_len = 0;
         m_offset = 0;
-        WAVEHDR* header = m_head;
-        m_head = m_tail = nullptr;
-        while (header) {
-            // Read the link first: once given back, the header is the client's.
-            WAVEHDR* next = header->lpNext;
-            give_back(header, hold);
-            header = next;
-        }
-        m_resets_done = ticket;
-        m_reset_done.notify_all();
+        m_queue.answer_reset(*this, hold);
     }
 
     // Set up by open(), then used by the device thread (and pause/restart
@@ -384,16 +356,11 @@ private:
     std::thread m_thread;
 
     std::mutex m_lock;
-    std::condition_variable m_reset_done;
-    WAVEHDR* m_head = nullptr; // queued buffers, linked by lpNext
-    WAVEHDR* m_tail = nullptr;
-    uint32_t m_offset = 0;    // bytes of m_head ALSA has taken
+    buffer_queue m_queue;
+    uint32_t m_offset = 0;    // bytes of the oldest buffer ALSA has taken
     uint32_t m_carry_len = 0; // bytes in m_carry
-    size_t m_outstanding = 0; // queued, or in their WOM_DONE callback
     bool m_paused = false;
     bool m_quit = false;
-    uint64_t m_resets_asked = 0;
-    uint64_t m_resets_done = 0;
 };
 
 } // namespace
