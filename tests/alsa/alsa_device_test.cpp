@@ -1,9 +1,8 @@
-// The ALSA output device, on the user's "default" PCM. Where that does not
-// play (no sound server, no card) the tests skip, unless
-// SONVALE_TEST_NULL_SINK is set: the ALSA test step sets it once it has
-// started a sound server whose default sink is a null sink, whose monitor is
-// then also the default capture device.
+// The ALSA output device, on the user's "default" PCM (see
+// support/output_device.h for where these tests run). Under the ALSA test
+// step what it plays is recorded back from the null sink's monitor.
 #include "platform/wave_out.h"
+#include "support/output_device.h"
 #include "support/test_support.h"
 
 #include <alsa/asoundlib.h>
@@ -12,42 +11,20 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
-// libpulse, which ALSA's pulse plugin loads, is not instrumented and hands
-// memory between its threads through lock-free lists the race detector
-// cannot see.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libpulsecommon\n";
-}
-
 using namespace sonvale;
 using test_support::wait_until;
+using test_support::wave_format;
 using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-WAVEFORMATEX wave_format(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = uint16_t(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
 const WAVEFORMATEX k_cd = wave_format(WAVE_FORMAT_PCM, 2, 44100, 16);
-
-bool null_sink_expected() {
-    return std::getenv("SONVALE_TEST_NULL_SINK") != nullptr;
-}
 
 // Everything the device sent to the callback.
 struct device_log {
@@ -224,17 +201,17 @@ void expect_ramp(const std::vector<int16_t>& captured, size_t frames, int tolera
 
 class AlsaDevice : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!wave_backend_available(wave_backend::alsa))
-            GTEST_SKIP() << "built without alsa-lib";
-        playback probe;
-        if (probe.open(k_cd) == WAVE_OK)
-            return;
-        if (null_sink_expected())
-            FAIL() << "the ALSA default device does not open";
-        GTEST_SKIP() << "no ALSA default device plays here";
-    }
+    void SetUp() override { test_support::skip_unless_device_plays(wave_backend::alsa); }
 };
+
+TEST(AlsaBuild, TheBuildOptionChoosesTheDefaultDevice) {
+    EXPECT_TRUE(wave_backend_available(wave_backend::alsa));
+#ifdef SONVALE_TEST_DEFAULT_ALSA
+    EXPECT_EQ(default_wave_backend(), wave_backend::alsa);
+#else
+    EXPECT_EQ(default_wave_backend(), wave_backend::virtual_device);
+#endif
+}
 
 TEST_F(AlsaDevice, GivesEveryBufferBackOnceInOrderOnItsOwnThread) {
     playback out;
@@ -347,7 +324,7 @@ class AlsaDeviceOnNullSink : public AlsaDevice {
 protected:
     void SetUp() override {
         AlsaDevice::SetUp();
-        if (!IsSkipped() && !null_sink_expected())
+        if (!IsSkipped() && !HasFatalFailure() && !test_support::null_sink_expected())
             GTEST_SKIP() << "the default capture device is not known to hear the default sink";
     }
 

@@ -4,6 +4,7 @@
 #include "ring_common.h"
 
 #include "platform/event.h"
+#include "support/output_device.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -30,6 +31,8 @@ CWnd* some_window() {
 
 class Ring : public testing::TestWithParam<sonvale::wave_backend> {
 protected:
+    void SetUp() override { test_support::skip_unless_device_plays(GetParam()); }
+
     backend_scope backend{GetParam()};
     CWaveMixOut ring;
 
