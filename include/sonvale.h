@@ -471,7 +471,22 @@ private:
 /* The mixer: opens on one PCM format, queues client data as items for its
    worker thread, which records each as a block into m_recorder, and owns the
    output device and its ring. Calls must come from one client thread at a
-   time. Copying is not offered. */
+   time; m_recorder may be opened and closed while the worker records, and
+   separate mixers on separate threads are independent. Copying is not
+   offered.
+
+   What the worker records of an item: its bytes in cursor order, pass after
+   pass, as whole samples of the format's width (wBitsPerSample / 8, read
+   once when the worker starts), until the last pass ends or the block is
+   full: at most 1280 bytes, and with 3-byte samples 1278 (the last whole
+   sample that fits). A pass whose length is not a whole number of samples
+   ends in a sample completed with zero bytes. An item without data records
+   nothing. Each sample is decoded, clamped to its width's range and encoded
+   again, which leaves every byte as it was. Blocks go to m_recorder and are
+   dropped while no recording is open. With a width of 0 or above 4 (fewer
+   than 8 bits per sample, or 40 and more) the worker ends at once and
+   records nothing: what reached it is destroyed and later items are dropped
+   as soon as they are queued. */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -482,10 +497,13 @@ public:
     CSonvale(const CSonvale&) = delete;
     CSonvale& operator=(const CSonvale&) = delete;
 
-    /* Closes the mixer if open, opens the output device for `format`, starts
-       the worker. Returns 0; -1 for a null format or from CWaveMixOut::Open;
-       -2 when the device refuses the format; -3 when the worker cannot be
-       started (the device is closed again). */
+    /* Closes the mixer if open (as MIX_Close), opens the output device for
+       `format`, then starts the worker at the highest priority the process
+       may use (real-time where permitted). Items queued once it returns 0
+       always reach the worker. Returns 0; -1 for a null format or from
+       CWaveMixOut::Open; -2 when the device refuses the format; -3 when the
+       worker cannot be started (the device is closed again). After a failure
+       the mixer is closed. */
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
     /* Stores the buffer count and size for this and later MIX_Init calls,
@@ -493,9 +511,11 @@ public:
        a size below 1). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
-    /* Stops the worker (the item in progress is finished, the rest dropped),
-       resets and closes the device and finishes an open recording. Returns
-       0; harmless on a closed mixer. */
+    /* Stops the worker and waits for it to end: the item it is working on
+       is still recorded (if it was waiting, the next one queued), every later
+       item is destroyed unrecorded. Then resets and closes the device and
+       finishes an open recording. Returns 0; harmless on a closed mixer and
+       when called again. */
     int MIX_Close();
 
     /* m_waveOut.Pause() / m_waveOut.Restart(). */
@@ -508,15 +528,20 @@ public:
     int MIX_AddFile(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
-       endless) with the given pre-buffer threshold. Returns `index` (also
-       when no worker takes it: it is then dropped); -1 for a negative `len`,
-       a null `data` with a positive `len`, or a lack of memory. */
+       endless) with the given pre-buffer threshold (stored in the item; the
+       worker does not wait for it). The caller's buffer is free again on
+       return. Returns `index` (also when no worker takes the item: it is
+       then destroyed at once); -1 for a negative `len`, a null `data` with a
+       positive `len`, or a lack of memory, queueing nothing. */
     int MIX_AddData(const unsigned char* data, int len, int index, int loops,
                     unsigned int firstAllowPlayLen);
 
-    /* While the worker runs and a recording is open, queues `len` bytes as an
-       item of one pass with a threshold of (buffers + 1) x buffer size and
-       returns `index`; otherwise returns 0 and queues nothing. */
+    /* While the mixer is open and a recording is open, queues a copy of
+       `len` bytes as a new item of one pass with a threshold of
+       (m_nBuffNum + 1) x m_nBuffSize and returns `index`. Returns 0 and
+       queues nothing without a worker, without an open recording, for a
+       negative `len`, a null `data` with a positive `len`, or a lack of
+       memory. */
     int MIX_AppendData(const unsigned char* data, int len, int index);
 
     /* Do nothing; return 0. */
@@ -532,7 +557,12 @@ public:
 protected:
     /* The worker's start routine: runs SonvaleThread on `mixer`. */
     static long SonvaleThreadPro(void* mixer);
-    /* The worker's body. Returns 0. */
+    /* The worker's body, on the worker's own thread: records one block per
+       item taken from its inbox until m_bStop is seen after an item, a
+       message other than MIXMSG_DATA arrives or the inbox fails; then closes
+       the inbox, so that later posts fail, and destroys every item still in
+       it. Blocks of items already queued behind each other are written to
+       m_recorder together. Returns 0. */
     long SonvaleThread();
 
 private:

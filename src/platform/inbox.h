@@ -11,16 +11,30 @@ struct inbox_message {
     uintptr_t payload;
 };
 
-// Posts to the inbox of thread `thread_id`. Never blocks. False when no live
-// thread owns that inbox (never created, closed, or ended).
+// Posts to the inbox of thread `thread_id`. Never blocks (beyond a short
+// lock). False when no live thread owns that inbox (never created, closed,
+// or its thread has ended); the message is then not queued.
 bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload);
 // Calling thread: waits for the next message of its inbox. False when the
 // thread has no inbox, or its inbox is closed and empty.
 bool inbox_wait(inbox_message& out);
-// Calling thread: takes the next message without waiting. False when empty.
+// Calling thread: takes the next message without waiting. False when empty
+// or when the thread has no inbox.
 bool inbox_take(inbox_message& out);
 // Calling thread: refuses every later post to its inbox; messages already in
-// it stay there to be taken.
+// it stay there to be taken. A post that returned true is always among them.
 void inbox_close();
+
+// For the thread service only.
+struct inbox;
+// A new inbox, registered under `owner_id` so that posts reach it at once.
+// Null when memory runs out.
+inbox* inbox_create(uint32_t owner_id);
+// Makes `box` the calling thread's inbox.
+void inbox_attach(inbox* box);
+// Closes `box` (as inbox_close) and detaches it from the calling thread.
+void inbox_detach(inbox* box);
+// Closes and frees `box`; messages still in it are dropped. Null is ignored.
+void inbox_destroy(inbox* box);
 
 } // namespace sonvale

@@ -1,0 +1,151 @@
+#include "platform/inbox.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+namespace sonvale {
+
+// Posters append to `incoming` under the lock; the owner moves everything
+// posted so far into `batch` in one go and takes from there without the lock,
+// so a busy poster and a busy owner meet once per batch, not per message.
+struct inbox {
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<inbox_message> incoming; // guarded by lock
+    bool owner_waiting = false;          // guarded by lock
+    bool closed = false;                 // guarded by lock
+    uint32_t owner_id = 0;
+    bool registered = false;          // guarded by the registry shard's lock
+    std::vector<inbox_message> batch; // owner only
+    size_t next = 0;                  // owner only: next message of batch
+};
+
+namespace {
+
+// Identity -> inbox. Sharded so that mixers posting to different workers
+// rarely share a lock. An inbox is registered exactly while it is open.
+struct alignas(64) registry_shard {
+    std::mutex lock;
+    std::unordered_map<uint32_t, inbox*> boxes;
+};
+
+constexpr uint32_t shard_count = 16;
+
+registry_shard& shard_of(uint32_t id) {
+    // Never destroyed: a mixer destroyed during exit may still post.
+    static registry_shard* const shards = new registry_shard[shard_count];
+    return shards[id % shard_count];
+}
+
+thread_local inbox* current_box = nullptr;
+
+void close_box(inbox& box) {
+    {
+        registry_shard& shard = shard_of(box.owner_id);
+        std::lock_guard<std::mutex> hold(shard.lock);
+        if (box.registered)
+            shard.boxes.erase(box.owner_id);
+        box.registered = false;
+    }
+    std::lock_guard<std::mutex> hold(box.lock);
+    box.closed = true;
+    box.arrived.notify_all();
+}
+
+bool take_next(inbox_message& out, bool wait) {
+    inbox* box = current_box;
+    if (!box)
+        return false;
+    if (box->next == box->batch.size()) {
+        box->batch.clear();
+        box->next = 0;
+        std::unique_lock<std::mutex> hold(box->lock);
+        while (wait && box->incoming.empty() && !box->closed) {
+            box->owner_waiting = true;
+            box->arrived.wait(hold);
+        }
+        box->owner_waiting = false;
+        box->batch.swap(box->incoming);
+        if (box->batch.empty())
+            return false;
+    }
+    out = box->batch[box->next++];
+    return true;
+}
+
+} // namespace
+
+bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload) {
+    registry_shard& shard = shard_of(thread_id);
+    std::lock_guard<std::mutex> registry_hold(shard.lock);
+    auto found = shard.boxes.find(thread_id);
+    if (found == shard.boxes.end())
+        return false;
+    inbox& box = *found->second;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> hold(box.lock);
+        try {
+            box.incoming.push_back({code, payload});
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        wake = box.owner_waiting;
+        box.owner_waiting = false; // one wake-up is enough
+    }
+    // Still under the registry lock, so the inbox cannot be freed meanwhile.
+    if (wake)
+        box.arrived.notify_one();
+    return true;
+}
+
+bool inbox_wait(inbox_message& out) {
+    return take_next(out, true);
+}
+
+bool inbox_take(inbox_message& out) {
+    return take_next(out, false);
+}
+
+void inbox_close() {
+    if (current_box)
+        close_box(*current_box);
+}
+
+inbox* inbox_create(uint32_t owner_id) {
+    inbox* box = new (std::nothrow) inbox;
+    if (!box)
+        return nullptr;
+    box->owner_id = owner_id;
+    registry_shard& shard = shard_of(owner_id);
+    std::lock_guard<std::mutex> hold(shard.lock);
+    try {
+        shard.boxes[owner_id] = box;
+    } catch (const std::bad_alloc&) {
+        delete box;
+        return nullptr;
+    }
+    box->registered = true;
+    return box;
+}
+
+void inbox_attach(inbox* box) {
+    current_box = box;
+}
+
+void inbox_detach(inbox* box) {
+    close_box(*box);
+    current_box = nullptr;
+}
+
+void inbox_destroy(inbox* box) {
+    if (!box)
+        return;
+    close_box(*box);
+    delete box;
+}
+
+} // namespace sonvale

@@ -1,0 +1,124 @@
+#include "platform/thread.h"
+
+#include "platform/inbox.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
+namespace sonvale {
+
+namespace {
+
+enum class start_state { suspended, resumed, cancelled };
+
+} // namespace
+
+struct thread {
+    thread_routine routine = nullptr;
+    void* arg = nullptr;
+    inbox* box = nullptr;
+    pthread_t handle{};
+    bool joined = false;
+    std::mutex gate_lock;
+    std::condition_variable gate;
+    start_state state = start_state::suspended; // guarded by gate_lock
+};
+
+namespace {
+
+uint32_t next_thread_id() {
+    static std::atomic<uint32_t> counter{0};
+    uint32_t id;
+    do {
+        id = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+    } while (id == 0);
+    return id;
+}
+
+void open_gate(thread* t, start_state state) {
+    std::lock_guard<std::mutex> hold(t->gate_lock);
+    if (t->state == start_state::suspended)
+        t->state = state;
+    t->gate.notify_one();
+}
+
+void* thread_main(void* arg) {
+    thread* t = static_cast<thread*>(arg);
+    start_state state;
+    {
+        std::unique_lock<std::mutex> hold(t->gate_lock);
+        t->gate.wait(hold, [t] { return t->state != start_state::suspended; });
+        state = t->state;
+    }
+    inbox_attach(t->box);
+    if (state == start_state::resumed)
+        t->routine(t->arg);
+    // Posts made after the routine has ended must fail, not pile up unseen.
+    inbox_detach(t->box);
+    return nullptr;
+}
+
+bool set_realtime(pthread_t handle, int priority) {
+    sched_param param{};
+    param.sched_priority = priority;
+    return pthread_setschedparam(handle, SCHED_FIFO, &param) == 0;
+}
+
+} // namespace
+
+thread* thread_create_suspended(thread_routine routine, void* arg, uint32_t* id) {
+    thread* t = new (std::nothrow) thread;
+    if (!t)
+        return nullptr;
+    const uint32_t thread_id = next_thread_id();
+    t->routine = routine;
+    t->arg = arg;
+    t->box = inbox_create(thread_id);
+    if (!t->box || pthread_create(&t->handle, nullptr, thread_main, t) != 0) {
+        inbox_destroy(t->box);
+        delete t;
+        return nullptr;
+    }
+    *id = thread_id;
+    return t;
+}
+
+void thread_raise_priority(thread* t) {
+    const int highest = sched_get_priority_max(SCHED_FIFO);
+    if (set_realtime(t->handle, highest))
+        return;
+    // Unprivileged processes may still be granted some real-time priority.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) {
+        const rlim_t allowed = std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest));
+        set_realtime(t->handle, static_cast<int>(allowed));
+    }
+}
+
+void thread_resume(thread* t) {
+    open_gate(t, start_state::resumed);
+}
+
+void thread_join(thread* t) {
+    if (t->joined)
+        return;
+    pthread_join(t->handle, nullptr);
+    t->joined = true;
+}
+
+void thread_release(thread* t) {
+    if (!t)
+        return;
+    open_gate(t, start_state::cancelled);
+    thread_join(t);
+    inbox_destroy(t->box);
+    delete t;
+}
+
+} // namespace sonvale

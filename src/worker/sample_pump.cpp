@@ -1,0 +1,53 @@
+#include "worker/sample_pump.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sonvale {
+
+namespace {
+
+// Bytes handed out from the cursor to the end of the pass: whole samples.
+size_t rest_of_pass(const pump_source& src, unsigned width) {
+    const size_t left = src.len - src.cursor;
+    return (left + width - 1) / width * width;
+}
+
+// Copies `bytes` bytes from the cursor on; those past the end read as zero.
+void copy_zero_padded(uint8_t* out, const pump_source& src, size_t bytes) {
+    const size_t real = std::min<size_t>(bytes, src.len - src.cursor);
+    std::memcpy(out, src.data + src.cursor, real);
+    std::memset(out + real, 0, bytes - real);
+}
+
+} // namespace
+
+bool sample_width_supported(unsigned width) {
+    return width >= 1 && width <= 4;
+}
+
+size_t pump_block(pump_source& src, unsigned width, uint8_t* block) {
+    if (!src.data || src.len == 0)
+        return 0;
+    const size_t room = block_capacity / width * width;
+    size_t produced = 0;
+    while (produced < room) {
+        const size_t pass_rest = rest_of_pass(src, width);
+        const size_t wanted = src.passes == 0 ? width : pass_rest;
+        const size_t bytes = std::min(wanted, room - produced);
+        copy_zero_padded(block + produced, src, bytes);
+        produced += bytes;
+        if (bytes < pass_rest) {
+            src.cursor += static_cast<uint32_t>(bytes);
+        } else {
+            src.cursor = 0;
+            if (src.passes > 0)
+                --src.passes;
+        }
+        if (src.passes == 0)
+            break;
+    }
+    return produced;
+}
+
+} // namespace sonvale

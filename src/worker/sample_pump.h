@@ -1,0 +1,40 @@
+// The sample pump: turns an item's samples, read in cursor order, into one
+// block for the recorder.
+//
+// Every sample goes through decode (little-endian; 16-bit signed, 8/24/32-bit
+// offset by half their range), clamp to the width's range and encode. For
+// any byte pattern of a whole sample that round trip gives the same bytes
+// back, so the pump copies runs of the item's bytes instead of converting
+// sample by sample; the tests hold it to the per-sample arithmetic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sonvale {
+
+// Bytes a block may hold at most. With 3-byte samples a block stops at 1278
+// bytes, the last whole sample that fits.
+constexpr size_t block_capacity = 1280;
+
+// An item as the cursor protocol sees it.
+struct pump_source {
+    const uint8_t* data; // the item's bytes
+    uint32_t len;        // how many
+    uint32_t cursor;     // offset of the next sample, below len
+    int32_t passes;      // passes still to play: -1 endless, 0 finished
+};
+
+// True for the sample widths the pump handles: 1 to 4 bytes.
+bool sample_width_supported(unsigned width);
+
+// Produces the block of `src` into `block` (room for block_capacity bytes)
+// for samples of `width` bytes (1 to 4) and returns the bytes produced.
+// Samples are taken until the last pass ends or no further whole sample
+// fits; a finished item (0 passes) still gives the sample at its cursor.
+// Bytes past the end of the data read as zero, so a pass that ends in a
+// partial sample is completed with zeros. An item without data gives 0
+// bytes. `src` is left where the cursor protocol would leave it.
+size_t pump_block(pump_source& src, unsigned width, uint8_t* block);
+
+} // namespace sonvale

@@ -1,0 +1,117 @@
+#include "mixer/mixer_support.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace mixer_test;
+using test_support::pattern;
+
+TEST(MixerRecording, TypicalRecordingGivesTheCanonicalFile) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("typical.wav");
+    WAVEFORMATEX format = pcm_format(16);
+    CSonvale mixer;
+    ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+    const bytes data = pattern(1000, 3);
+    EXPECT_EQ(mixer.MIX_AddData(data.data(), 1000, 7, 1, 0), 7);
+    ASSERT_TRUE(wait_for_file_size(path, 1044));
+    mixer.m_recorder.Close();
+    EXPECT_EQ(mixer.MIX_Close(), 0);
+
+    const bytes file = test_support::read_file(path);
+    ASSERT_EQ(file.size(), 1044u);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+    EXPECT_EQ(test_support::le32(file, 4), 1036u);
+    EXPECT_EQ(test_support::le32(file, 24), 22050u);
+    EXPECT_EQ(test_support::le32(file, 28), 44100u);
+    EXPECT_EQ(test_support::le16(file, 32), 2u);
+    EXPECT_EQ(test_support::le16(file, 34), 16u);
+    EXPECT_EQ(test_support::le32(file, 40), 1000u);
+    EXPECT_EQ(bytes(file.begin() + 44, file.end()), data);
+}
+
+TEST(MixerRecording, SixteenBitBlocks) {
+    const bytes eight = pattern(8, 1), four = pattern(4, 2), big = pattern(4000, 3);
+    const bytes thousand = pattern(1000, 4), exact = pattern(1280, 5), odd = pattern(7, 6);
+    const bytes expected = eight                              // one pass
+                           + repeat(eight, 3)                 // three passes
+                           + repeat(four, 320)                // endless: cut at 1280
+                           + first(big, 1280)                 // the 1280-byte cut
+                           + thousand + first(thousand, 280)  // 1000 bytes x 3 passes
+                           + exact                            // exactly 1280, 1 pass
+                           + exact                            // exactly 1280, 2 passes
+                           + odd + bytes{0} + odd + bytes{0}; // odd length, zero-completed
+    const bytes got = record(16, expected.size(), [&](CSonvale& mixer) {
+        add(mixer, eight, 1);
+        add(mixer, eight, 3);
+        add(mixer, four, 0);
+        add(mixer, big, 1);
+        add(mixer, bytes{}, 1); // no data: records nothing
+        add(mixer, thousand, 3);
+        add(mixer, exact, 1);
+        add(mixer, exact, 2);
+        add(mixer, odd, 2);
+    });
+    EXPECT_EQ(got, expected);
+}
+
+TEST(MixerRecording, EightBitBytesPassUnchanged) {
+    bytes every_value(256);
+    for (int i = 0; i < 256; ++i)
+        every_value[i] = static_cast<uint8_t>(i);
+    const bytes three = pattern(3, 7), big = pattern(2000, 8);
+    const bytes expected = every_value + first(repeat(three, 427), 1280) + first(big, 1280);
+    const bytes got = record(8, expected.size(), [&](CSonvale& mixer) {
+        add(mixer, every_value, 1);
+        add(mixer, three, -1);
+        add(mixer, big, 1);
+    });
+    EXPECT_EQ(got, expected);
+}
+
+TEST(MixerRecording, TwentyFourBitBlocksStopAtWholeSamples) {
+    const bytes seven = pattern(7, 9), three = pattern(3, 10), big = pattern(2000, 11);
+    const bytes expected = seven + bytes{0, 0}  // last sample zero-completed
+                           + repeat(three, 426) // endless: 1278 bytes
+                           + first(big, 1278)   // cut at 1278
+                           + repeat(pattern(6, 12), 2);
+    const bytes got = record(24, expected.size(), [&](CSonvale& mixer) {
+        add(mixer, seven, 1);
+        add(mixer, three, 0);
+        add(mixer, big, 1);
+        add(mixer, pattern(6, 12), 2);
+    });
+    EXPECT_EQ(got, expected);
+}
+
+TEST(MixerRecording, ThirtyTwoBitBlocks) {
+    const bytes four = pattern(4, 13), five = pattern(5, 14), thousand = pattern(1000, 15);
+    const bytes expected =
+        four + five + bytes{0, 0, 0} + repeat(four, 320) + thousand + first(thousand, 280);
+    const bytes got = record(32, expected.size(), [&](CSonvale& mixer) {
+        add(mixer, four, 1);
+        add(mixer, five, 1);
+        add(mixer, four, 0);
+        add(mixer, thousand, 2);
+    });
+    EXPECT_EQ(got, expected);
+}
+
+TEST(MixerRecording, ItemsQueuedWhileNotRecordingAreConsumedUnrecorded) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("late.wav");
+    WAVEFORMATEX format = pcm_format(16);
+    CSonvale mixer;
+    ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+    std::atomic<int> destroyed{0};
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(post_item(mixer, new probe_item(pattern(64, 1), destroyed)));
+    ASSERT_TRUE(test_support::wait_until([&] { return destroyed == 10; }));
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+    const bytes data = pattern(100, 2);
+    add(mixer, data, 1);
+    ASSERT_TRUE(wait_for_file_size(path, 144));
+    mixer.MIX_Close();
+    EXPECT_EQ(recorded_data(path), data);
+}
