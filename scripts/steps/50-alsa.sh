@@ -2,10 +2,10 @@
 # The ALSA output device against a sink that plays in real time: a private
 # PulseAudio server with a null sink, which ALSA's "default" PCM reaches
 # through the pulse plugin. The library is built with ALSA as its default
-# device and the ring's and the ALSA device's tests run there; the sanitizer
-# builds of the earlier steps, where present, run the ALSA device's tests and
-# the ring's tests on it too.
-# The server and its helper are stopped however the step ends.
+# device, and the ring's, the devices' and the ALSA device's tests run there;
+# the sanitizer builds of the earlier steps, where present, run the ALSA
+# device's tests and the ring's tests on it too. The server and its helper
+# are stopped however the step ends.
 set -euo pipefail
 
 run_dir=$(mktemp -d /tmp/sonvale-pulse-XXXXXX)
@@ -57,7 +57,8 @@ cmake -S . -B build-alsa -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_OUTPUT=alsa
   -DSONVALE_BENCH=OFF >/dev/null
 cmake --build build-alsa -j"$(nproc)"
 # One at a time: every test plays into the same sink.
-timeout 1200 ctest --test-dir build-alsa --output-on-failure --timeout 120 -L '^(output|alsa)$'
+timeout 1200 ctest --test-dir build-alsa --output-on-failure --timeout 120 \
+  -L '^(output|alsa|platform)$'
 
 for dir in build-asan build-tsan; do
   if [ -f "$dir/CMakeCache.txt" ]; then

@@ -204,15 +204,6 @@ protected:
     void SetUp() override { test_support::skip_unless_device_plays(wave_backend::alsa); }
 };
 
-TEST(AlsaBuild, TheBuildOptionChoosesTheDefaultDevice) {
-    EXPECT_TRUE(wave_backend_available(wave_backend::alsa));
-#ifdef SONVALE_TEST_DEFAULT_ALSA
-    EXPECT_EQ(default_wave_backend(), wave_backend::alsa);
-#else
-    EXPECT_EQ(default_wave_backend(), wave_backend::virtual_device);
-#endif
-}
-
 TEST_F(AlsaDevice, GivesEveryBufferBackOnceInOrderOnItsOwnThread) {
     playback out;
     ASSERT_EQ(out.open(k_cd), WAVE_OK);

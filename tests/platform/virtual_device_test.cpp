@@ -604,7 +604,9 @@ TEST(WaveBackend, VirtualIsAvailableAndSelectable) {
     ASSERT_EQ(wave_out_open(&dev, &slow, nullptr, 0), WAVE_OK);
     EXPECT_EQ(wave_out_close(dev), WAVE_OK);
     select_default_wave_backend(saved);
-#ifndef SONVALE_DEFAULT_ALSA
+#ifdef SONVALE_TEST_DEFAULT_ALSA
+    EXPECT_EQ(saved, wave_backend::alsa);
+#else
     EXPECT_EQ(saved, wave_backend::virtual_device);
 #endif
 }
