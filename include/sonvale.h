@@ -130,18 +130,16 @@ SONVALE_API int MIX_Restart(HSONVALE mixer);
    has no open device. */
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
-/* Queues the sample data of the WAV file at `path` as one item of one pass.
-   The file's format tag, channels, rate and bits per sample must equal the
-   mixer's format. Returns `index`; -1 for a null handle or path, a missing,
-   unreadable or malformed file, a format mismatch, a "data" chunk larger than
-   the file, or a lack of memory. */
+/* Queues the sample data of the WAV file at `path` as one item of one pass,
+   as CSonvale::MIX_AddFile does. Returns `index`; -1 for a null handle, and
+   for every failure listed there. */
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
-   endless) and queues it for the worker. The caller's buffer is free again on
-   return. Returns `index` (also when the mixer is not open: the item is then
-   dropped); -1 for a null handle, a negative `len`, a null `data` with a
-   positive `len`, or a lack of memory. */
+   endless), without a pre-buffer threshold, and queues it for the worker.
+   The caller's buffer is free again on return. Returns `index` (also when
+   the mixer is not open: the item is then dropped); -1 for a null handle, a
+   negative `len`, a null `data` with a positive `len`, or a lack of memory. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
@@ -522,9 +520,19 @@ public:
     int MIX_Pause();
     int MIX_Restart();
 
-    /* Queues a WAV file's data as one item of one pass. Returns `index`; -1
-       for a null path, a missing, malformed or mismatched file, an oversized
-       "data" chunk or a lack of memory. */
+    /* Queues the samples of the WAV file at `path` as one item of one pass,
+       read straight into the item. The first top-level "RIFF" chunk of
+       form "WAVE" must hold a "fmt " chunk of at least 16 bytes whose format tag,
+       channels, rate and bits per sample equal the mixer's format (byte
+       rate, block alignment and cbSize are not compared), followed by a
+       "data" chunk; other chunks are skipped. A "data" chunk of 0 bytes
+       queues an empty item. Returns `index`, also when no worker takes the
+       item (the mixer is not open: the item is then dropped); -1 for a null
+       path, a missing file or one that is not a regular file, a malformed
+       file, a format mismatch (on a mixer never opened every format that is
+       not all zero mismatches), a "data" chunk declaring more bytes than the
+       file or its "RIFF" chunk holds (refused before anything is allocated),
+       or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:

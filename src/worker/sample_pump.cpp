@@ -7,10 +7,23 @@ namespace sonvale {
 
 namespace {
 
-// Bytes handed out from the cursor to the end of the pass: whole samples.
+// `n` rounded up to whole samples. Constant divisors: this runs per block.
+size_t whole_samples_up(size_t n, unsigned width) {
+    switch (width) {
+    case 1:
+        return n;
+    case 2:
+        return (n + 1) / 2 * 2;
+    case 3:
+        return (n + 2) / 3 * 3;
+    default:
+        return (n + 3) / 4 * 4;
+    }
+}
+
+// Bytes handed out from the cursor to the end of the pass.
 size_t rest_of_pass(const pump_source& src, unsigned width) {
-    const size_t left = src.len - src.cursor;
-    return (left + width - 1) / width * width;
+    return whole_samples_up(src.len - src.cursor, width);
 }
 
 // Copies `bytes` bytes from the cursor on; those past the end read as zero.
@@ -29,7 +42,7 @@ bool sample_width_supported(unsigned width) {
 size_t pump_block(pump_source& src, unsigned width, uint8_t* block) {
     if (!src.data || src.len == 0)
         return 0;
-    const size_t room = block_capacity / width * width;
+    const size_t room = width == 3 ? block_capacity / 3 * 3 : block_capacity;
     size_t produced = 0;
     while (produced < room) {
         const size_t pass_rest = rest_of_pass(src, width);

@@ -62,8 +62,9 @@ private:
 };
 
 // One block per item, until a non-data message, a failed wait, or the stop
-// flag seen after an item. Pending blocks are written before every wait;
-// the stop flag is looked at again then, as writing them ends their items.
+// flag seen after an item. Pending blocks are written before every wait and
+// when the loop ends; the stop flag is looked at again after such a write,
+// as the write is what finishes their items.
 void record_items(CSonvale& mixer, unsigned width) {
     pending_blocks pending(mixer.m_recorder);
     inbox_message message{};

@@ -11,4 +11,8 @@ int settled_thread_count() {
     return thread_count();
 }
 
+bool threads_settle_to(int count) {
+    return wait_until([count] { return thread_count() <= count; });
+}
+
 } // namespace test_support

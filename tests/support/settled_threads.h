@@ -8,4 +8,8 @@ namespace test_support {
 // count taken before a test starts threads compares with one taken after.
 int settled_thread_count();
 
+// Waits until the process has at most `count` threads. A thread that has been
+// joined can still be listed for a moment while the system tears it down.
+bool threads_settle_to(int count);
+
 } // namespace test_support

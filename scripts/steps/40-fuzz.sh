@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Fuzzes the WAV file loader with libFuzzer (clang, AddressSanitizer, leak
+# checking and UBSan) for a bounded time, starting from a generated seed
+# corpus. Any crash, leak or sanitizer report fails the run.
+set -euo pipefail
+seconds="${SONVALE_FUZZ_SECONDS:-60}"
+build=build-fuzz
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSONVALE_FUZZ=ON -DSONVALE_TESTS=OFF -DSONVALE_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_loader fuzz_make_corpus
+
+rm -rf "$build/corpus" "$build/seeds" "$build/findings"
+mkdir -p "$build/corpus" "$build/seeds" "$build/findings"
+"$build/fuzz/fuzz_make_corpus" "$build/seeds"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Inputs stay small, so an allocation above 64 MB can only come from a
+# trusted forged size.
+status=0
+"$build/fuzz/fuzz_loader" "$build/corpus" "$build/seeds" \
+  -max_total_time="$seconds" -max_len=65536 -timeout=10 -malloc_limit_mb=64 \
+  -artifact_prefix="$build/findings/" -print_final_stats=1 >"$build/fuzz.log" 2>&1 || status=$?
+
+if [ "$status" -ne 0 ] || grep -qE "ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:" "$build/fuzz.log"; then
+  tail -n 200 "$build/fuzz.log" >&2
+  echo "fuzzing found a problem (status $status); inputs in $build/findings" >&2
+  exit 1
+fi
+tail -n 15 "$build/fuzz.log"

@@ -1,0 +1,78 @@
+#include "sonvale.h"
+#include "support/riff_builder.h"
+#include "support/settled_threads.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace test_support;
+
+namespace {
+
+TEST(FlatApi, NullHandleIsRefusedEverywhere) {
+    const unsigned char data[4] = {};
+    EXPECT_EQ(MIX_Close(nullptr), -1);
+    EXPECT_EQ(MIX_Restart(nullptr), -1);
+    EXPECT_EQ(MIX_Pause(nullptr), -1);
+    EXPECT_EQ(MIX_AddFile(nullptr, "x.wav", 1), -1);
+    EXPECT_EQ(MIX_AddData(nullptr, data, 4, 1, 1), -1);
+    EXPECT_EQ(MIX_AppendData(nullptr, data, 4, 1), -1);
+    EXPECT_EQ(MIX_Remove(nullptr, 1), -1);
+    EXPECT_EQ(MIX_Clear(nullptr), -1);
+    EXPECT_FALSE(Record_Open(nullptr, "x.wav", 22050, 1, 16));
+    Record_Close(nullptr);
+}
+
+TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
+    int threads = settled_thread_count();
+    WAVEFORMATEX no_channels = waveformat(wav_format{1, 0, 44100, 16}),
+                 good = waveformat(wav_format{});
+    EXPECT_EQ(MIX_Init(nullptr, nullptr), nullptr);
+    EXPECT_EQ(MIX_InitEx(nullptr, 3, 2048, nullptr), nullptr);
+    EXPECT_EQ(MIX_Init(&no_channels, nullptr), nullptr);
+    EXPECT_EQ(MIX_InitEx(&no_channels, 3, 2048, nullptr), nullptr);
+    EXPECT_EQ(MIX_InitEx(&good, 0, 2048, nullptr), nullptr);
+    EXPECT_EQ(MIX_InitEx(&good, 3, 0, nullptr), nullptr);
+    EXPECT_TRUE(wait_until([&] { return thread_count() == threads; }));
+}
+
+TEST(FlatApi, ForwardsToAnOpenMixerAndCloseLeavesNoThread) {
+    int threads = settled_thread_count();
+    WAVEFORMATEX f = waveformat(wav_format{});
+    HSONVALE h = MIX_InitEx(&f, 4, 4096, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_GT(thread_count(), threads);
+    const unsigned char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(MIX_Pause(h), 0);
+    EXPECT_EQ(MIX_Restart(h), 0);
+    EXPECT_EQ(MIX_AddData(h, data, 8, 9, 1), 9);
+    EXPECT_EQ(MIX_AppendData(h, data, 8, 9), 0) << "nothing is queued without a recording";
+    EXPECT_EQ(MIX_AddFile(h, "/nonexistent/x.wav", 9), -1);
+    EXPECT_EQ(MIX_Remove(h, 9), 0);
+    EXPECT_EQ(MIX_Clear(h), 0);
+    EXPECT_EQ(MIX_Close(h), 0);
+    EXPECT_TRUE(wait_until([&] { return thread_count() == threads; }));
+}
+
+TEST(FlatApi, RecordOpenTwiceKeepsTheFirstFile) {
+    temp_dir dir;
+    std::string first = dir.file("first.wav"), second = dir.file("second.wav");
+    WAVEFORMATEX f = waveformat(wav_format{1, 1, 22050, 16});
+    HSONVALE h = MIX_Init(&f, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Record_Open(h, first.c_str(), 22050, 1, 16));
+    EXPECT_TRUE(Record_Open(h, second.c_str(), 8000, 2, 8));
+    EXPECT_FALSE(file_exists(second));
+    EXPECT_EQ(MIX_AppendData(h, pattern(6).data(), 6, 4), 4);
+    EXPECT_TRUE(wait_until([&] { return read_file(first).size() == 44 + 6; }));
+    Record_Close(h);
+    Record_Close(h);
+    EXPECT_EQ(MIX_Close(h), 0);
+    std::vector<uint8_t> file = read_file(first);
+    ASSERT_EQ(file.size(), 50u);
+    EXPECT_EQ(le32(file, 24), 22050u);
+    EXPECT_EQ(le32(file, 40), 6u);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + 44, file.end()), pattern(6));
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+#include "platform/riff_reader.h"
+#include "support/riff_builder.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+using namespace test_support;
+using sonvale::riff_chunk;
+using sonvale::riff_reader;
+
+namespace {
+
+class RiffReader : public ::testing::Test {
+protected:
+    // Writes `file` and opens it in `reader`.
+    void open(const bytes& file) {
+        write_file(path, file);
+        ASSERT_TRUE(reader.open(path.c_str()));
+    }
+
+    bytes read(size_t n) {
+        bytes out(n);
+        out.resize(reader.read(out.data(), n));
+        return out;
+    }
+
+    temp_dir dir;
+    std::string path = dir.file("in.riff");
+    riff_reader reader;
+    riff_chunk form{}, sub{};
+};
+
+TEST_F(RiffReader, WalksFormAndSubChunksSkippingPadBytes) {
+    open(concat({chunk("JUNK", pattern(5)), riff("AVI ", chunk("data", pattern(4))),
+                 riff("WAVE", concat({chunk("odd ", pattern(3)), chunk("fmt ", pattern(16, 1)),
+                                      chunk("LIST", pattern(7)), chunk("data", pattern(9, 2))}))}));
+    ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+    EXPECT_EQ(std::string(form.id, 4), "RIFF");
+    ASSERT_TRUE(reader.descend(sub, form, "fmt "));
+    EXPECT_EQ(sub.size, 16u);
+    EXPECT_EQ(read(16), pattern(16, 1));
+    reader.ascend(sub);
+    ASSERT_TRUE(reader.descend(sub, form, "data"));
+    EXPECT_EQ(sub.size, 9u);
+    EXPECT_EQ(read(100), concat({pattern(9, 2), {0}})) << "the pad byte, then the end of the file";
+}
+
+TEST_F(RiffReader, ManyEmptyChunksAreWalkedOneByOne) {
+    bytes body;
+    for (int i = 0; i < 1000; ++i)
+        body = concat({body, chunk("pad ", {})});
+    open(riff("WAVE", concat({body, chunk("data", pattern(2))})));
+    ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+    ASSERT_TRUE(reader.descend(sub, form, "data"));
+    EXPECT_EQ(read(2), pattern(2));
+}
+
+TEST_F(RiffReader, NeverLeavesTheEnclosingChunk) {
+    // The "data" chunk lies after the end of the RIFF chunk: not inside it.
+    open(concat({riff("WAVE", chunk("fmt ", pattern(16))), chunk("data", pattern(4))}));
+    ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+    EXPECT_FALSE(reader.descend(sub, form, "data"));
+}
+
+TEST_F(RiffReader, ForgedSizesEndTheSearch) {
+    // Sizes that run past the parent, past the file, or would wrap a 32-bit
+    // offset back to the start.
+    for (uint32_t forged : {40u, 0x7FFFFFFFu, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(forged);
+        bytes body = concat({raw_chunk("LIST", forged, pattern(16)), chunk("data", pattern(4))});
+        open(concat({riff("WAVE", body), chunk("pad ", pattern(64))}));
+        ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+        EXPECT_FALSE(reader.descend(sub, form, "data"));
+        reader.close();
+    }
+}
+
+TEST_F(RiffReader, TruncatedHeadersAndTinyFormsAreNotFound) {
+    for (const bytes& file :
+         {bytes{'R', 'I', 'F', 'F', 4, 0}, raw_chunk("RIFF", 2, {'W', 'A'}), bytes{}}) {
+        open(file);
+        EXPECT_FALSE(reader.descend_form(form, "WAVE"));
+        reader.close();
+    }
+}
+
+TEST(RiffReaderOpen, RefusesWhatIsNoRegularFile) {
+    temp_dir dir;
+    riff_reader reader;
+    EXPECT_FALSE(reader.open(dir.file("missing").c_str()));
+    EXPECT_FALSE(reader.open(dir.path().c_str()));
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(reader.open(fifo.c_str())) << "must neither block nor accept a FIFO";
+}
+
+TEST(RiffReaderOpen, ClosesItsFileOnce) {
+    temp_dir dir;
+    write_file(dir.file("a"), riff("WAVE", {}));
+    int before = fd_count();
+    {
+        riff_reader reader;
+        ASSERT_TRUE(reader.open(dir.file("a").c_str()));
+        ASSERT_TRUE(reader.open(dir.file("a").c_str())) << "reopening closes the first file";
+        EXPECT_EQ(fd_count(), before + 1);
+        reader.close();
+        EXPECT_EQ(fd_count(), before);
+        ASSERT_TRUE(reader.open(dir.file("a").c_str()));
+    }
+    EXPECT_EQ(fd_count(), before);
+}
+
+} // namespace
