@@ -3,6 +3,7 @@
 // step what it plays is recorded back from the null sink's monitor.
 #include "platform/wave_out.h"
 #include "support/output_device.h"
+#include "support/settled_threads.h"
 #include "support/test_support.h"
 
 #include <alsa/asoundlib.h>
@@ -349,7 +350,7 @@ protected:
 };
 
 TEST_F(AlsaDeviceOnNullSink, RefusesWhatTheSinkCannotPlayAndLeavesNothingOpen) {
-    const int threads = test_support::thread_count();
+    const int threads = test_support::settled_thread_count();
     const int fds = test_support::fd_count();
     for (const WAVEFORMATEX& format : {wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 64),
                                        wave_format(WAVE_FORMAT_PCM, 64, 44100, 16)}) {
@@ -363,7 +364,7 @@ TEST_F(AlsaDeviceOnNullSink, RefusesWhatTheSinkCannotPlayAndLeavesNothingOpen) {
         EXPECT_GT(test_support::thread_count(), threads);
         ASSERT_EQ(out.close(), WAVE_OK);
     }
-    EXPECT_TRUE(wait_until([&] { return test_support::thread_count() == threads; }, 5));
+    EXPECT_TRUE(test_support::threads_settle_to(threads));
     EXPECT_EQ(test_support::fd_count(), fds);
 }
 
