@@ -1,0 +1,33 @@
+// Single keys from a terminal on standard input.
+#pragma once
+
+#include <termios.h>
+
+namespace sonvale_cli {
+
+// While alive, and only when standard input is a terminal, switches it to
+// unbuffered keys without echo. The previous mode comes back when the object
+// goes, on every way out, including an interrupt (Ctrl-C, SIGTERM, SIGHUP),
+// which is caught and reported by interrupted() instead of ending the process.
+class raw_keys {
+public:
+    raw_keys();
+    ~raw_keys();
+    raw_keys(const raw_keys&) = delete;
+    raw_keys& operator=(const raw_keys&) = delete;
+
+    // True when standard input is a terminal in key mode.
+    bool active() const { return m_active; }
+
+    // The next key, waiting at most `timeout_ms`; -1 when none came.
+    int read_key(int timeout_ms);
+
+    // True once an interrupt arrived while keys were active.
+    static bool interrupted();
+
+private:
+    bool m_active = false;
+    termios m_saved{};
+};
+
+} // namespace sonvale_cli

@@ -1,0 +1,33 @@
+# What `cmake --install` puts into a prefix for other projects: the shared
+# library with its SONAME links, the header, a CMake package giving
+# Sonvale::sonvale, and sonvale.pc. Only the shared library is exported; the
+# object library and the static archive stay inside this build.
+include(CMakePackageConfigHelpers)
+
+set(SONVALE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Sonvale)
+
+# The target's own INSTALL_INTERFACE names the include folder.
+install(TARGETS sonvale EXPORT SonvaleTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/sonvale.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT SonvaleTargets NAMESPACE Sonvale:: DESTINATION ${SONVALE_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/SonvaleConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/SonvaleConfig.cmake
+  INSTALL_DESTINATION ${SONVALE_CMAKE_DIR})
+# The SONAME carries major.minor, so only the same minor version is a match.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/SonvaleConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/SonvaleConfig.cmake ${PROJECT_BINARY_DIR}/SonvaleConfigVersion.cmake
+  DESTINATION ${SONVALE_CMAKE_DIR})
+
+# sonvale.pc finds its folders from its own place, so the installed tree
+# works wherever `cmake --install --prefix` puts it.
+file(RELATIVE_PATH SONVALE_PC_TO_PREFIX
+  ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" SONVALE_PC_TO_PREFIX "${SONVALE_PC_TO_PREFIX}")
+file(RELATIVE_PATH SONVALE_PC_TO_INCLUDEDIR
+  ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_FULL_INCLUDEDIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/sonvale.pc.in ${PROJECT_BINARY_DIR}/sonvale.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/sonvale.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

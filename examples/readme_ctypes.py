@@ -1,0 +1,38 @@
+# Record one second of a 440 Hz tone through the flat functions from Python.
+import ctypes, math, os, struct, sys, time
+
+class WAVEFORMATEX(ctypes.Structure):
+    _pack_ = 1
+    _fields_ = [("wFormatTag", ctypes.c_uint16), ("nChannels", ctypes.c_uint16),
+                ("nSamplesPerSec", ctypes.c_uint32), ("nAvgBytesPerSec", ctypes.c_uint32),
+                ("nBlockAlign", ctypes.c_uint16), ("wBitsPerSample", ctypes.c_uint16),
+                ("cbSize", ctypes.c_uint16)]
+
+lib = ctypes.CDLL("libsonvale.so")
+lib.MIX_Init.restype = ctypes.c_void_p
+lib.MIX_Init.argtypes = [ctypes.POINTER(WAVEFORMATEX), ctypes.c_void_p]
+lib.Record_Open.restype = ctypes.c_bool
+lib.Record_Open.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_ulong,
+                            ctypes.c_ushort, ctypes.c_ushort]
+lib.MIX_AddData.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
+                            ctypes.c_int]
+lib.Record_Close.argtypes = lib.MIX_Close.argtypes = [ctypes.c_void_p]
+
+path = sys.argv[1] if len(sys.argv) > 1 else "ctypes.wav"
+mixer = lib.MIX_Init(WAVEFORMATEX(1, 1, 8000, 16000, 2, 16, 0), None)
+if not mixer or not lib.Record_Open(mixer, path.encode(), 8000, 1, 16):
+    sys.exit("cannot start recording")
+
+tone = b"".join(struct.pack("<h", round(8000 * math.sin(2 * math.pi * 440 * n / 8000)))
+                for n in range(8000))
+# The worker records at most 1280 bytes of one item, so queue the tone in pieces.
+for index, start in enumerate(range(0, len(tone), 1280), 1):
+    piece = tone[start:start + 1280]
+    lib.MIX_AddData(mixer, piece, len(piece), index, 1)
+
+deadline = time.monotonic() + 10
+while os.path.getsize(path) < 44 + len(tone) and time.monotonic() < deadline:
+    time.sleep(0.001)
+lib.Record_Close(mixer)
+lib.MIX_Close(mixer)
+print("recorded", path)

@@ -1,0 +1,157 @@
+// What the sonvale program says, and the status it ends with, when it cannot
+// do its job; and its help.
+#include "run_program.h"
+#include "sound_file.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+using namespace cli_test;
+using test_support::file_exists;
+
+namespace {
+
+constexpr int failure = 1;
+constexpr int usage = 2;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+void write_mono_16(const std::string& path, int rate) {
+    write_sound(path, rate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, sample_pattern(800, 16, 0));
+}
+
+// A WAV file of 12-bit PCM, which no output device takes.
+std::vector<uint8_t> twelve_bit_wav() {
+    std::vector<uint8_t> bytes = {'R', 'I', 'F',  'F',  136, 0,   0,    0,    'W', 'A', 'V',
+                                  'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                                  1,   0,   0x40, 0x1F, 0,   0,   0x80, 0x3E, 0,   0,   2,
+                                  0,   12,  0,    'd',  'a', 't', 'a',  100,  0,   0,   0};
+    bytes.resize(bytes.size() + 100);
+    return bytes;
+}
+
+} // namespace
+
+TEST(Errors, MissingInput) {
+    test_support::temp_dir dir;
+    std::string missing = dir.file("missing.wav");
+    for (const auto& args :
+         {sonvale({"record", dir.file("out.wav"), missing}), sonvale({"play", missing})}) {
+        run_result run = run_program(args);
+        EXPECT_EQ(run.status, failure);
+        EXPECT_TRUE(contains(run.err, "cannot read '" + missing + "': No such file")) << run.err;
+    }
+    EXPECT_FALSE(file_exists(dir.file("out.wav"))) << "no output for a bad input";
+}
+
+TEST(Errors, MalformedInputs) {
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("text.wav"), {'h', 'e', 'l', 'l', 'o'});
+    std::vector<uint8_t> cut = twelve_bit_wav();
+    cut.resize(cut.size() - 10); // the data chunk now declares more than follows
+    test_support::write_file(dir.file("cut.wav"), cut);
+    const struct {
+        std::string file;
+        std::string why;
+    } cases[] = {{"text.wav", "no RIFF/WAVE header"},
+                 {"cut.wav", "its \"data\" chunk declares 100 bytes but only 90 follow"}};
+    for (const auto& c : cases)
+        for (std::string command : {"record", "play"}) {
+            SCOPED_TRACE(command + " " + c.file);
+            std::vector<std::string> args =
+                command == "record" ? sonvale({"record", dir.file("out.wav"), dir.file(c.file)})
+                                    : sonvale({"play", dir.file(c.file)});
+            run_result run = run_program(args);
+            EXPECT_EQ(run.status, failure);
+            EXPECT_TRUE(
+                contains(run.err, "'" + dir.file(c.file) + "' is not a usable WAV file: " + c.why))
+                << run.err;
+        }
+}
+
+TEST(Errors, InputOfAnotherFormatNamesTheFileAndBothFormats) {
+    test_support::temp_dir dir;
+    write_mono_16(dir.file("a.wav"), 8000);
+    write_mono_16(dir.file("b.wav"), 11025);
+    run_result run =
+        run_program(sonvale({"record", dir.file("out.wav"), dir.file("a.wav"), dir.file("b.wav")}));
+    EXPECT_EQ(run.status, failure);
+    EXPECT_TRUE(contains(run.err, "'" + dir.file("b.wav") +
+                                      "' is 11025 Hz, 1 channel, 16-bit PCM, but the recording "
+                                      "is 8000 Hz, 1 channel, 16-bit PCM"))
+        << run.err;
+}
+
+TEST(Errors, FormatsTheDeviceRefuses) {
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("12bit.wav"), twelve_bit_wav());
+    const std::vector<std::string> cases[] = {
+        sonvale({"record", dir.file("out.wav"), "--tone", "440", "--bits", "12"}),
+        sonvale({"record", dir.file("out.wav"), "--tone", "440", "--channels", "0"}),
+        sonvale({"play", dir.file("12bit.wav")}),
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[1] + " " + args.back());
+        run_result run = run_program(args);
+        EXPECT_EQ(run.status, failure);
+        EXPECT_TRUE(contains(run.err, "refuses")) << run.err;
+    }
+    EXPECT_FALSE(file_exists(dir.file("out.wav")));
+}
+
+TEST(Errors, UnwritableOutput) {
+    test_support::temp_dir dir;
+    for (const std::string& out : {dir.file("no/such/folder/out.wav"), dir.path()}) {
+        run_result run = run_program(sonvale({"record", out, "--tone", "440"}));
+        EXPECT_EQ(run.status, failure);
+        EXPECT_TRUE(contains(run.err, "cannot create '" + out + "' for writing")) << run.err;
+    }
+}
+
+TEST(Errors, WrongCommandLines) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "Usage: sonvale COMMAND"},
+        {{"mix"}, "unknown command 'mix'"},
+        {{"record"}, "missing the output file"},
+        {{"record", "out.wav"}, "nothing to record"},
+        {{"record", "out.wav", "--tone"}, "option '--tone' needs a value"},
+        {{"record", "out.wav", "--tone", "440", "--loud"}, "unknown option '--loud'"},
+        {{"record", "out.wav", "--tone", "-5"}, "--tone takes a number above 0, not '-5'"},
+        {{"record", "out.wav", "--tone", "440", "--rate=fast"},
+         "--rate takes a whole number from 0 to 4294967295, not 'fast'"},
+        {{"record", "out.wav", "--tone", "440", "--channels", "70000"},
+         "--channels takes a whole number from 0 to 65535, not '70000'"},
+        {{"record", "out.wav", "--seconds", "2", "in.wav"}, "--seconds needs --tone"},
+        {{"play"}, "missing the file to play"},
+        {{"play", "a.wav", "b.wav"}, "play takes one file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        run_result run = run_program(sonvale(c.args));
+        EXPECT_EQ(run.status, usage);
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        EXPECT_FALSE(file_exists("out.wav"));
+    }
+}
+
+TEST(Help, ForTheProgramAndEachCommand) {
+    const struct {
+        std::vector<std::string> args;
+        std::string usage;
+    } cases[] = {
+        {{"--help"}, "Usage: sonvale COMMAND"},
+        {{"record", "--help"}, "Usage: sonvale record OUT.wav"},
+        {{"play", "-h"}, "Usage: sonvale play IN.wav"},
+    };
+    for (const auto& c : cases) {
+        run_result run = run_program(sonvale(c.args));
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(contains(run.out, c.usage)) << run.out;
+    }
+}

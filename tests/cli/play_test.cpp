@@ -1,0 +1,69 @@
+// `sonvale play`: paced by the output device, with keys on a terminal.
+#include "run_program.h"
+#include "sound_file.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+using namespace cli_test;
+
+namespace {
+
+constexpr int rate = 8000;
+
+std::string silence_file(const test_support::temp_dir& dir, double seconds) {
+    std::string path = dir.file("in.wav");
+    write_sound(path, rate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                std::vector<int32_t>(static_cast<size_t>(seconds * rate), 0));
+    return path;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// Bounds are generous: the machine is small and busy.
+TEST(Play, TwoSecondsOfSoundTakeAboutTwoSeconds) {
+    test_support::temp_dir dir;
+    run_result run = run_program(sonvale({"play", silence_file(dir, 2.0)}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_GE(run.seconds, 1.8);
+    EXPECT_LE(run.seconds, 10.0);
+    EXPECT_TRUE(contains(run.out, "Played at 0:02.0 of 0:02.0")) << run.out;
+}
+
+TEST(PlayKeys, SpacePausesAndResumes) {
+    test_support::temp_dir dir;
+    terminal_result run =
+        run_on_terminal(sonvale({"play", silence_file(dir, 2.0)}), {{0.5, ' '}, {2.0, ' '}});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_GE(run.seconds, 3.2) << "2 s of sound and 1.5 s of pause";
+    EXPECT_TRUE(contains(run.out, "paused")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Played at 0:02.0 of 0:02.0")) << run.out;
+    EXPECT_TRUE(run.terminal_restored);
+}
+
+TEST(PlayKeys, QStopsPlayingAndPaused) {
+    test_support::temp_dir dir;
+    std::string in = silence_file(dir, 10.0);
+    const std::vector<timed_key> playing = {{0.5, 'q'}};
+    const std::vector<timed_key> paused = {{0.5, ' '}, {1.0, 'q'}};
+    for (const auto& keys : {playing, paused}) {
+        terminal_result run = run_on_terminal(sonvale({"play", in}), keys);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_LT(run.seconds, 6.0);
+        EXPECT_TRUE(contains(run.out, "Stopped at")) << run.out;
+        EXPECT_TRUE(run.terminal_restored);
+    }
+}
+
+TEST(PlayKeys, InterruptRestoresTheTerminal) {
+    test_support::temp_dir dir;
+    terminal_result run =
+        run_on_terminal(sonvale({"play", silence_file(dir, 10.0)}), {{0.5, '\x03'}});
+    EXPECT_EQ(run.status, 130) << run.out;
+    EXPECT_TRUE(run.terminal_restored);
+}

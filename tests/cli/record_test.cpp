@@ -1,0 +1,115 @@
+// `sonvale record`: what it writes, read back by libsndfile.
+#include "run_program.h"
+#include "sound_file.h"
+#include "support/test_support.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+using namespace cli_test;
+
+namespace {
+
+int crossings(const std::vector<int32_t>& samples) {
+    int n = 0;
+    for (size_t i = 1; i < samples.size(); ++i)
+        n += (samples[i - 1] < 0) != (samples[i] < 0);
+    return n;
+}
+
+double peak(const std::vector<int32_t>& samples) {
+    double top = 0.0;
+    for (int32_t s : samples)
+        top = std::max(top, std::fabs(s / 2147483648.0));
+    return top;
+}
+
+std::vector<int32_t> concat(std::vector<int32_t> a, const std::vector<int32_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<int32_t> tail(const std::vector<int32_t>& v, size_t from) {
+    return std::vector<int32_t>(v.begin() + static_cast<std::ptrdiff_t>(from), v.end());
+}
+
+} // namespace
+
+// Every sample width, two channels: the pieces must be whole frames (1278
+// bytes at 24 bits) or the recording comes out short.
+TEST(Record, ToneInEveryWidthIsReadBackWhole) {
+    const struct {
+        const char* bits;
+        int subtype;
+    } widths[] = {{"8", SF_FORMAT_PCM_U8},
+                  {"16", SF_FORMAT_PCM_16},
+                  {"24", SF_FORMAT_PCM_24},
+                  {"32", SF_FORMAT_PCM_32}};
+    test_support::temp_dir dir;
+    for (const auto& width : widths) {
+        SCOPED_TRACE(width.bits);
+        std::string out = dir.file(std::string("tone") + width.bits + ".wav");
+        run_result run =
+            run_program(sonvale({"record", out, "--tone", "440", "--seconds", "1.5", "--rate",
+                                 "8000", "--channels", "2", "--bits", width.bits}));
+        ASSERT_EQ(run.status, 0) << run.err;
+        sound s = read_sound(out);
+        ASSERT_TRUE(s.opened);
+        EXPECT_EQ(s.rate, 8000);
+        EXPECT_EQ(s.channels, 2);
+        EXPECT_EQ(s.subtype, width.subtype);
+        EXPECT_EQ(s.frames, 12000);
+        std::vector<int32_t> left = channel_of(s, 0);
+        EXPECT_EQ(left, channel_of(s, 1));
+        EXPECT_NEAR(peak(left), 0.5, 0.02);
+        EXPECT_NEAR(crossings(left), 2 * 440 * 1.5, 4);
+    }
+}
+
+TEST(Record, DefaultFormatAndSummary) {
+    test_support::temp_dir dir;
+    std::string out = dir.file("tone.wav");
+    run_result run = run_program(sonvale({"record", out, "--tone", "440", "--seconds", "2"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    sound s = read_sound(out);
+    EXPECT_EQ(s.rate, 44100);
+    EXPECT_EQ(s.channels, 1);
+    EXPECT_EQ(s.subtype, SF_FORMAT_PCM_16);
+    EXPECT_EQ(s.frames, 88200);
+    // 176400 bytes in pieces of 1280.
+    EXPECT_NE(run.out.find("138 items, 176400 bytes, 2.000 s"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "") << "no progress bar off a terminal";
+}
+
+TEST(Record, InputsFollowTheToneByteForByteInTheirOwnFormat) {
+    test_support::temp_dir dir;
+    std::vector<int32_t> first = sample_pattern(3001 * 2, 16, 1);
+    std::vector<int32_t> second = sample_pattern(1500 * 2, 16, 2);
+    write_sound(dir.file("a.wav"), 8000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, first);
+    write_sound(dir.file("b.wav"), 8000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, second);
+    std::string out = dir.file("out.wav");
+
+    run_result run = run_program(sonvale({"record", out, "--tone", "300", "--seconds", "0.25",
+                                          dir.file("a.wav"), dir.file("b.wav")}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    sound s = read_sound(out);
+    EXPECT_EQ(s.rate, 8000);
+    EXPECT_EQ(s.channels, 2);
+    ASSERT_EQ(s.frames, 2000 + 3001 + 1500);
+    EXPECT_EQ(tail(s.samples, 2000 * 2), concat(first, second));
+}
+
+TEST(Record, ExtensibleInputOf24BitsThreeChannels) {
+    test_support::temp_dir dir;
+    std::vector<int32_t> samples = sample_pattern(1000 * 3, 24, 3);
+    write_sound(dir.file("in.wav"), 8000, 3, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, samples);
+    std::string out = dir.file("out.wav");
+
+    run_result run = run_program(sonvale({"record", out, dir.file("in.wav")}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    sound s = read_sound(out);
+    EXPECT_EQ(s.channels, 3);
+    EXPECT_EQ(s.subtype, SF_FORMAT_PCM_24);
+    EXPECT_EQ(s.samples, samples);
+}
