@@ -5,8 +5,10 @@
 // ALSA, and sleeps in poll() on the PCM's descriptors (when ALSA is full) and
 // on an eventfd the client's calls use to wake it. It gives a buffer back as
 // soon as ALSA has taken all of its bytes, so what is heard lags the
-// callbacks by at most ALSA's own buffer (k_latency_us). Every callback comes
-// from that one thread, one at a time, which keeps them in order.
+// callbacks by at most ALSA's own buffer (k_latency_us); what ALSA holds has
+// been given back as played, so only a reset with buffers still queued
+// silences it, and closing lets it play out. Every callback comes from that
+// one thread, one at a time, which keeps them in order.
 #include "platform/buffer_queue.h"
 #include "platform/wave_device.h"
 
@@ -19,6 +21,7 @@ extern "C" {
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -41,6 +44,10 @@ constexpr unsigned k_latency_us = 100000;
 // How long the device thread waits for room before it looks again, in case
 // a plugin's descriptors fail to signal it: the length of ALSA's buffer.
 constexpr int k_room_timeout_ms = int(k_latency_us / 1000);
+
+// The longest close waits for what ALSA still holds to play out; a device
+// that reports more (or a stalled server) is cut short.
+constexpr std::chrono::milliseconds k_play_out_limit{500};
 
 // Attempts at writing after an underrun or a suspend before the write counts
 // as failed.
@@ -108,8 +115,10 @@ public:
         if (m_thread.joinable())
             m_thread.join();
         alsa_quiet quiet;
-        if (m_pcm)
+        if (m_pcm) {
+            play_out();
             snd_pcm_close(m_pcm);
+        }
         if (m_wake_fd >= 0)
             ::close(m_wake_fd);
     }
@@ -124,6 +133,7 @@ public:
         if (snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
                                format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
             return WAVE_ERR_BADFORMAT;
+        m_rate = format.nSamplesPerSec;
         m_frame_bytes = format.nBlockAlign;
         if (!read_setup())
             return WAVE_ERR_NODRIVER;
@@ -334,13 +344,29 @@ private:
         }
     }
 
-    // Reset: silences the device at once and gives back every buffer, in order.
+    // Reset: gives back every buffer, in order. With buffers still queued the
+    // device falls silent at once; with none, what ALSA holds came from
+    // buffers already given back as played, and plays on.
     void drop_all(std::unique_lock<std::mutex>& hold) {
-        snd_pcm_drop(m_pcm);
-        snd_pcm_prepare(m_pcm);
+        if (m_queue.front()) {
+            snd_pcm_drop(m_pcm);
+            snd_pcm_prepare(m_pcm);
+        }
         m_carry_len = 0;
         m_offset = 0;
         m_queue.answer_reset(*this, hold);
+    }
+
+    // Closing: the frames ALSA still holds were given back as played, so they
+    // are let play unless the device is paused. A bounded sleep rather than a
+    // drain, which a stalled server could hold up for ever.
+    void play_out() {
+        snd_pcm_sframes_t delay = 0;
+        if (m_paused || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
+            snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
+            return;
+        const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
+        std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, k_play_out_limit));
     }
 
     // Set up by open(), then used by the device thread (and pause/restart
@@ -351,6 +377,7 @@ private:
     int m_pcm_fd_count = 0;
     std::unique_ptr<pollfd[]> m_fds; // the eventfd, then the PCM's descriptors
     int m_wake_fd = -1;
+    uint32_t m_rate = 0; // frames a second
     uint32_t m_frame_bytes = 0;
     std::unique_ptr<char[]> m_carry; // a frame split between two buffers
     std::thread m_thread;

@@ -340,9 +340,12 @@ protected:
             out.play(std::vector<char>(bytes.begin() + long(at), bytes.begin() + long(at + n)));
             at += n;
         }
+        // Closed as the ring closes, once every buffer is back: what ALSA
+        // still holds has been given back as played, and must be heard.
         ASSERT_TRUE(out.wait_returned(count, 10));
-        // What ALSA and the server still hold.
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+        ASSERT_EQ(out.close(), WAVE_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         m_captured = capture.stop();
     }
 
@@ -372,6 +375,35 @@ TEST_F(AlsaDeviceOnNullSink, PlaysEveryFrameInOrderAcrossSplitFramesAndUnderruns
     const size_t frames = 44100;
     play_recorded(k_cd, stereo_ramp(frames, 2), {1001, 2, 4097, 3, 17641, 6}, frames * 2);
     expect_ramp(m_captured, frames, 0);
+}
+
+TEST_F(AlsaDeviceOnNullSink, ResetWithBuffersQueuedSilencesWhatTheDeviceHolds) {
+    // 2 s in 100 ms buffers, paused once 0.5 s is back so that the count of
+    // buffers given back stands still. A reset drops what ALSA holds of them,
+    // so a restart afterwards has nothing to play.
+    const size_t buffer_frames = 4410;
+    const std::vector<char> bytes = stereo_ramp(20 * buffer_frames, 2);
+    recorder capture;
+    ASSERT_TRUE(capture.start());
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    for (size_t at = 0; at < bytes.size(); at += buffer_frames * 4)
+        out.play(std::vector<char>(bytes.begin() + long(at),
+                                   bytes.begin() + long(at + buffer_frames * 4)));
+    ASSERT_TRUE(out.wait_returned(5, 10));
+    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t given_back = out.returned_count();
+    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<int16_t> captured = capture.stop();
+    size_t sounding = 0;
+    for (size_t i = 0; i + 1 < captured.size(); i += 2)
+        sounding += captured[i] != 0 || captured[i + 1] != 0;
+    EXPECT_GT(sounding, 0u);
+    // At least 50 ms of it never sounds.
+    EXPECT_LT(sounding + buffer_frames / 2, given_back * buffer_frames);
 }
 
 TEST_F(AlsaDeviceOnNullSink, PlaysPacked24BitFramesSplitByTheRingsBuffers) {
