@@ -191,7 +191,7 @@ TEST(MixerLifecycle, AppendDataQueuesOnlyWhileRecording) {
 // nothing, destroys what reached it, and later posts fail.
 TEST(MixerLifecycle, UnsupportedSampleWidthEndsTheWorker) {
     // Only the virtual device opens these formats.
-    backend_scope device(sonvale::wave_backend::virtual_device);
+    ring_test::backend_scope device(sonvale::wave_backend::virtual_device);
     const int threads_before = test_support::settled_thread_count();
     for (WAVEFORMATEX format : {format_with_tag(0x11, 4, 256), format_with_tag(3, 64, 8)}) {
         test_support::temp_dir dir;
