@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox libsndfile1-dev
-  libasound2-dev libasound2-plugins pulseaudio alsa-utils
+  libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils alsa-utils
   python3
 )
 

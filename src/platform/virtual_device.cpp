@@ -9,6 +9,7 @@
 // (where it read m_origin_ns) while the device plays, and stands still while
 // it is paused. Each buffer's end is computed from the accumulated bytes, not
 // by adding up per-buffer waits, so late wake-ups do not add up into drift.
+#include "platform/buffer_queue.h"
 #include "platform/wave_device.h"
 
 #include <chrono>
@@ -82,18 +83,12 @@ public:
     int queue(WAVEHDR* header) override {
         {
             std::lock_guard<std::mutex> hold(m_lock);
-            header->lpNext = nullptr;
-            if (m_tail) {
-                m_tail->lpNext = header;
-            } else {
-                m_head = header;
+            if (m_queue.push(header)) {
                 // A new epoch: the clock starts with this buffer.
                 m_done_bytes = 0;
                 m_origin_ns = 0;
                 m_origin = clock_type::now();
             }
-            m_tail = header;
-            ++m_outstanding;
         }
         m_wake.notify_all();
         return WAVE_OK;
@@ -104,7 +99,7 @@ public:
             std::lock_guard<std::mutex> hold(m_lock);
             if (m_paused)
                 return WAVE_OK;
-            if (m_head)
+            if (m_queue.front())
                 m_origin_ns += elapsed_ns(m_origin, clock_type::now());
             m_paused = true;
         }
@@ -128,15 +123,13 @@ public:
     // from that one thread, one at a time; this waits until it has.
     int reset() override {
         std::unique_lock<std::mutex> hold(m_lock);
-        const uint64_t ticket = ++m_resets_asked;
-        m_wake.notify_all();
-        m_reset_done.wait(hold, [&] { return m_resets_done >= ticket; });
+        m_queue.reset(hold, [&] { m_wake.notify_all(); });
         return WAVE_OK;
     }
 
     bool busy() override {
         std::lock_guard<std::mutex> hold(m_lock);
-        return m_outstanding > 0;
+        return m_queue.busy();
     }
 
 private:
@@ -151,50 +144,29 @@ private:
                int64_t((bytes % m_rate) * uint64_t(k_ns_per_s) / m_rate);
     }
 
-    void give_back(WAVEHDR* header, std::unique_lock<std::mutex>& hold) {
-        hold.unlock();
-        complete(header);
-        hold.lock();
-        --m_outstanding;
-    }
-
     void run() {
         std::unique_lock<std::mutex> hold(m_lock);
         for (;;) {
-            if (m_resets_done < m_resets_asked) {
-                const uint64_t ticket = m_resets_asked;
-                WAVEHDR* header = m_head;
-                m_head = m_tail = nullptr;
-                while (header) {
-                    // Read the link first: once given back, the header is the
-                    // client's again.
-                    WAVEHDR* next = header->lpNext;
-                    give_back(header, hold);
-                    header = next;
-                }
-                m_resets_done = ticket;
-                m_reset_done.notify_all();
+            if (m_queue.reset_asked()) {
+                m_queue.answer_reset(*this, hold);
                 continue;
             }
             if (m_quit)
                 return;
-            if (!m_head || m_paused) {
+            const WAVEHDR* head = m_queue.front();
+            if (!head || m_paused) {
                 m_wake.wait(hold);
                 continue;
             }
-            const int64_t end_ns = bytes_to_ns(m_done_bytes + m_head->dwBufferLength);
+            const int64_t end_ns = bytes_to_ns(m_done_bytes + head->dwBufferLength);
             const clock_type::time_point end =
                 m_origin + std::chrono::nanoseconds(end_ns - m_origin_ns);
             if (clock_type::now() < end) {
                 m_wake.wait_until(hold, end);
                 continue;
             }
-            WAVEHDR* header = m_head;
-            m_done_bytes += header->dwBufferLength;
-            m_head = header->lpNext;
-            if (!m_head)
-                m_tail = nullptr;
-            give_back(header, hold);
+            m_done_bytes += head->dwBufferLength;
+            m_queue.give_back_front(*this, hold);
         }
     }
 
@@ -202,15 +174,10 @@ private:
     std::thread m_thread;
 
     std::mutex m_lock;
-    std::condition_variable m_wake;       // the device thread waits on it
-    std::condition_variable m_reset_done; // reset() waits on it
-    WAVEHDR* m_head = nullptr;            // queued buffers, linked by lpNext
-    WAVEHDR* m_tail = nullptr;
-    size_t m_outstanding = 0;             // queued, or in their WOM_DONE callback
+    std::condition_variable m_wake; // the device thread waits on it
+    buffer_queue m_queue;
     bool m_paused = false;
     bool m_quit = false;
-    uint64_t m_resets_asked = 0;
-    uint64_t m_resets_done = 0;
 
     // The clock (see the top of the file).
     clock_type::time_point m_origin{};

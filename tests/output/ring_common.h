@@ -3,6 +3,7 @@
 
 #include "sonvale.h"
 #include "platform/wave_out.h"
+#include "support/output_device.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,7 @@
 namespace ring_test {
 
 inline WAVEFORMATEX pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return test_support::wave_format(WAVE_FORMAT_PCM, channels, rate, bits);
 }
 
 inline bool same_format(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {

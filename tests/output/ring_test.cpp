@@ -4,6 +4,8 @@
 #include "ring_common.h"
 
 #include "platform/event.h"
+#include "support/output_device.h"
+#include "support/settled_threads.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -30,6 +32,8 @@ CWnd* some_window() {
 
 class Ring : public testing::TestWithParam<sonvale::wave_backend> {
 protected:
+    void SetUp() override { test_support::skip_unless_device_plays(GetParam()); }
+
     backend_scope backend{GetParam()};
     CWaveMixOut ring;
 
@@ -242,7 +246,7 @@ TEST_P(Ring, RefusedFormatGivesMinusTwoAndKeepsTheFormat) {
 TEST_P(Ring, CloseJoinsTheDeviceAndReleasesEverything) {
     open_ok(); // once first: a sanitizer's own thread may start with the first
     ring.Close();
-    int threads = test_support::thread_count();
+    int threads = test_support::settled_thread_count();
     int fds = test_support::fd_count();
     for (int i = 0; i < 3; ++i) {
         open_ok();
@@ -251,7 +255,7 @@ TEST_P(Ring, CloseJoinsTheDeviceAndReleasesEverything) {
         ring.SingAndRetNextBuff(len);
         ring.Close();
     }
-    EXPECT_TRUE(test_support::wait_until([&] { return test_support::thread_count() == threads; }, 5));
+    EXPECT_TRUE(test_support::threads_settle_to(threads));
     EXPECT_EQ(test_support::fd_count(), fds);
 }
 
@@ -486,7 +490,7 @@ TEST_P(Ring, CloseWhilePlayingWithOrWithoutAWindow) {
 TEST_P(Ring, DestructorClosesWithBuffersQueued) {
     open_ok(); // once first: a sanitizer's own thread may start with the first
     ring.Close();
-    int threads = test_support::thread_count();
+    int threads = test_support::settled_thread_count();
     {
         CWaveMixOut other;
         other.m_pNotifyWnd = some_window();
@@ -498,7 +502,7 @@ TEST_P(Ring, DestructorClosesWithBuffersQueued) {
         other.SingAndRetNextBuff(len);
         other.SingAndRetNextBuff(len);
     }
-    EXPECT_TRUE(test_support::wait_until([&] { return test_support::thread_count() == threads; }, 5));
+    EXPECT_TRUE(test_support::threads_settle_to(threads));
 }
 
 // --- buffers the device refuses ---------------------------------------------------------

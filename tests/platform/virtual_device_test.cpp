@@ -2,6 +2,7 @@
 // flags, order, pacing, pause, reset and close.
 #include "platform/wave_out.h"
 
+#include "support/output_device.h"
 #include "support/settled_threads.h"
 #include "support/test_support.h"
 
@@ -22,22 +23,12 @@
 using namespace sonvale;
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
+using test_support::wave_format;
 
 namespace {
 
-WAVEFORMATEX make_format(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
 WAVEFORMATEX pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-    return make_format(WAVE_FORMAT_PCM, channels, rate, bits);
+    return wave_format(WAVE_FORMAT_PCM, channels, rate, bits);
 }
 
 // The fields are packed: copy each before streaming it.
@@ -164,7 +155,7 @@ TEST_F(VirtualDevice, AcceptsTheFormatsDesignLists) {
                 ok.push_back(pcm(rate, bits, ch));
     for (uint16_t bits : {32, 64})
         for (uint16_t ch : {1, 2})
-            ok.push_back(make_format(WAVE_FORMAT_IEEE_FLOAT, ch, 48000, bits));
+            ok.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, ch, 48000, bits));
     // IMA ADPCM, 4 bits a sample: any tag with the four fields set opens.
     WAVEFORMATEX adpcm{0x11, 1, 8000, 4055, 256, 4, 2};
     ok.push_back(adpcm);
@@ -196,7 +187,7 @@ TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
     bad.push_back(pcm(44100, 12, 2));   // PCM at 12 bits
     bad.push_back(pcm(44100, 0, 2));    // PCM at 0 bits (block align 0 as well)
     bad.push_back(pcm(44100, 64, 1));   // PCM at 64 bits
-    bad.push_back(make_format(WAVE_FORMAT_PCM, 2, 44100, 4));
+    bad.push_back(wave_format(WAVE_FORMAT_PCM, 2, 44100, 4));
     f = pcm(44100, 16, 2);
     f.nBlockAlign = 2;                  // should be 4
     bad.push_back(f);
@@ -209,10 +200,10 @@ TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
     f = pcm(44100, 16, 2);
     f.nBlockAlign = 0;
     bad.push_back(f);
-    bad.push_back(make_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 16)); // float at 16 bits
-    bad.push_back(make_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 24));
-    bad.push_back(make_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 8));
-    f = make_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 32);
+    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 16)); // float at 16 bits
+    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 24));
+    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 8));
+    f = wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 32);
     f.nAvgBytesPerSec += 8;
     bad.push_back(f);
     bad.push_back(WAVEFORMATEX{0x11, 0, 8000, 4055, 256, 4, 2}); // 0 channels
@@ -614,7 +605,9 @@ TEST(WaveBackend, VirtualIsAvailableAndSelectable) {
     ASSERT_EQ(wave_out_open(&dev, &slow, nullptr, 0), WAVE_OK);
     EXPECT_EQ(wave_out_close(dev), WAVE_OK);
     select_default_wave_backend(saved);
-#ifndef SONVALE_DEFAULT_ALSA
+#ifdef SONVALE_TEST_DEFAULT_ALSA
+    EXPECT_EQ(saved, wave_backend::alsa);
+#else
     EXPECT_EQ(saved, wave_backend::virtual_device);
 #endif
 }

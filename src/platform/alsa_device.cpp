@@ -1,0 +1,412 @@
+// The ALSA output device: plays the queued buffers on the user's "default"
+// PCM, so that desktop sound servers are reached through ALSA's own plugins.
+//
+// A device thread writes the buffers in order without ever blocking inside
+// ALSA, and sleeps in poll() on the PCM's descriptors (when ALSA is full) and
+// on an eventfd the client's calls use to wake it. It gives a buffer back as
+// soon as ALSA has taken all of its bytes, so what is heard lags the
+// callbacks by at most ALSA's own buffer (k_latency_us); what ALSA holds has
+// been given back as played, so only a reset with buffers still queued
+// silences it, and closing lets it play out. Every callback comes from that
+// one thread, one at a time, which keeps them in order.
+#include "platform/buffer_queue.h"
+#include "platform/wave_device.h"
+
+#include <cstdarg>
+// This header declares its per-thread error handler outside its own
+// extern "C" block.
+extern "C" {
+#include <alsa/error.h>
+}
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace sonvale {
+
+namespace {
+
+// Long enough to ride out a busy machine, short enough that pause and reset
+// are heard at once.
+constexpr unsigned k_latency_us = 100000;
+
+// How long the device thread waits for room before it looks again, in case
+// a plugin's descriptors fail to signal it: the length of ALSA's buffer.
+constexpr int k_room_timeout_ms = int(k_latency_us / 1000);
+
+// The longest close waits for what ALSA still holds to play out; a device
+// that reports more (or a stalled server) is cut short.
+constexpr std::chrono::milliseconds k_play_out_limit{500};
+
+// Attempts at writing after an underrun or a suspend before the write counts
+// as failed.
+constexpr int k_recover_attempts = 3;
+
+void ignore_alsa_error(const char*, int, const char*, int, const char*, va_list) {}
+
+// alsa-lib prints its errors on stderr. This takes them on the calling thread
+// while it lives; other threads, and a handler the host application
+// installed for itself, are left alone.
+class alsa_quiet {
+public:
+    alsa_quiet() : m_previous(snd_lib_error_set_local(ignore_alsa_error)) {}
+    ~alsa_quiet() { snd_lib_error_set_local(m_previous); }
+    alsa_quiet(const alsa_quiet&) = delete;
+    alsa_quiet& operator=(const alsa_quiet&) = delete;
+
+private:
+    snd_local_error_handler_t m_previous;
+};
+
+// ALSA's sample format for a wave format; SND_PCM_FORMAT_UNKNOWN when the tag
+// and width name none.
+snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
+    if (f.wFormatTag == WAVE_FORMAT_PCM) {
+        switch (f.wBitsPerSample) {
+        case 8:
+            return SND_PCM_FORMAT_U8;
+        case 16:
+            return SND_PCM_FORMAT_S16_LE;
+        case 24:
+            return SND_PCM_FORMAT_S24_3LE;
+        case 32:
+            return SND_PCM_FORMAT_S32_LE;
+        }
+    } else if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (f.wBitsPerSample == 32)
+            return SND_PCM_FORMAT_FLOAT_LE;
+        if (f.wBitsPerSample == 64)
+            return SND_PCM_FORMAT_FLOAT64_LE;
+    }
+    return SND_PCM_FORMAT_UNKNOWN;
+}
+
+// A format whose fields agree with each other, so that the bytes the client
+// queues split into whole frames of the sample format.
+bool format_consistent(const WAVEFORMATEX& f) {
+    return sample_format(f) != SND_PCM_FORMAT_UNKNOWN && f.nChannels >= 1 &&
+           f.nSamplesPerSec >= 1 &&
+           uint32_t(f.nBlockAlign) == uint32_t(f.nChannels) * f.wBitsPerSample / 8 &&
+           uint64_t(f.nAvgBytesPerSec) == uint64_t(f.nSamplesPerSec) * f.nBlockAlign;
+}
+
+class alsa_device final : public wave_device {
+public:
+    alsa_device(wave_out_callback callback, unsigned long instance)
+        : wave_device(callback, instance) {}
+
+    ~alsa_device() override {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_quit = true;
+        }
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+        alsa_quiet quiet;
+        if (m_pcm) {
+            play_out();
+            snd_pcm_close(m_pcm);
+        }
+        if (m_wake_fd >= 0)
+            ::close(m_wake_fd);
+    }
+
+    // Opens the PCM for `format` and starts the device thread; a wave_result.
+    int open(const WAVEFORMATEX& format) {
+        alsa_quiet quiet;
+        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+            m_pcm = nullptr;
+            return WAVE_ERR_NODRIVER;
+        }
+        if (snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
+                               format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
+            return WAVE_ERR_BADFORMAT;
+        m_rate = format.nSamplesPerSec;
+        m_frame_bytes = format.nBlockAlign;
+        if (!read_setup())
+            return WAVE_ERR_NODRIVER;
+        m_carry.reset(new (std::nothrow) char[m_frame_bytes]);
+        m_fds.reset(new (std::nothrow) pollfd[1 + m_pcm_fd_count]);
+        if (!m_carry || !m_fds)
+            return WAVE_ERR_NOMEM;
+        m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (m_wake_fd < 0)
+            return WAVE_ERR_NOMEM;
+        m_fds[0] = pollfd{m_wake_fd, POLLIN, 0};
+        return start_thread() ? WAVE_OK : WAVE_ERR_NOMEM;
+    }
+
+    int queue(WAVEHDR* header) override {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_queue.push(header);
+        }
+        wake();
+        return WAVE_OK;
+    }
+
+    int pause() override {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            if (m_paused)
+                return WAVE_OK;
+            m_paused = true;
+            // Without a hardware pause the thread simply stops feeding: ALSA
+            // plays out what it holds and the stream resumes from there.
+            alsa_quiet quiet;
+            if (m_can_pause && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+                snd_pcm_pause(m_pcm, 1);
+        }
+        wake();
+        return WAVE_OK;
+    }
+
+    int restart() override {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            if (!m_paused)
+                return WAVE_OK;
+            m_paused = false;
+            alsa_quiet quiet;
+            if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED && snd_pcm_pause(m_pcm, 0) < 0)
+                snd_pcm_prepare(m_pcm);
+        }
+        wake();
+        return WAVE_OK;
+    }
+
+    // The device thread drops the stream and gives the buffers back, so that
+    // every callback comes from that one thread; this waits until it has.
+    int reset() override {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_queue.reset(hold, [&] { wake(); });
+        return WAVE_OK;
+    }
+
+    bool busy() override {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_queue.busy();
+    }
+
+private:
+    // What the device thread does after one step of feeding.
+    enum class step { again, wait_for_room, idle };
+
+    // Reads back what ALSA made of the request: its buffer, its poll
+    // descriptors, and whether the device can pause.
+    bool read_setup() {
+        snd_pcm_uframes_t period = 0;
+        if (snd_pcm_get_params(m_pcm, &m_buffer_frames, &period) < 0)
+            return false;
+        snd_pcm_hw_params_t* params = nullptr;
+        snd_pcm_hw_params_alloca(&params);
+        if (snd_pcm_hw_params_current(m_pcm, params) < 0)
+            return false;
+        m_can_pause = snd_pcm_hw_params_can_pause(params) == 1;
+        m_pcm_fd_count = snd_pcm_poll_descriptors_count(m_pcm);
+        return m_pcm_fd_count > 0;
+    }
+
+    bool start_thread() {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            return false;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    void wake() {
+        if (m_wake_fd >= 0)
+            eventfd_write(m_wake_fd, 1);
+    }
+
+    void run() {
+        alsa_quiet quiet;
+        std::unique_lock<std::mutex> hold(m_lock);
+        for (;;) {
+            if (m_queue.reset_asked()) {
+                drop_all(hold);
+                continue;
+            }
+            if (m_quit)
+                return;
+            const step next = feed(hold);
+            if (next != step::again)
+                sleep(hold, next == step::wait_for_room);
+        }
+    }
+
+    // One step of moving the queued bytes into ALSA: a write, a partial frame
+    // carried over, or a buffer given back.
+    step feed(std::unique_lock<std::mutex>& hold) {
+        if (m_paused)
+            return step::idle;
+        if (m_carry_len == m_frame_bytes)
+            return write_carry();
+        const WAVEHDR* head = m_queue.front();
+        if (!head) {
+            start_pending();
+            return step::idle;
+        }
+        const uint32_t remaining = head->dwBufferLength - m_offset;
+        if (remaining == 0) {
+            m_offset = 0;
+            m_queue.give_back_front(*this, hold);
+            return step::again;
+        }
+        const char* data = head->lpData + m_offset;
+        if (m_carry_len > 0 || remaining < m_frame_bytes) {
+            // A frame split between two buffers is gathered and written whole.
+            const uint32_t n = std::min(m_frame_bytes - m_carry_len, remaining);
+            std::memcpy(m_carry.get() + m_carry_len, data, n);
+            m_carry_len += n;
+            m_offset += n;
+            return step::again;
+        }
+        const snd_pcm_sframes_t written = write_frames(data, remaining / m_frame_bytes);
+        if (written == 0)
+            return step::wait_for_room;
+        // A device that fails for good drops the rest of the buffer rather
+        // than keep the client waiting for it.
+        m_offset =
+            written > 0 ? m_offset + uint32_t(written) * m_frame_bytes : head->dwBufferLength;
+        return step::again;
+    }
+
+    step write_carry() {
+        const snd_pcm_sframes_t written = write_frames(m_carry.get(), 1);
+        if (written == 0)
+            return step::wait_for_room;
+        m_carry_len = 0;
+        return step::again;
+    }
+
+    // Frames ALSA took; 0 when it has no room; -1 when the device failed.
+    // Underruns and suspends are recovered from: the frames are written again
+    // to the prepared stream, so nothing queued is lost.
+    snd_pcm_sframes_t write_frames(const char* data, snd_pcm_uframes_t frames) {
+        for (int attempt = 0; attempt < k_recover_attempts; ++attempt) {
+            const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
+            if (written > 0)
+                return written;
+            if (written == 0 || written == -EAGAIN) {
+                // Full before it started: ALSA would wait for a start that
+                // never comes.
+                if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                    snd_pcm_start(m_pcm);
+                return 0;
+            }
+            if (snd_pcm_recover(m_pcm, int(written), 1) < 0)
+                return -1;
+        }
+        return -1;
+    }
+
+    // Nothing more to write for now: a stream that has not started yet plays
+    // what it holds, however short.
+    void start_pending() {
+        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
+            snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
+            snd_pcm_start(m_pcm);
+    }
+
+    // Waits until the client's calls wake the thread, or, with `for_room`,
+    // until ALSA can take more (or may have room: see k_room_timeout_ms).
+    void sleep(std::unique_lock<std::mutex>& hold, bool for_room) {
+        nfds_t count = 1;
+        if (for_room &&
+            snd_pcm_poll_descriptors(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
+            count += nfds_t(m_pcm_fd_count);
+        hold.unlock();
+        const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
+        hold.lock();
+        eventfd_t ignored = 0;
+        eventfd_read(m_wake_fd, &ignored);
+        if (ready > 0 && count > 1) {
+            // Some plugins need this to clear what woke the poll.
+            unsigned short revents = 0;
+            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count), &revents);
+        }
+    }
+
+    // Reset: gives back every buffer, in order. With buffers still queued the
+    // device falls silent at once; with none, what ALSA holds came from
+    // buffers already given back as played, and plays on.
+    void drop_all(std::unique_lock<std::mutex>& hold) {
+        if (m_queue.front()) {
+            snd_pcm_drop(m_pcm);
+            snd_pcm_prepare(m_pcm);
+        }
+        m_carry_len = 0;
+        m_offset = 0;
+        m_queue.answer_reset(*this, hold);
+    }
+
+    // Closing: the frames ALSA still holds were given back as played, so they
+    // are let play unless the device is paused. A bounded sleep rather than a
+    // drain, which a stalled server could hold up for ever.
+    void play_out() {
+        snd_pcm_sframes_t delay = 0;
+        if (m_paused || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
+            snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
+            return;
+        const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
+        std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, k_play_out_limit));
+    }
+
+    // Set up by open(), then used by the device thread (and pause/restart
+    // under m_lock).
+    snd_pcm_t* m_pcm = nullptr;
+    snd_pcm_uframes_t m_buffer_frames = 0;
+    bool m_can_pause = false;
+    int m_pcm_fd_count = 0;
+    std::unique_ptr<pollfd[]> m_fds; // the eventfd, then the PCM's descriptors
+    int m_wake_fd = -1;
+    uint32_t m_rate = 0; // frames a second
+    uint32_t m_frame_bytes = 0;
+    std::unique_ptr<char[]> m_carry; // a frame split between two buffers
+    std::thread m_thread;
+
+    std::mutex m_lock;
+    buffer_queue m_queue;
+    uint32_t m_offset = 0;    // bytes of the oldest buffer ALSA has taken
+    uint32_t m_carry_len = 0; // bytes in m_carry
+    bool m_paused = false;
+    bool m_quit = false;
+};
+
+} // namespace
+
+int open_alsa_device(const WAVEFORMATEX& format, wave_out_callback callback, unsigned long instance,
+                     wave_device** out) {
+    *out = nullptr;
+    if (!format_consistent(format))
+        return WAVE_ERR_BADFORMAT;
+    alsa_device* device = new (std::nothrow) alsa_device(callback, instance);
+    if (!device)
+        return WAVE_ERR_NOMEM;
+    const int result = device->open(format);
+    if (result != WAVE_OK) {
+        delete device;
+        return result;
+    }
+    *out = device;
+    return WAVE_OK;
+}
+
+} // namespace sonvale

@@ -1,0 +1,432 @@
+// The ALSA output device, on the user's "default" PCM (see
+// support/output_device.h for where these tests run). Under the ALSA test
+// step what it plays is recorded back from the null sink's monitor.
+#include "platform/wave_out.h"
+#include "support/output_device.h"
+#include "support/settled_threads.h"
+#include "support/test_support.h"
+
+#include <alsa/asoundlib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+using namespace sonvale;
+using test_support::wait_until;
+using test_support::wave_format;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+const WAVEFORMATEX k_cd = wave_format(WAVE_FORMAT_PCM, 2, 44100, 16);
+
+// Everything the device sent to the callback.
+struct device_log {
+    std::mutex lock;
+    std::vector<unsigned> messages;
+    std::vector<WAVEHDR*> returned;
+    std::vector<clock_type::time_point> times;
+    std::set<std::thread::id> threads;
+};
+
+void on_message(HWAVEOUT, unsigned int message, unsigned long instance, unsigned long param1,
+                unsigned long) {
+    auto* log = reinterpret_cast<device_log*>(instance);
+    std::lock_guard<std::mutex> hold(log->lock);
+    log->messages.push_back(message);
+    if (message == WOM_DONE) {
+        log->returned.push_back(reinterpret_cast<WAVEHDR*>(param1));
+        log->times.push_back(clock_type::now());
+        log->threads.insert(std::this_thread::get_id());
+    }
+}
+
+// An ALSA device and the buffers queued on it, which it owns.
+class playback {
+public:
+    ~playback() {
+        if (m_device) {
+            wave_out_reset(m_device);
+            wave_out_close(m_device);
+        }
+    }
+
+    int open(const WAVEFORMATEX& format) {
+        return wave_out_open_on(wave_backend::alsa, &m_device, &format, on_message,
+                                reinterpret_cast<unsigned long>(&m_log));
+    }
+
+    int close() {
+        const int result = wave_out_close(m_device);
+        if (result == WAVE_OK)
+            m_device = nullptr;
+        return result;
+    }
+
+    HWAVEOUT device() const { return m_device; }
+
+    WAVEHDR* play(std::vector<char> bytes) {
+        const uint32_t length = uint32_t(bytes.size());
+        // Never a null data pointer, even for an empty buffer.
+        bytes.resize(length + 1);
+        m_data.push_back(std::move(bytes));
+        WAVEHDR& header = m_headers.emplace_back();
+        header.lpData = m_data.back().data();
+        header.dwBufferLength = length;
+        EXPECT_EQ(wave_out_prepare_header(m_device, &header), WAVE_OK);
+        EXPECT_EQ(wave_out_write(m_device, &header), WAVE_OK);
+        return &header;
+    }
+
+    // Queues `seconds` of silence in buffers of `buffer_seconds`.
+    std::vector<WAVEHDR*> play_silence(const WAVEFORMATEX& format, double seconds,
+                                       double buffer_seconds) {
+        const size_t frames = size_t(format.nSamplesPerSec * buffer_seconds);
+        const size_t count = size_t(seconds / buffer_seconds + 0.5);
+        std::vector<WAVEHDR*> queued;
+        for (size_t i = 0; i < count; ++i)
+            queued.push_back(play(std::vector<char>(frames * format.nBlockAlign)));
+        return queued;
+    }
+
+    size_t returned_count() {
+        std::lock_guard<std::mutex> hold(m_log.lock);
+        return m_log.returned.size();
+    }
+
+    bool wait_returned(size_t count, double seconds) {
+        return wait_until([&] { return returned_count() >= count; }, seconds);
+    }
+
+    device_log& log() { return m_log; }
+
+private:
+    HWAVEOUT m_device = nullptr;
+    device_log m_log;
+    std::deque<std::vector<char>> m_data;
+    std::deque<WAVEHDR> m_headers;
+};
+
+// Records the default capture device as 16-bit stereo at 44100 Hz, the null
+// sink's own format, on a thread of its own.
+class recorder {
+public:
+    ~recorder() {
+        stop();
+        if (m_pcm)
+            snd_pcm_close(m_pcm);
+    }
+
+    bool start() {
+        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_CAPTURE, 0) < 0) {
+            m_pcm = nullptr;
+            return false;
+        }
+        if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                               44100, 1, 500000) < 0)
+            return false;
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+
+    std::vector<int16_t> stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_samples;
+    }
+
+private:
+    void run() {
+        std::vector<int16_t> block(2 * 1024);
+        while (!m_stop) {
+            const snd_pcm_sframes_t frames = snd_pcm_readi(m_pcm, block.data(), 1024);
+            if (frames < 0 && snd_pcm_recover(m_pcm, int(frames), 1) < 0)
+                return;
+            if (frames > 0)
+                m_samples.insert(m_samples.end(), block.begin(), block.begin() + 2 * frames);
+        }
+    }
+
+    snd_pcm_t* m_pcm = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::vector<int16_t> m_samples;
+};
+
+// Frame i of the test signal: never silent, and different from its
+// neighbours, so a lost, repeated or shifted byte shows.
+int16_t ramp(size_t frame) {
+    return int16_t(1 + frame % 32000);
+}
+
+// `frames` of the ramp on the left and its negation on the right, as stereo
+// samples of `bytes` bytes (the ramp in the top two).
+std::vector<char> stereo_ramp(size_t frames, size_t bytes) {
+    std::vector<char> out(frames * 2 * bytes);
+    for (size_t i = 0; i < frames; ++i) {
+        for (int channel = 0; channel < 2; ++channel) {
+            const uint16_t value = uint16_t(channel == 0 ? ramp(i) : -ramp(i));
+            char* sample = &out[(2 * i + size_t(channel)) * bytes];
+            sample[bytes - 2] = char(value & 0xff);
+            sample[bytes - 1] = char(value >> 8);
+        }
+    }
+    return out;
+}
+
+// Expects the captured frames that are not silence to be the ramp's first
+// `frames`, each sample within `tolerance`.
+void expect_ramp(const std::vector<int16_t>& captured, size_t frames, int tolerance) {
+    std::vector<size_t> sounding;
+    for (size_t i = 0; i + 1 < captured.size(); i += 2)
+        if (captured[i] != 0 || captured[i + 1] != 0)
+            sounding.push_back(i);
+    ASSERT_EQ(sounding.size(), frames);
+    for (size_t n = 0; n < frames; ++n) {
+        const int left = captured[sounding[n]];
+        const int right = captured[sounding[n] + 1];
+        if (std::abs(left - ramp(n)) > tolerance || std::abs(right + ramp(n)) > tolerance) {
+            ADD_FAILURE() << "frame " << n << " is " << left << "/" << right << ", not " << ramp(n);
+            return;
+        }
+    }
+}
+
+class AlsaDevice : public ::testing::Test {
+protected:
+    void SetUp() override { test_support::skip_unless_device_plays(wave_backend::alsa); }
+};
+
+TEST_F(AlsaDevice, GivesEveryBufferBackOnceInOrderOnItsOwnThread) {
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    // Lengths that split frames between buffers, and an empty one.
+    const size_t lengths[] = {4410, 1, 0, 3, 1001, 17640, 2, 6, 4096, 999};
+    std::vector<WAVEHDR*> queued;
+    for (int round = 0; round < 3; ++round)
+        for (size_t length : lengths)
+            queued.push_back(out.play(std::vector<char>(length)));
+    ASSERT_TRUE(out.wait_returned(queued.size(), 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        device_log& log = out.log();
+        std::lock_guard<std::mutex> hold(log.lock);
+        EXPECT_EQ(log.returned, queued);
+        ASSERT_EQ(log.threads.size(), 1u);
+        EXPECT_NE(*log.threads.begin(), std::this_thread::get_id());
+    }
+    for (WAVEHDR* header : queued)
+        EXPECT_EQ(header->dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+    ASSERT_EQ(out.close(), WAVE_OK);
+    EXPECT_EQ(out.log().messages.front(), unsigned(WOM_OPEN));
+    EXPECT_EQ(out.log().messages.back(), unsigned(WOM_CLOSE));
+}
+
+TEST_F(AlsaDevice, ResetGivesBackEveryBufferBeforeItReturns) {
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 2.0, 0.2);
+    ASSERT_TRUE(out.wait_returned(1, 5));
+    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+    EXPECT_EQ(out.log().returned, queued);
+
+    // Paused, with buffers the device has not touched yet.
+    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
+    for (WAVEHDR* header : out.play_silence(k_cd, 0.5, 0.1))
+        queued.push_back(header);
+    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+    EXPECT_EQ(out.log().returned, queued);
+
+    // The device plays again after a reset.
+    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
+    for (WAVEHDR* header : out.play_silence(k_cd, 0.2, 0.1))
+        queued.push_back(header);
+    ASSERT_TRUE(out.wait_returned(queued.size(), 5));
+    EXPECT_EQ(out.log().returned, queued);
+    EXPECT_EQ(out.close(), WAVE_OK);
+}
+
+TEST_F(AlsaDevice, PauseHoldsPlaybackUntilRestart) {
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    const std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 1.5, 0.1);
+    ASSERT_TRUE(out.wait_returned(3, 5));
+    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
+    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
+    const size_t at_pause = out.returned_count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // One callback may have been on its way as the pause came.
+    EXPECT_LE(out.returned_count(), at_pause + 1);
+    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
+    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
+    ASSERT_TRUE(out.wait_returned(queued.size(), 10));
+    EXPECT_EQ(out.log().returned, queued);
+}
+
+TEST_F(AlsaDevice, RefusesFormatsItCannotPlay) {
+    WAVEFORMATEX twelve_bits = wave_format(WAVE_FORMAT_PCM, 1, 8000, 12);
+    WAVEFORMATEX compressed = wave_format(0x11, 1, 8000, 4);
+    WAVEFORMATEX no_channels = wave_format(WAVE_FORMAT_PCM, 0, 8000, 16);
+    WAVEFORMATEX odd_block = k_cd;
+    odd_block.nBlockAlign = 3;
+    WAVEFORMATEX odd_rate = k_cd;
+    odd_rate.nAvgBytesPerSec = 1000;
+    WAVEFORMATEX float16 = wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 16);
+    for (const WAVEFORMATEX& format :
+         {twelve_bits, compressed, no_channels, odd_block, odd_rate, float16}) {
+        playback out;
+        EXPECT_EQ(out.open(format), WAVE_ERR_BADFORMAT)
+            << format.wFormatTag << "/" << format.wBitsPerSample;
+        EXPECT_EQ(out.device(), nullptr);
+    }
+}
+
+TEST_F(AlsaDevice, PlaysEveryCommonFormat) {
+    for (const WAVEFORMATEX& format :
+         {wave_format(WAVE_FORMAT_PCM, 1, 8000, 8), wave_format(WAVE_FORMAT_PCM, 2, 48000, 24),
+          wave_format(WAVE_FORMAT_PCM, 2, 44100, 32),
+          wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32)}) {
+        playback out;
+        ASSERT_EQ(out.open(format), WAVE_OK) << format.wFormatTag << "/" << format.wBitsPerSample;
+        // About a second in the ring's default buffer size, which splits
+        // 24-bit frames.
+        const size_t count = format.nAvgBytesPerSec / 2048 + 1;
+        const auto start = clock_type::now();
+        for (size_t i = 0; i < count; ++i)
+            out.play(std::vector<char>(2048));
+        ASSERT_TRUE(out.wait_returned(count, 10));
+        const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+        const double audio = double(count) * 2048 / format.nAvgBytesPerSec;
+        // Taken at the device's pace, less what its buffer holds.
+        EXPECT_GT(seconds, audio - 0.3) << format.wBitsPerSample;
+        EXPECT_LT(seconds, audio + 2.0) << format.wBitsPerSample;
+    }
+}
+
+// What the device plays, recorded back from the null sink's monitor.
+class AlsaDeviceOnNullSink : public AlsaDevice {
+protected:
+    void SetUp() override {
+        AlsaDevice::SetUp();
+        if (!IsSkipped() && !HasFatalFailure() && !test_support::null_sink_expected())
+            GTEST_SKIP() << "the default capture device is not known to hear the default sink";
+    }
+
+    // Plays `bytes` in buffers of the given lengths, taken in turn; once
+    // `gap_at` bytes are out, lets the device run dry for a while.
+    void play_recorded(const WAVEFORMATEX& format, const std::vector<char>& bytes,
+                       const std::vector<size_t>& lengths, size_t gap_at) {
+        recorder capture;
+        ASSERT_TRUE(capture.start());
+        playback out;
+        ASSERT_EQ(out.open(format), WAVE_OK);
+        size_t count = 0;
+        bool gap = false;
+        for (size_t at = 0; at < bytes.size(); ++count) {
+            if (!gap && at >= gap_at) {
+                gap = true;
+                ASSERT_TRUE(out.wait_returned(count, 10));
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            }
+            const size_t n = std::min(lengths[count % lengths.size()], bytes.size() - at);
+            out.play(std::vector<char>(bytes.begin() + long(at), bytes.begin() + long(at + n)));
+            at += n;
+        }
+        // Closed as the ring closes, once every buffer is back: what ALSA
+        // still holds has been given back as played, and must be heard.
+        ASSERT_TRUE(out.wait_returned(count, 10));
+        ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+        ASSERT_EQ(out.close(), WAVE_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        m_captured = capture.stop();
+    }
+
+    std::vector<int16_t> m_captured;
+};
+
+TEST_F(AlsaDeviceOnNullSink, RefusesWhatTheSinkCannotPlayAndLeavesNothingOpen) {
+    const int threads = test_support::settled_thread_count();
+    const int fds = test_support::fd_count();
+    for (const WAVEFORMATEX& format : {wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 64),
+                                       wave_format(WAVE_FORMAT_PCM, 64, 44100, 16)}) {
+        playback out;
+        EXPECT_EQ(out.open(format), WAVE_ERR_BADFORMAT) << format.nChannels;
+        EXPECT_EQ(out.device(), nullptr);
+    }
+    {
+        playback out;
+        ASSERT_EQ(out.open(k_cd), WAVE_OK);
+        EXPECT_GT(test_support::thread_count(), threads);
+        ASSERT_EQ(out.close(), WAVE_OK);
+    }
+    EXPECT_TRUE(test_support::threads_settle_to(threads));
+    EXPECT_EQ(test_support::fd_count(), fds);
+}
+
+TEST_F(AlsaDeviceOnNullSink, PlaysEveryFrameInOrderAcrossSplitFramesAndUnderruns) {
+    const size_t frames = 44100;
+    play_recorded(k_cd, stereo_ramp(frames, 2), {1001, 2, 4097, 3, 17641, 6}, frames * 2);
+    expect_ramp(m_captured, frames, 0);
+}
+
+TEST_F(AlsaDeviceOnNullSink, ResetWithBuffersQueuedSilencesWhatTheDeviceHolds) {
+    // 2 s in 100 ms buffers, paused once 0.5 s is back so that the count of
+    // buffers given back stands still. A reset drops what ALSA holds of them,
+    // so a restart afterwards has nothing to play.
+    const size_t buffer_frames = 4410;
+    const std::vector<char> bytes = stereo_ramp(20 * buffer_frames, 2);
+    recorder capture;
+    ASSERT_TRUE(capture.start());
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    for (size_t at = 0; at < bytes.size(); at += buffer_frames * 4)
+        out.play(std::vector<char>(bytes.begin() + long(at),
+                                   bytes.begin() + long(at + buffer_frames * 4)));
+    ASSERT_TRUE(out.wait_returned(5, 10));
+    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t given_back = out.returned_count();
+    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
+    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<int16_t> captured = capture.stop();
+    size_t sounding = 0;
+    for (size_t i = 0; i + 1 < captured.size(); i += 2)
+        sounding += captured[i] != 0 || captured[i + 1] != 0;
+    EXPECT_GT(sounding, 0u);
+    // At least 50 ms of it never sounds.
+    EXPECT_LT(sounding + buffer_frames / 2, given_back * buffer_frames);
+}
+
+TEST_F(AlsaDeviceOnNullSink, PlaysPacked24BitFramesSplitByTheRingsBuffers) {
+    const size_t frames = 22050;
+    play_recorded(wave_format(WAVE_FORMAT_PCM, 2, 44100, 24), stereo_ramp(frames, 3), {2048},
+                  frames * 3);
+    expect_ramp(m_captured, frames, 0);
+}
+
+TEST_F(AlsaDevice, PlaysInRealTime) {
+    // 5.5 s of audio in 50 ms buffers. The first 0.5 s fills ALSA's buffer;
+    // from then on each buffer is taken as the device plays the one before,
+    // so the remaining 5 s of buffers must take 5 s to come back.
+    playback out;
+    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    const std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 5.5, 0.05);
+    ASSERT_EQ(queued.size(), 110u);
+    ASSERT_TRUE(out.wait_returned(queued.size(), 15));
+    device_log& log = out.log();
+    const double seconds = std::chrono::duration<double>(log.times[109] - log.times[9]).count();
+    RecordProperty("paced_seconds", std::to_string(seconds));
+    std::printf("5 s of audio came back in %.3f s\n", seconds);
+    EXPECT_NEAR(seconds, 5.0, 0.1);
+}
+
+} // namespace
