@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     uint64_t sent = 0;
     unsigned phase = 0;
     while (sent < total) {
-        unsigned int len = static_cast<unsigned int>(total - sent < capacity ? total - sent : capacity);
+        unsigned int len =
+            static_cast<unsigned int>(total - sent < capacity ? total - sent : capacity);
         for (unsigned int i = 0; i < len; ++i) // a cheap ramp, so the data is real
             buffer[i] = static_cast<unsigned char>(phase++);
         buffer = ring.SingAndRetNextBuff(len);
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
         unsigned int none = 0;
         buffer = ring.SingAndRetNextBuff(none);
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = cpu_seconds() - cpu0;
     ring.Close();
 
@@ -78,7 +80,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(total), num, size);
     std::printf("wall             %.4f s\n", wall);
     std::printf("real-time factor %.4f (target 1.000 +- 0.005)\n", wall / audio);
-    std::printf("cpu              %.4f s = %.3f%% of one core (target < 1%%)\n", cpu, 100.0 * cpu / wall);
+    std::printf("cpu              %.4f s = %.3f%% of one core (target < 1%%)\n", cpu,
+                100.0 * cpu / wall);
     const bool ok = std::fabs(wall / audio - 1.0) <= 0.005 && cpu / wall < 0.01;
     std::printf("%s\n", ok ? "within targets" : "OUTSIDE TARGETS");
     return ok ? 0 : 2;

@@ -54,14 +54,14 @@ typedef struct tWAVEFORMATEX {
 
 /* A buffer header handed to the output device. */
 typedef struct wavehdr_tag {
-    char* lpData;                /* the buffer's bytes */
-    uint32_t dwBufferLength;     /* bytes to play */
-    uint32_t dwBytesRecorded;    /* unused for output */
-    uintptr_t dwUser;            /* the owner's own value */
-    uint32_t dwFlags;            /* WHDR_* flags, kept by the device */
-    uint32_t dwLoops;            /* unused */
-    struct wavehdr_tag* lpNext;  /* reserved for the device */
-    uintptr_t reserved;          /* reserved for the device */
+    char* lpData;               /* the buffer's bytes */
+    uint32_t dwBufferLength;    /* bytes to play */
+    uint32_t dwBytesRecorded;   /* unused for output */
+    uintptr_t dwUser;           /* the owner's own value */
+    uint32_t dwFlags;           /* WHDR_* flags, kept by the device */
+    uint32_t dwLoops;           /* unused */
+    struct wavehdr_tag* lpNext; /* reserved for the device */
+    uintptr_t reserved;         /* reserved for the device */
 } WAVEHDR;
 
 /* An open output device; null means none. */
@@ -235,12 +235,12 @@ public:
        allocated: the item is then left exactly as it was. */
     void AppendData(const unsigned char* data, int len);
 
-    unsigned char* m_pBuff;            /* owned copy of the data; null when empty */
-    unsigned char* m_pCur;             /* read cursor within the data */
-    uint32_t m_nLen;                   /* data bytes held */
-    int32_t m_nLoop;                   /* passes to play; -1 endless, 0 finished */
-    int32_t m_nIndex;                  /* the client's index; -1 when none */
-    uint32_t m_nFirstAllowPlayLen;     /* pre-buffer threshold; 0 when none */
+    unsigned char* m_pBuff;        /* owned copy of the data; null when empty */
+    unsigned char* m_pCur;         /* read cursor within the data */
+    uint32_t m_nLen;               /* data bytes held */
+    int32_t m_nLoop;               /* passes to play; -1 endless, 0 finished */
+    int32_t m_nIndex;              /* the client's index; -1 when none */
+    uint32_t m_nFirstAllowPlayLen; /* pre-buffer threshold; 0 when none */
 };
 
 /* The 44-byte header of a PCM WAV file. The fields hold host-order values;
@@ -248,19 +248,19 @@ public:
    struct's bytes are the file's bytes. */
 #pragma pack(push, 1)
 struct WaveFileHeader {
-    char riff[4];            /* "RIFF" */
-    uint32_t riffSize;       /* 36 + data bytes, at most 0xFFFFFFFF */
-    char wave[4];            /* "WAVE" */
-    char fmt[4];             /* "fmt " */
-    uint32_t fmtSize;        /* 16 */
-    uint16_t formatTag;      /* 1 (PCM) */
-    uint16_t channels;       /* channels */
-    uint32_t samplesPerSec;  /* sample frames per second */
-    uint32_t bytesPerSec;    /* (channels * bits * rate) / 8, product in 32 bits */
-    uint16_t blockAlign;     /* low 16 bits of (channels * bits) / 8 */
-    uint16_t bitsPerSample;  /* bits per sample */
-    char data[4];            /* "data" */
-    uint32_t dataSize;       /* data bytes, at most 0xFFFFFFFF - 36 */
+    char riff[4];           /* "RIFF" */
+    uint32_t riffSize;      /* 36 + data bytes, at most 0xFFFFFFFF */
+    char wave[4];           /* "WAVE" */
+    char fmt[4];            /* "fmt " */
+    uint32_t fmtSize;       /* 16 */
+    uint16_t formatTag;     /* 1 (PCM) */
+    uint16_t channels;      /* channels */
+    uint32_t samplesPerSec; /* sample frames per second */
+    uint32_t bytesPerSec;   /* (channels * bits * rate) / 8, product in 32 bits */
+    uint16_t blockAlign;    /* low 16 bits of (channels * bits) / 8 */
+    uint16_t bitsPerSample; /* bits per sample */
+    char data[4];           /* "data" */
+    uint32_t dataSize;      /* data bytes, at most 0xFFFFFFFF - 36 */
 };
 #pragma pack(pop)
 
@@ -358,11 +358,11 @@ public:
     /* Non-zero while a file is open (read under the lock). */
     int isOpen();
 
-    uint32_t m_nDataLen;    /* data bytes recorded (whole blocks written);
-                               stops at 0xFFFFFFFF */
+    uint32_t m_nDataLen;     /* data bytes recorded (whole blocks written);
+                                stops at 0xFFFFFFFF */
     WaveFileHeader m_header; /* the file's header, as written */
-    CFile m_file;           /* the open output file */
-    int m_bOpen;            /* non-zero while a file is open */
+    CFile m_file;            /* the open output file */
+    int m_bOpen;             /* non-zero while a file is open */
 
 private:
     std::mutex m_lock;
@@ -398,8 +398,9 @@ public:
        Returns 0; -1 when the device is already open (it is then closed), for
        a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
        opened then), or a lack of memory or of an event (m_waveFormate is
-       unchanged by every -1); -2 when the device refuses the format
-       (m_waveFormate then holds the refused format). Every failure leaves the
+       unchanged by every -1); -2 when the device cannot be opened for the
+       format: it refuses the format, or has no memory or no sound device
+       (m_waveFormate then holds that format). Every failure leaves the
        object closed. m_bPaused is left as it was. */
     int Open(WAVEFORMATEX* format);
 
@@ -443,15 +444,15 @@ public:
     int SetBuffParam(int num, int size);
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;          /* stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;         /* open device; null when closed */
-    WAVEFORMATEX m_waveFormate;  /* the device's format */
-    WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
-                                    keeps the count it was built with) */
-    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
-                                    open ring keeps its own size) */
-    bool m_bPaused;              /* true after Pause until Restart */
+    CWnd* m_pNotifyWnd;         /* stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;        /* open device; null when closed */
+    WAVEFORMATEX m_waveFormate; /* the device's format */
+    WaveBuff** m_ppBuffs;       /* the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;         /* buffers the next Open builds (an open ring
+                                   keeps the count it was built with) */
+    int32_t m_nBuffSize;        /* bytes per buffer the next Open builds (an
+                                   open ring keeps its own size) */
+    bool m_bPaused;             /* true after Pause until Restart */
 
 protected:
     /* The device's completion routine, run on a device thread: on WOM_DONE
@@ -499,8 +500,9 @@ public:
        `format`, then starts the worker at the highest priority the process
        may use (real-time where permitted). Items queued once it returns 0
        always reach the worker. Returns 0; -1 for a null format or from
-       CWaveMixOut::Open; -2 when the device refuses the format; -3 when the
-       worker cannot be started (the device is closed again). After a failure
+       CWaveMixOut::Open; -2 when the device cannot be opened for the format;
+       -3 when the worker cannot be started (the device is closed again).
+       After a failure
        the mixer is closed. */
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
@@ -556,11 +558,11 @@ public:
     int MIX_Remove(int index);
     int MIX_Clear();
 
-    CWaveRecorder m_recorder;    /* the mixer's recorder */
-    void* m_hThread;             /* the worker thread; null when none */
-    std::atomic<bool> m_bStop;   /* tells the worker to stop after its item */
-    uint32_t m_dwThreadId;       /* the worker's identity; 0 when none */
-    CWaveMixOut m_waveOut;       /* the output device and its ring */
+    CWaveRecorder m_recorder;  /* the mixer's recorder */
+    void* m_hThread;           /* the worker thread; null when none */
+    std::atomic<bool> m_bStop; /* tells the worker to stop after its item */
+    uint32_t m_dwThreadId;     /* the worker's identity; 0 when none */
+    CWaveMixOut m_waveOut;     /* the output device and its ring */
 
 protected:
     /* The worker's start routine: runs SonvaleThread on `mixer`. */
@@ -634,7 +636,7 @@ public:
     /* Removes `n` elements from index i; the storage is kept. */
     void RemoveAt(int i, int n = 1);
 
-    void** m_ppItems;  /* storage for m_nCapacity elements; null when none */
+    void** m_ppItems;    /* storage for m_nCapacity elements; null when none */
     int32_t m_nCount;    /* elements in use */
     int32_t m_nCapacity; /* elements allocated */
     int32_t m_nGrowStep; /* growth step; 0 picks one by size */

@@ -14,7 +14,9 @@ using namespace sonvale;
 
 namespace {
 
-event* buffer_event(const WaveBuff* buff) { return reinterpret_cast<event*>(buff->hdr.dwUser); }
+event* buffer_event(const WaveBuff* buff) {
+    return reinterpret_cast<event*>(buff->hdr.dwUser);
+}
 
 // The buffer counts as given back: marks it done, then wakes its waiter.
 void mark_done(WaveBuff* buff) {
@@ -28,7 +30,9 @@ CWaveMixOut::CWaveMixOut()
     : m_pNotifyWnd(nullptr), m_hWaveOut(nullptr), m_waveFormate(), m_ppBuffs(nullptr),
       m_nBuffNum(3), m_nBuffSize(2048), m_bPaused(false), m_nRingNum(0), m_nRingSize(0) {}
 
-CWaveMixOut::~CWaveMixOut() { Close(); }
+CWaveMixOut::~CWaveMixOut() {
+    Close();
+}
 
 int CWaveMixOut::Open(WAVEFORMATEX* format) {
     if (m_hWaveOut) {
@@ -182,9 +186,13 @@ unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
     return reinterpret_cast<unsigned char*>(next->hdr.lpData);
 }
 
-int CWaveMixOut::GetBytePerSample() { return m_waveFormate.wBitsPerSample / 8; }
+int CWaveMixOut::GetBytePerSample() {
+    return m_waveFormate.wBitsPerSample / 8;
+}
 
-WAVEFORMATEX* CWaveMixOut::getWaveFormate() { return &m_waveFormate; }
+WAVEFORMATEX* CWaveMixOut::getWaveFormate() {
+    return &m_waveFormate;
+}
 
 int CWaveMixOut::SetBuffParam(int num, int size) {
     m_nBuffNum = num;

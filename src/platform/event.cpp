@@ -38,6 +38,8 @@ void event_wait(event* e) {
     e->signalled = false;
 }
 
-void event_destroy(event* e) { delete e; }
+void event_destroy(event* e) {
+    delete e;
+}
 
 } // namespace sonvale

@@ -192,7 +192,8 @@ int open_virtual_device(const WAVEFORMATEX& format, wave_out_callback callback,
     *out = nullptr;
     if (!format_accepted(format))
         return WAVE_ERR_BADFORMAT;
-    virtual_device* device = new (std::nothrow) virtual_device(format.nAvgBytesPerSec, callback, instance);
+    virtual_device* device =
+        new (std::nothrow) virtual_device(format.nAvgBytesPerSec, callback, instance);
     if (!device)
         return WAVE_ERR_NOMEM;
     if (!device->start()) {

@@ -69,7 +69,7 @@ private:
 // wave_result (WAVE_ERR_BADFORMAT for a format it cannot play).
 int open_virtual_device(const WAVEFORMATEX& format, wave_out_callback callback,
                         unsigned long instance, wave_device** out);
-int open_alsa_device(const WAVEFORMATEX& format, wave_out_callback callback,
-                     unsigned long instance, wave_device** out);
+int open_alsa_device(const WAVEFORMATEX& format, wave_out_callback callback, unsigned long instance,
+                     wave_device** out);
 
 } // namespace sonvale

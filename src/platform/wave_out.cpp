@@ -22,7 +22,9 @@ std::atomic<wave_backend> g_default_backend{build_default_backend()};
 
 } // namespace
 
-wave_backend default_wave_backend() { return g_default_backend.load(std::memory_order_relaxed); }
+wave_backend default_wave_backend() {
+    return g_default_backend.load(std::memory_order_relaxed);
+}
 
 void select_default_wave_backend(wave_backend backend) {
     g_default_backend.store(backend, std::memory_order_relaxed);

@@ -1,8 +1,8 @@
 // Helpers shared by the output ring tests.
 #pragma once
 
-#include "sonvale.h"
 #include "platform/wave_out.h"
+#include "sonvale.h"
 #include "support/output_device.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,8 @@ inline WAVEFORMATEX pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
 inline bool same_format(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
     return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels &&
            a.nSamplesPerSec == b.nSamplesPerSec && a.nAvgBytesPerSec == b.nAvgBytesPerSec &&
-           a.nBlockAlign == b.nBlockAlign && a.wBitsPerSample == b.wBitsPerSample && a.cbSize == b.cbSize;
+           a.nBlockAlign == b.nBlockAlign && a.wBitsPerSample == b.wBitsPerSample &&
+           a.cbSize == b.cbSize;
 }
 
 inline double ms_since(std::chrono::steady_clock::time_point t0) {
@@ -42,7 +43,8 @@ inline std::string backend_name(const testing::TestParamInfo<sonvale::wave_backe
 // Makes `backend` the default output device for the life of the object.
 class backend_scope {
 public:
-    explicit backend_scope(sonvale::wave_backend backend) : m_saved(sonvale::default_wave_backend()) {
+    explicit backend_scope(sonvale::wave_backend backend)
+        : m_saved(sonvale::default_wave_backend()) {
         sonvale::select_default_wave_backend(backend);
     }
     ~backend_scope() { sonvale::select_default_wave_backend(m_saved); }

@@ -118,7 +118,8 @@ TEST(RingFresh, OnlyWomDoneWithAHeaderCountsAsGivenBack) {
     buff.hdr.dwUser = reinterpret_cast<uintptr_t>(done);
     const unsigned long header = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&buff));
 
-    for (unsigned int msg : {0x3BBu, 0x3BCu, 0u, 0x3BEu, 0xFFFFFFFFu}) // WOM_OPEN, WOM_CLOSE, others
+    for (unsigned int msg :
+         {0x3BBu, 0x3BCu, 0u, 0x3BEu, 0xFFFFFFFFu}) // WOM_OPEN, WOM_CLOSE, others
         exposed_ring::CallBackNotify(nullptr, msg, 0, header, 0);
     exposed_ring::CallBackNotify(nullptr, WOM_DONE, 0, 0, 0); // no header
     EXPECT_EQ(buff.bDone, 0);
@@ -214,7 +215,8 @@ TEST_P(Ring, NullFormatFailsAndOpensNothing) {
 TEST_P(Ring, BadBufferCountOrSizeFailsAndOpensNothing) {
     open_ok();
     ring.Close();
-    const int cases[][2] = {{0, 2048}, {-1, 2048}, {-2147483647 - 1, 2048}, {3, 0}, {3, -1}, {0, 0}};
+    const int cases[][2] = {{0, 2048}, {-1, 2048}, {-2147483647 - 1, 2048},
+                            {3, 0},    {3, -1},    {0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c[0] << " x " << c[1]);
         ring.SetBuffParam(c[0], c[1]);

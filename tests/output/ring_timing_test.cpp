@@ -52,9 +52,9 @@ TEST_F(RingTiming, ThreeBuffersFirstTwoAtOnceThirdAfterTheFirstHasPlayed) {
     double fourth = ms_since(t0);
     EXPECT_LT(first, 120.0);
     EXPECT_LT(second, 120.0);
-    EXPECT_GE(third, 255.0);   // buffer 1 ends 256 ms after it was queued
+    EXPECT_GE(third, 255.0); // buffer 1 ends 256 ms after it was queued
     EXPECT_LT(third, 1500.0);
-    EXPECT_GE(fourth, 511.0);  // buffer 2 ends after 512 ms
+    EXPECT_GE(fourth, 511.0); // buffer 2 ends after 512 ms
     EXPECT_LT(fourth, 2000.0);
 }
 

@@ -72,7 +72,9 @@ TEST(Event, SignalledEventWaitedBeforeSetIsNotSignalledTwice) {
     event_destroy(e);
 }
 
-TEST(Event, NullIsIgnoredByDestroy) { event_destroy(nullptr); }
+TEST(Event, NullIsIgnoredByDestroy) {
+    event_destroy(nullptr);
+}
 
 TEST(Event, PingPongBetweenThreads) {
     event* ping = event_create(false);

@@ -33,10 +33,12 @@ WAVEFORMATEX pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
 
 // The fields are packed: copy each before streaming it.
 std::string describe(const WAVEFORMATEX& f) {
-    return "tag " + std::to_string(unsigned(f.wFormatTag)) + " ch " + std::to_string(unsigned(f.nChannels)) +
-           " rate " + std::to_string(unsigned(f.nSamplesPerSec)) + " avg " +
-           std::to_string(unsigned(f.nAvgBytesPerSec)) + " align " + std::to_string(unsigned(f.nBlockAlign)) +
-           " bits " + std::to_string(unsigned(f.wBitsPerSample));
+    return "tag " + std::to_string(unsigned(f.wFormatTag)) + " ch " +
+           std::to_string(unsigned(f.nChannels)) + " rate " +
+           std::to_string(unsigned(f.nSamplesPerSec)) + " avg " +
+           std::to_string(unsigned(f.nAvgBytesPerSec)) + " align " +
+           std::to_string(unsigned(f.nBlockAlign)) + " bits " +
+           std::to_string(unsigned(f.wBitsPerSample));
 }
 
 // 8000 bytes a second: a byte is 125 us, 800 bytes are 100 ms.
@@ -63,15 +65,22 @@ struct recorder {
     std::vector<entry> log;
     std::atomic<bool> reset_returned{false};
 
-    unsigned long instance() { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)); }
+    unsigned long instance() {
+        return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this));
+    }
 
     static void callback(HWAVEOUT device, unsigned int message, unsigned long instance,
                          unsigned long param1, unsigned long param2) {
         auto* self = reinterpret_cast<recorder*>(static_cast<uintptr_t>(instance));
         auto* header = reinterpret_cast<WAVEHDR*>(static_cast<uintptr_t>(param1));
         EXPECT_EQ(param2, 0ul);
-        entry e{device, message, header, header ? header->dwFlags : 0u, std::this_thread::get_id(),
-                steady::now(), self->reset_returned.load()};
+        entry e{device,
+                message,
+                header,
+                header ? header->dwFlags : 0u,
+                std::this_thread::get_id(),
+                steady::now(),
+                self->reset_returned.load()};
         std::lock_guard<std::mutex> hold(self->lock);
         self->log.push_back(e);
         self->changed.notify_all();
@@ -107,7 +116,8 @@ struct recorder {
 struct buffers {
     std::vector<std::vector<char>> data;
     std::vector<WAVEHDR> headers;
-    buffers(size_t count, uint32_t length) : data(count, std::vector<char>(length ? length : 1)), headers(count) {
+    buffers(size_t count, uint32_t length)
+        : data(count, std::vector<char>(length ? length : 1)), headers(count) {
         for (size_t i = 0; i < count; ++i) {
             headers[i] = WAVEHDR{};
             headers[i].lpData = data[i].data();
@@ -124,7 +134,8 @@ protected:
     HWAVEOUT dev = nullptr;
 
     int open(const WAVEFORMATEX& f) {
-        return wave_out_open_on(wave_backend::virtual_device, &dev, &f, &recorder::callback, rec.instance());
+        return wave_out_open_on(wave_backend::virtual_device, &dev, &f, &recorder::callback,
+                                rec.instance());
     }
     void open_ok(const WAVEFORMATEX& f) {
         ASSERT_EQ(open(f), WAVE_OK);
@@ -168,7 +179,8 @@ TEST_F(VirtualDevice, AcceptsTheFormatsDesignLists) {
     for (const auto& f : ok) {
         SCOPED_TRACE(describe(f));
         HWAVEOUT h = nullptr;
-        ASSERT_EQ(wave_out_open_on(wave_backend::virtual_device, &h, &f, &recorder::callback, rec.instance()),
+        ASSERT_EQ(wave_out_open_on(wave_backend::virtual_device, &h, &f, &recorder::callback,
+                                   rec.instance()),
                   WAVE_OK);
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(wave_out_close(h), WAVE_OK);
@@ -179,20 +191,20 @@ TEST_F(VirtualDevice, AcceptsTheFormatsDesignLists) {
 
 TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
     std::vector<WAVEFORMATEX> bad;
-    bad.push_back(pcm(44100, 16, 0));   // PCM with 0 channels
+    bad.push_back(pcm(44100, 16, 0)); // PCM with 0 channels
     WAVEFORMATEX f = pcm(44100, 16, 2);
     f.nSamplesPerSec = 0;
     f.nAvgBytesPerSec = 0;
-    bad.push_back(f);                   // no samples per second
-    bad.push_back(pcm(44100, 12, 2));   // PCM at 12 bits
-    bad.push_back(pcm(44100, 0, 2));    // PCM at 0 bits (block align 0 as well)
-    bad.push_back(pcm(44100, 64, 1));   // PCM at 64 bits
+    bad.push_back(f);                 // no samples per second
+    bad.push_back(pcm(44100, 12, 2)); // PCM at 12 bits
+    bad.push_back(pcm(44100, 0, 2));  // PCM at 0 bits (block align 0 as well)
+    bad.push_back(pcm(44100, 64, 1)); // PCM at 64 bits
     bad.push_back(wave_format(WAVE_FORMAT_PCM, 2, 44100, 4));
     f = pcm(44100, 16, 2);
-    f.nBlockAlign = 2;                  // should be 4
+    f.nBlockAlign = 2; // should be 4
     bad.push_back(f);
     f = pcm(44100, 16, 2);
-    f.nAvgBytesPerSec = 176401;         // should be 176400
+    f.nAvgBytesPerSec = 176401; // should be 176400
     bad.push_back(f);
     f = pcm(44100, 16, 2);
     f.nAvgBytesPerSec = 0;
@@ -210,12 +222,13 @@ TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
     bad.push_back(WAVEFORMATEX{0x11, 1, 0, 4055, 256, 4, 2});    // 0 samples a second
     bad.push_back(WAVEFORMATEX{0x11, 1, 8000, 4055, 0, 4, 2});   // block align 0
     bad.push_back(WAVEFORMATEX{0x11, 1, 8000, 0, 256, 4, 2});    // byte rate 0
-    bad.push_back(WAVEFORMATEX{});                                // all zero
+    bad.push_back(WAVEFORMATEX{});                               // all zero
 
     for (const auto& fmt : bad) {
         SCOPED_TRACE(describe(fmt));
         HWAVEOUT h = reinterpret_cast<HWAVEOUT>(uintptr_t(1));
-        EXPECT_EQ(wave_out_open_on(wave_backend::virtual_device, &h, &fmt, &recorder::callback, rec.instance()),
+        EXPECT_EQ(wave_out_open_on(wave_backend::virtual_device, &h, &fmt, &recorder::callback,
+                                   rec.instance()),
                   WAVE_ERR_BADFORMAT);
         EXPECT_EQ(h, nullptr);
     }
@@ -224,8 +237,9 @@ TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
 
 TEST_F(VirtualDevice, NullArgumentsAndHandles) {
     HWAVEOUT h = nullptr;
-    EXPECT_EQ(wave_out_open_on(wave_backend::virtual_device, nullptr, &slow, &recorder::callback, 0),
-              WAVE_ERR_INVALPARAM);
+    EXPECT_EQ(
+        wave_out_open_on(wave_backend::virtual_device, nullptr, &slow, &recorder::callback, 0),
+        WAVE_ERR_INVALPARAM);
     EXPECT_EQ(wave_out_open_on(wave_backend::virtual_device, &h, nullptr, &recorder::callback, 0),
               WAVE_ERR_INVALPARAM);
     EXPECT_EQ(h, nullptr);
@@ -252,7 +266,8 @@ TEST_F(VirtualDevice, WorksWithoutACallback) {
     ASSERT_EQ(wave_out_open_on(wave_backend::virtual_device, &dev, &slow, nullptr, 0), WAVE_OK);
     buffers b(1, 8);
     queue(b[0]);
-    ASSERT_TRUE(test_support::wait_until([&] { return wave_out_unprepare_header(dev, b[0]) == WAVE_OK; }));
+    ASSERT_TRUE(
+        test_support::wait_until([&] { return wave_out_unprepare_header(dev, b[0]) == WAVE_OK; }));
 }
 
 // --- messages and flags ------------------------------------------------------
@@ -525,7 +540,8 @@ TEST(VirtualDeviceStress, ConcurrentFeedPauseRestartReset) {
         st.in_flight[i] = false;
         st.returned[i] = 0;
     }
-    auto callback = [](HWAVEOUT, unsigned int msg, unsigned long inst, unsigned long p1, unsigned long) {
+    auto callback = [](HWAVEOUT, unsigned int msg, unsigned long inst, unsigned long p1,
+                       unsigned long) {
         if (msg != WOM_DONE)
             return;
         auto* s = reinterpret_cast<state*>(static_cast<uintptr_t>(inst));
@@ -563,9 +579,15 @@ TEST(VirtualDeviceStress, ConcurrentFeedPauseRestartReset) {
     auto until = steady::now() + 600ms;
     while (steady::now() < until) {
         switch (rng() % 3) {
-        case 0: EXPECT_EQ(wave_out_pause(dev), WAVE_OK); break;
-        case 1: EXPECT_EQ(wave_out_restart(dev), WAVE_OK); break;
-        default: EXPECT_EQ(wave_out_reset(dev), WAVE_OK); break;
+        case 0:
+            EXPECT_EQ(wave_out_pause(dev), WAVE_OK);
+            break;
+        case 1:
+            EXPECT_EQ(wave_out_restart(dev), WAVE_OK);
+            break;
+        default:
+            EXPECT_EQ(wave_out_reset(dev), WAVE_OK);
+            break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 5));
     }

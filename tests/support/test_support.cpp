@@ -28,10 +28,13 @@ std::vector<uint8_t> read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 uint16_t le16(const std::vector<uint8_t>& b, size_t o) {
     return static_cast<uint16_t>(b.at(o) | (b.at(o + 1) << 8));
@@ -50,9 +53,13 @@ static int count_entries(const char* dir) {
     return n;
 }
 
-int thread_count() { return count_entries("/proc/self/task"); }
+int thread_count() {
+    return count_entries("/proc/self/task");
+}
 
-int fd_count() { return count_entries("/proc/self/fd"); }
+int fd_count() {
+    return count_entries("/proc/self/fd");
+}
 
 std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
