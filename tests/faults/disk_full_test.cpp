@@ -134,14 +134,14 @@ int fill_the_disk(disk_limit& limit) {
 TEST(FullDisk, FileSizeLimit) {
     test_support::temp_dir dir;
     file_size_limit limit(dir.path());
-    EXPECT_EQ(record_test::in_child([&] { return fill_the_disk(limit); }), 0);
+    EXPECT_EQ(test_support::in_child([&] { return fill_the_disk(limit); }), 0);
     test_support::report_figure("faults.full_disk", 1);
 }
 
 TEST(FullDisk, SmallTmpfs) {
     test_support::temp_dir dir;
     small_tmpfs limit(dir.path());
-    const int code = record_test::in_child([&] { return fill_the_disk(limit); });
+    const int code = test_support::in_child([&] { return fill_the_disk(limit); });
     if (code == faults::not_permitted)
         GTEST_SKIP() << "mounting a tmpfs needs root";
     EXPECT_EQ(code, 0);

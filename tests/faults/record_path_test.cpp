@@ -89,7 +89,7 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
 TEST(RecordOpenFaults, ReadOnlyFileSystem) {
     temp_dir dir;
     const std::string ro = dir.file("ro");
-    const int code = record_test::in_child([&] {
+    const int code = test_support::in_child([&] {
         if (mkdir(ro.c_str(), 0755) != 0 || !faults::private_mounts() ||
             mount("tmpfs", ro.c_str(), "tmpfs", 0, "size=64k") != 0)
             return faults::not_permitted;
@@ -184,7 +184,7 @@ TEST(RecordingFaultsReadOnly, FolderMadeReadOnly) {
     temp_dir dir;
     const std::string sub = dir.file("sub"), path = sub + "/a.wav";
     ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-    const int code = record_test::in_child([&] {
+    const int code = test_support::in_child([&] {
         if (!faults::private_mounts())
             return faults::not_permitted;
         CSonvale mixer;

@@ -18,6 +18,7 @@
 namespace {
 
 using test_support::fd_count;
+using test_support::in_child;
 using test_support::pattern;
 using test_support::read_file;
 using test_support::temp_dir;
@@ -29,24 +30,6 @@ std::vector<uint8_t> bytes(const std::string& s) {
 
 size_t write_str(CFile& f, const std::string& s) {
     return f.Write(s.data(), s.size());
-}
-
-// Runs `body` in a forked child and returns its exit status (-1 when it did
-// not exit normally). The child never returns into the test framework.
-template <class Body> int in_child(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        int code = 100;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        _exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The descriptor of this process that has `path` open, or -1.

@@ -16,7 +16,7 @@
 
 namespace {
 
-using record_test::in_child;
+using test_support::in_child;
 using test_support::pattern;
 using test_support::read_file;
 using test_support::temp_dir;

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace record_test {
@@ -42,24 +40,6 @@ inline std::vector<uint8_t> expected_header(uint32_t rate, uint16_t channels, ui
 inline std::vector<uint8_t> expected_header(uint32_t rate, uint16_t channels, uint16_t bits,
                                             uint32_t data_size) {
     return expected_header(rate, channels, bits, data_size, data_size + 36);
-}
-
-// Runs `body` in a forked child and returns its exit status (-1 when it did
-// not exit normally). The child never returns into the test framework.
-template <class Body> int in_child(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        int code = 100;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        _exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A block that describes itself: "BLK!", its sequence number, its length,

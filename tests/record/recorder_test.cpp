@@ -19,7 +19,7 @@
 namespace {
 
 using record_test::expected_header;
-using record_test::in_child;
+using test_support::in_child;
 using record_test::make_block;
 using record_test::parse_blocks;
 using test_support::file_exists;

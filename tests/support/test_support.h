@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace test_support {
@@ -36,6 +38,24 @@ int fd_count();
 // Polls `done` every millisecond until it holds or `seconds` have passed;
 // returns its last value.
 template <class Pred> bool wait_until(Pred done, double seconds = 10.0);
+
+// Runs `body` in a forked child and returns its exit status (-1 when it did
+// not exit normally). The child never returns into the test framework.
+template <class Body> int in_child(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int code = 100;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        _exit(code);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // Bytes 0, 1, 2, ... (mod 251) so that misplaced bytes show.
 std::vector<uint8_t> pattern(size_t n, uint8_t seed = 0);
