@@ -19,10 +19,10 @@
 namespace {
 
 using record_test::expected_header;
-using test_support::in_child;
 using record_test::make_block;
 using record_test::parse_blocks;
 using test_support::file_exists;
+using test_support::in_child;
 using test_support::le32;
 using test_support::pattern;
 using test_support::read_file;
