@@ -200,7 +200,12 @@ TEST(AllocationFailure, RingOpenGivesMinusOneOrMinusTwoAndLeavesItClosed) {
             EXPECT_EQ(test_support::thread_count(), threads);
             EXPECT_EQ(test_support::fd_count(), fds);
         });
-    EXPECT_GE(injected, 4 * 3 + 1); // per buffer: record, data, event; the array
+#ifdef _WIN32
+    constexpr long per_buffer = 2; // record, data (the events are the system's)
+#else
+    constexpr long per_buffer = 3; // record, data, event
+#endif
+    EXPECT_GE(injected, 4 * per_buffer + 1); // and the array
     report_figure("faults.alloc.ring_open", injected);
 }
 

@@ -33,8 +33,20 @@ void* allocate_aligned(std::size_t size, std::align_val_t align) {
     std::size_t a = static_cast<std::size_t>(align);
     if (a < sizeof(void*))
         a = sizeof(void*);
+#ifdef _WIN32
+    return _aligned_malloc(size ? size : 1, a);
+#else
     void* p = nullptr;
     return posix_memalign(&p, a, size ? size : 1) == 0 ? p : nullptr;
+#endif
+}
+
+void release_aligned(void* p) {
+#ifdef _WIN32
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
 }
 
 void* allocate_or_throw(void* p) {
@@ -112,20 +124,20 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
+    release_aligned(p);
 }
 void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
+    release_aligned(p);
 }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
+    release_aligned(p);
 }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
+    release_aligned(p);
 }
 void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
+    release_aligned(p);
 }
 void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
+    release_aligned(p);
 }

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <sched.h>
 #include <string>
-#include <sys/mount.h>
 #include <vector>
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 #include "output/ring_common.h"
 #include "record/record_util.h"
@@ -27,12 +29,14 @@ inline WAVEFORMATEX mono16() {
     return ring_test::pcm(22050, 16, 1);
 }
 
+#ifndef _WIN32
 // In a forked child: a mount namespace of its own, so that whatever it
 // mounts is gone with it and the rest of the system never sees it.
 inline bool private_mounts() {
     return unshare(CLONE_NEWNS) == 0 &&
            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
+#endif
 
 // For the exit status of a child: prints why, returns `code`.
 inline int child_failure(int code, const std::string& why) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "faults/faults_common.h"
 #include "support/figures.h"
@@ -37,7 +39,9 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
     temp_dir dir;
     const std::vector<uint8_t> plain = {1, 2, 3};
     test_support::write_file(dir.file("plain"), plain);
+#ifndef _WIN32
     ASSERT_EQ(symlink(dir.file("missing/target.wav").c_str(), dir.file("dangling.wav").c_str()), 0);
+#endif
     WAVEFORMATEX format = faults::mono16();
     HSONVALE mixer = MIX_Init(&format, nullptr);
     ASSERT_NE(mixer, nullptr);
@@ -48,16 +52,22 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
         dir.file("missing/a.wav"),                // a folder that does not exist
         dir.file("plain/a.wav"),                  // a path through a regular file
         dir.path(),                               // a folder
-        dir.file("dangling.wav"),                 // a link into a missing folder
         dir.file(std::string(300, 'n') + ".wav"), // a name too long
         "",                                       // no name at all
-        "/proc/sonvale-test.wav",                 // a file system that makes no files
+#ifdef _WIN32
+        dir.file("what?.wav"), // a character Windows does not allow in names
+#else
+        dir.file("dangling.wav"), // a link into a missing folder
+        "/proc/sonvale-test.wav", // a file system that makes no files
+#endif
     };
+#ifndef _WIN32
     // Root passes permission bits: only other users can test them.
     if (geteuid() != 0) {
         ASSERT_EQ(mkdir(dir.file("locked").c_str(), 0555), 0);
         paths.push_back(dir.file("locked/a.wav"));
     }
+#endif
     for (const std::string& path : paths)
         EXPECT_FALSE(Record_Open(mixer, path.c_str(), 22050, 1, 16)) << path;
     EXPECT_FALSE(Record_Open(mixer, nullptr, 22050, 1, 16));
@@ -66,7 +76,9 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
     after.erase("locked");
     EXPECT_EQ(after, before);
     EXPECT_EQ(read_file(dir.file("plain")), plain);
+#ifndef _WIN32
     EXPECT_FALSE(file_exists("/proc/sonvale-test.wav"));
+#endif
     EXPECT_EQ(test_support::fd_count(), fds);
 
     // The mixer records as before.
@@ -82,6 +94,36 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
     test_support::report_figure("faults.bad_paths", static_cast<long long>(paths.size()) + 1);
 }
 
+#ifdef _WIN32
+// The system keeps a recording's file in place: it can be neither removed nor
+// replaced while the recorder holds it, and the recording goes on whole.
+TEST(RecordingFaults, HeldFileCannotBeRemovedOrReplaced) {
+    temp_dir dir;
+    const std::string path = dir.file("a.wav"), other = dir.file("other");
+    CSonvale mixer;
+    WAVEFORMATEX format = faults::mono16();
+    ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+    for (uint32_t seq = 0; seq < 3; ++seq)
+        ASSERT_TRUE(record_one(mixer, path, seq)) << "item " << seq;
+    std::error_code ec;
+    EXPECT_FALSE(std::filesystem::remove(path, ec));
+    test_support::write_file(other, test_support::pattern(100));
+    std::filesystem::rename(other, path, ec);
+    EXPECT_TRUE(ec) << "replaced while held";
+    for (uint32_t seq = 3; seq < 6; ++seq)
+        ASSERT_TRUE(record_one(mixer, path, seq)) << "item " << seq;
+    mixer.m_recorder.Close();
+    EXPECT_EQ(mixer.MIX_Close(), 0);
+    EXPECT_EQ(expect_valid(path), six_items);
+    test_support::report_figure("faults.recording_path", 1);
+}
+
+TEST(RecordingFaults, MountsAreLinuxOnly) {
+    GTEST_SKIP() << "read-only file systems are made with mounts in a namespace of a forked "
+                    "child; Windows has neither";
+}
+#else
 // Files are refused on a read-only file system, new ones and existing ones
 // alike, and an existing one is left as it was. Root ignores permission
 // bits, but not a read-only mount: made in a mount namespace of a child's
@@ -214,5 +256,7 @@ TEST(RecordingFaultsReadOnly, FolderMadeReadOnly) {
     EXPECT_EQ(expect_valid(path), six_items);
     test_support::report_figure("faults.recording_path", 1);
 }
+
+#endif
 
 } // namespace

@@ -1,13 +1,33 @@
-# Fails unless every dynamic symbol LIBRARY defines is one of the twelve flat
-# functions, a member of an exported class, or a vtable or typeinfo of one.
+# Fails unless every dynamic symbol LIBRARY (a shared object or a DLL) defines
+# is one of the twelve flat functions, a member of an exported class, or a
+# vtable or typeinfo of one.
 # The one exception: weak or unique instances from namespace std (an inline
 # variable of the standard library used by an unoptimised build, say), which
 # the standard headers mark visible themselves.
-find_program(NM nm REQUIRED)
-execute_process(COMMAND ${NM} -D --defined-only --demangle ${LIBRARY}
-  OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+# A DLL's export table (read with OBJDUMP, demangled with the c++filt beside
+# it) is listed in nm's form, every name as a defined function.
+if(LIBRARY MATCHES "\\.dll$")
+  string(REGEX REPLACE "objdump$" "c++filt" CXXFILT "${OBJDUMP}")
+  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+  endif()
+  # The export names: "\t[   0] MIX_AddData" after the table's heading.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(\t\\[[^\n]+\n)+" table "${table}")
+  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" names "${table}")
+  list(TRANSFORM names REPLACE "^\t\\[ *[0-9]+\\] " "")
+  execute_process(COMMAND ${CXXFILT} ${names} OUTPUT_VARIABLE demangled RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "c++filt failed")
+  endif()
+  string(REGEX REPLACE "([^\n]+)" "0 T \\1" listing "${demangled}")
+else()
+  find_program(NM nm REQUIRED)
+  execute_process(COMMAND ${NM} -D --defined-only --demangle ${LIBRARY}
+    OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+  endif()
 endif()
 
 set(flat_functions MIX_Init MIX_InitEx MIX_Close MIX_Restart MIX_Pause MIX_AddFile MIX_AddData

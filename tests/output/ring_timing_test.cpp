@@ -4,7 +4,11 @@
 // run early).
 #include "ring_common.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <thread>
@@ -17,12 +21,23 @@ namespace {
 
 const WAVEFORMATEX slow = pcm(8000, 8, 1);
 
+#ifdef _WIN32
+double cpu_ms() {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000.0; // 100 ns ticks
+}
+#else
 double cpu_ms() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
+#endif
 
 class RingTiming : public testing::Test {
 protected:

@@ -3,14 +3,17 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 #include "sonvale.h"
 #include "support/test_support.h"
@@ -18,7 +21,6 @@
 namespace {
 
 using test_support::fd_count;
-using test_support::in_child;
 using test_support::pattern;
 using test_support::read_file;
 using test_support::temp_dir;
@@ -30,18 +32,6 @@ std::vector<uint8_t> bytes(const std::string& s) {
 
 size_t write_str(CFile& f, const std::string& s) {
     return f.Write(s.data(), s.size());
-}
-
-// The descriptor of this process that has `path` open, or -1.
-int fd_of(const std::string& path) {
-    const std::string want = std::filesystem::canonical(path).string();
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const auto target = std::filesystem::read_symlink(entry.path(), ec);
-        if (!ec && target.string() == want)
-            return std::stoi(entry.path().filename().string());
-    }
-    return -1;
 }
 
 TEST(File, CreatesAndWrites) {
@@ -125,7 +115,7 @@ TEST(File, HeldPathIsRefusedAndUntouched) {
     const std::string spelt = dir.path() + "/./a.bin";
     EXPECT_FALSE(other.CreateExclusive(spelt.c_str()));
     const std::string link = dir.file("link.bin");
-    ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+    std::filesystem::create_hard_link(path, link);
     EXPECT_FALSE(other.CreateExclusive(link.c_str()));
     EXPECT_EQ(write_str(holder, "def"), 3u);
     holder.Close();
@@ -135,13 +125,51 @@ TEST(File, HeldPathIsRefusedAndUntouched) {
     EXPECT_TRUE(read_file(path).empty());
 }
 
+#ifdef _WIN32
+// Runs in a second copy of this program, started by the test below.
+TEST(FileInAnotherProcess, HeldPathIsRefused) {
+    const char* path = std::getenv("SONVALE_TEST_CHILD_PATH");
+    if (!path)
+        GTEST_SKIP()
+            << "runs only in a process started by File.HeldByThisProcessIsRefusedInAnother";
+    CFile f;
+    EXPECT_FALSE(f.CreateExclusive(path));
+}
+
 TEST(File, HeldByThisProcessIsRefusedInAnother) {
     temp_dir dir;
     const std::string path = dir.file("a.bin");
     CFile holder;
     ASSERT_TRUE(holder.CreateExclusive(path.c_str()));
     EXPECT_EQ(write_str(holder, "abc"), 3u);
-    const int code = in_child([&] {
+    EXPECT_EQ(test_support::run_this_program("FileInAnotherProcess.HeldPathIsRefused",
+                                             "SONVALE_TEST_CHILD_PATH", path),
+              0);
+    EXPECT_EQ(read_file(path), bytes("abc"));
+}
+
+TEST(File, AnyFileNameWorks) {
+    temp_dir dir;
+    const std::string name = "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5.bin"; // UTF-8
+    const std::string path = dir.file(name);
+    CFile f;
+    ASSERT_TRUE(f.CreateExclusive(path.c_str()));
+    EXPECT_EQ(write_str(f, "abc"), 3u);
+    f.Close();
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().u8string());
+    EXPECT_EQ(names, std::vector<std::string>{name});
+    EXPECT_FALSE(f.CreateExclusive(dir.file("\xff.bin").c_str())) << "not UTF-8";
+}
+#else
+TEST(File, HeldByThisProcessIsRefusedInAnother) {
+    temp_dir dir;
+    const std::string path = dir.file("a.bin");
+    CFile holder;
+    ASSERT_TRUE(holder.CreateExclusive(path.c_str()));
+    EXPECT_EQ(write_str(holder, "abc"), 3u);
+    const int code = test_support::in_child([&] {
         CFile f;
         return f.CreateExclusive(path.c_str()) ? 1 : 0;
     });
@@ -179,6 +207,8 @@ TEST(File, HeldByAnotherProcessIsRefusedHere) {
     // The holder has ended: its lock went with it.
     EXPECT_TRUE(f.CreateExclusive(path.c_str()));
 }
+
+#endif
 
 TEST(File, FailuresLeaveNothingOpen) {
     temp_dir dir;
@@ -225,6 +255,35 @@ TEST(File, BadArgumentsOnAnOpenFile) {
     EXPECT_FALSE(f.Truncate(UINT64_MAX));
 }
 
+#ifdef _WIN32
+TEST(File, DevicesAreWrittenNotCut) {
+    CFile a;
+    ASSERT_TRUE(a.CreateExclusive("NUL"));
+    EXPECT_EQ(a.Write("abc", 3), 3u);
+}
+
+TEST(File, PipeWithoutServerIsRefusedAtOnce) {
+    CFile f;
+    EXPECT_FALSE(f.CreateExclusive("\\\\.\\pipe\\sonvale-test-no-server"));
+}
+
+TEST(File, LinuxOnlyChecks) {
+    GTEST_SKIP() << "descriptors closed on exec, FIFOs, and a file size limit (RLIMIT_FSIZE) "
+                    "are Linux mechanisms; Windows handles are created uninheritable";
+}
+#else
+// The descriptor of this process that has `path` open, or -1.
+int fd_of(const std::string& path) {
+    const std::string want = std::filesystem::canonical(path).string();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const auto target = std::filesystem::read_symlink(entry.path(), ec);
+        if (!ec && target.string() == want)
+            return std::stoi(entry.path().filename().string());
+    }
+    return -1;
+}
+
 TEST(File, DescriptorIsClosedOnExec) {
     temp_dir dir;
     const std::string path = dir.file("a.bin");
@@ -259,7 +318,7 @@ TEST(File, FifoWithoutReaderIsRefusedAtOnce) {
 TEST(File, ShortWriteAtAFileSizeLimit) {
     temp_dir dir;
     const std::string path = dir.file("a.bin");
-    const int code = in_child([&] {
+    const int code = test_support::in_child([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit lim = {100, 100};
         if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
@@ -284,5 +343,7 @@ TEST(File, ShortWriteAtAFileSizeLimit) {
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(read_file(path), expected);
 }
+
+#endif
 
 } // namespace

@@ -4,12 +4,15 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "record/record_util.h"
 #include "record/wave_header.h"
@@ -22,7 +25,6 @@ using record_test::expected_header;
 using record_test::make_block;
 using record_test::parse_blocks;
 using test_support::file_exists;
-using test_support::in_child;
 using test_support::le32;
 using test_support::pattern;
 using test_support::read_file;
@@ -236,6 +238,43 @@ TEST(Recorder, PathHeldByAnotherRecorderIsRefusedAndUntouched) {
     EXPECT_EQ(read_file(path), expected_header(44100, 2, 16, 0));
 }
 
+#ifdef _WIN32
+// These run in a second copy of this program, started by the tests below
+// with the path to use in SONVALE_TEST_CHILD_PATH; they stand in for the
+// forked children of the POSIX build.
+const char* child_path() {
+    return std::getenv("SONVALE_TEST_CHILD_PATH");
+}
+
+TEST(RecorderInAnotherProcess, OpenIsRefused) {
+    if (!child_path())
+        GTEST_SKIP() << "runs only in a process started by another test";
+    CWaveRecorder other;
+    EXPECT_FALSE(other.Open(child_path(), 8000, 1, 8));
+}
+
+TEST(RecorderInAnotherProcess, EndsAbruptlyWhileRecording) {
+    if (!child_path())
+        GTEST_SKIP() << "runs only in a process started by another test";
+    CWaveRecorder* r = new CWaveRecorder; // never closed, never freed
+    if (!r->Open(child_path(), 22050, 1, 16))
+        _exit(11);
+    for (uint8_t seed = 1; seed <= 3; ++seed)
+        write_bytes(*r, pattern(500, seed));
+    _exit(0); // as abrupt as a crash: no destructor, no flush
+}
+
+int in_other_process(const char* test, const std::string& path) {
+    return test_support::run_this_program(std::string("RecorderInAnotherProcess.") + test,
+                                          "SONVALE_TEST_CHILD_PATH", path);
+}
+
+TEST(Recorder, FullDiskChecksAreLinuxOnly) {
+    GTEST_SKIP() << "a file size limit (RLIMIT_FSIZE) plays the full disk on Linux; Windows "
+                    "has no such limit, and makes no full disk without administrator rights";
+}
+#endif
+
 TEST(Recorder, PathHeldInThisProcessIsRefusedInAnother) {
     temp_dir dir;
     const std::string path = dir.file("a.wav");
@@ -243,10 +282,14 @@ TEST(Recorder, PathHeldInThisProcessIsRefusedInAnother) {
     ASSERT_TRUE(r.Open(path.c_str(), 22050, 1, 16));
     write_bytes(r, pattern(100));
     const std::vector<uint8_t> before = read_file(path);
-    const int code = in_child([&] {
+#ifdef _WIN32
+    const int code = in_other_process("OpenIsRefused", path);
+#else
+    const int code = test_support::in_child([&] {
         CWaveRecorder other;
         return other.Open(path.c_str(), 8000, 1, 8) ? 1 : 0;
     });
+#endif
     EXPECT_EQ(code, 0);
     EXPECT_EQ(read_file(path), before);
     r.Close();
@@ -287,12 +330,13 @@ TEST(Recorder, SizesClampAtTheLimit) {
     }
 }
 
+#ifndef _WIN32
 TEST(Recorder, ABlockTheFileCannotTakeIsDroppedWhole) {
     temp_dir dir;
     const std::string path = dir.file("a.wav");
     // A file size limit plays the full disk: 3 blocks of 1000 fit, the
     // fourth fits only half.
-    const int code = in_child([&] {
+    const int code = test_support::in_child([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit lim = {44 + 3000 + 500, 44 + 3000 + 500};
         if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
@@ -330,7 +374,7 @@ TEST(Recorder, ABlockTheFileCannotTakeIsDroppedWhole) {
 TEST(Recorder, OpenFailsWhenNotEvenTheHeaderFits) {
     temp_dir dir;
     const std::string path = dir.file("a.wav");
-    const int code = in_child([&] {
+    const int code = test_support::in_child([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit lim = {20, 20};
         if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
@@ -348,10 +392,15 @@ TEST(Recorder, OpenFailsWhenNotEvenTheHeaderFits) {
     EXPECT_TRUE(read_file(path).empty());
 }
 
+#endif
+
 TEST(Recorder, ACrashLosesNoBlockAlreadyRecorded) {
     temp_dir dir;
     const std::string path = dir.file("a.wav");
-    const int code = in_child([&] {
+#ifdef _WIN32
+    const int code = in_other_process("EndsAbruptlyWhileRecording", path);
+#else
+    const int code = test_support::in_child([&] {
         CWaveRecorder* r = new CWaveRecorder; // never closed, never freed
         if (!r->Open(path.c_str(), 22050, 1, 16))
             return 11;
@@ -359,6 +408,7 @@ TEST(Recorder, ACrashLosesNoBlockAlreadyRecorded) {
             write_bytes(*r, pattern(500, seed));
         _exit(0); // as abrupt as a crash: no destructor, no flush
     });
+#endif
     EXPECT_EQ(code, 0);
     const std::vector<uint8_t> file = read_file(path);
     ASSERT_EQ(file.size(), 44u + 1500u);

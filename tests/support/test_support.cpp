@@ -1,19 +1,31 @@
 #include "support/test_support.h"
 
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <tlhelp32.h>
+#endif
 
 namespace test_support {
 
 temp_dir::temp_dir() {
-    std::string templ = std::filesystem::temp_directory_path().string() + "/sonvale-test-XXXXXX";
-    if (!mkdtemp(templ.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = templ;
+    const std::string base = std::filesystem::temp_directory_path().string() + "/sonvale-test-";
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = base + std::to_string(random() % 1000000000);
+        std::error_code ec;
+        if (std::filesystem::create_directory(path, ec)) {
+            m_path = path;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made");
 }
 
 temp_dir::~temp_dir() {
@@ -44,6 +56,47 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t o) {
     return static_cast<uint32_t>(le16(b, o)) | (static_cast<uint32_t>(le16(b, o + 2)) << 16);
 }
 
+#ifdef _WIN32
+int thread_count() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int n = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (bool more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return n;
+}
+
+int fd_count() {
+    DWORD handles = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &handles) ? static_cast<int>(handles) : -1;
+}
+
+int run_this_program(const std::string& filter, const std::string& name, const std::string& value) {
+    char program[MAX_PATH];
+    if (!GetModuleFileNameA(nullptr, program, MAX_PATH) ||
+        !SetEnvironmentVariableA(name.c_str(), value.c_str()))
+        return -1;
+    std::string command = std::string("\"") + program + "\" --gtest_filter=" + filter;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    const bool started = CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableA(name.c_str(), nullptr);
+    if (!started)
+        return -1;
+    DWORD status = 0;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    GetExitCodeProcess(child.hProcess, &status);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return static_cast<int>(status);
+}
+#else
 static int count_entries(const char* dir) {
     int n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -60,6 +113,7 @@ int thread_count() {
 int fd_count() {
     return count_entries("/proc/self/fd");
 }
+#endif
 
 std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);

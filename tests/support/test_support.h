@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 namespace test_support {
 
@@ -31,7 +33,8 @@ bool file_exists(const std::string& path);
 uint16_t le16(const std::vector<uint8_t>& bytes, size_t offset);
 uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset);
 
-// Threads and open file descriptors of this process right now.
+// Threads and open file descriptors (handles on Windows) of this process
+// right now.
 int thread_count();
 int fd_count();
 
@@ -39,6 +42,12 @@ int fd_count();
 // returns its last value.
 template <class Pred> bool wait_until(Pred done, double seconds = 10.0);
 
+#ifdef _WIN32
+// Runs this test program again in a process of its own, only the tests that
+// match `filter`, with `name`=`value` in its environment. Returns its exit
+// status (0 when those tests passed), -1 when it could not be started.
+int run_this_program(const std::string& filter, const std::string& name, const std::string& value);
+#else
 // Runs `body` in a forked child and returns its exit status (-1 when it did
 // not exit normally). The child never returns into the test framework.
 template <class Body> int in_child(Body body) {
@@ -56,6 +65,7 @@ template <class Body> int in_child(Body body) {
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 // Bytes 0, 1, 2, ... (mod 251) so that misplaced bytes show.
 std::vector<uint8_t> pattern(size_t n, uint8_t seed = 0);
