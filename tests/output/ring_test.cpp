@@ -116,7 +116,7 @@ TEST(RingFresh, OnlyWomDoneWithAHeaderCountsAsGivenBack) {
     sonvale::event* done = sonvale::event_create(false);
     ASSERT_NE(done, nullptr);
     buff.hdr.dwUser = reinterpret_cast<uintptr_t>(done);
-    const unsigned long header = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&buff));
+    const DWORD_PTR header = reinterpret_cast<DWORD_PTR>(&buff);
 
     for (unsigned int msg :
          {0x3BBu, 0x3BCu, 0u, 0x3BEu, 0xFFFFFFFFu}) // WOM_OPEN, WOM_CLOSE, others
