@@ -1,6 +1,9 @@
 // Single keys from a terminal on standard input.
 #pragma once
 
+#include "interrupts.h"
+
+#include <optional>
 #include <termios.h>
 
 namespace sonvale_cli {
@@ -23,11 +26,12 @@ public:
     int read_key(int timeout_ms);
 
     // True once an interrupt arrived while keys were active.
-    static bool interrupted();
+    static bool interrupted() { return caught_interrupts::interrupted(); }
 
 private:
     bool m_active = false;
     termios m_saved{};
+    std::optional<caught_interrupts> m_interrupts;
 };
 
 } // namespace sonvale_cli
