@@ -1,4 +1,5 @@
-// Interrupts (Ctrl-C, SIGTERM, SIGHUP) caught and reported instead of ending
+// Interrupts (Ctrl-C, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break and
+// closing the console) caught and reported instead of ending
 // the process, so that a command can finish its work in good order first.
 #pragma once
 

@@ -4,14 +4,17 @@
 #include "interrupts.h"
 
 #include <optional>
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 namespace sonvale_cli {
 
-// While alive, and only when standard input is a terminal, switches it to
-// unbuffered keys without echo. The previous mode comes back when the object
-// goes, on every way out, including an interrupt (Ctrl-C, SIGTERM, SIGHUP),
-// which is caught and reported by interrupted() instead of ending the process.
+// While alive, and only when standard input is a terminal (a console on
+// Windows), switches it to unbuffered keys without echo. The previous mode
+// comes back when the object goes, on every way out, including an interrupt,
+// which is caught (see caught_interrupts) and reported by interrupted()
+// instead of ending the process.
 class raw_keys {
 public:
     raw_keys();
@@ -30,7 +33,11 @@ public:
 
 private:
     bool m_active = false;
+#ifdef _WIN32
+    unsigned long m_saved = 0; // the console's input mode
+#else
     termios m_saved{};
+#endif
     std::optional<caught_interrupts> m_interrupts;
 };
 
