@@ -1,14 +1,18 @@
 // Single keys from a terminal on standard input.
 #pragma once
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 namespace sonvale_cli {
 
-// While alive, and only when standard input is a terminal, switches it to
-// unbuffered keys without echo. The previous mode comes back when the object
-// goes, on every way out, including an interrupt (Ctrl-C, SIGTERM, SIGHUP),
-// which is caught and reported by interrupted() instead of ending the process.
+// While alive, and only when standard input is a terminal (a console on
+// Windows), switches it to unbuffered keys without echo. The previous mode
+// comes back when the object goes, on every way out, including an interrupt
+// (Ctrl-C, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break and closing the
+// console), which is caught and reported by interrupted() instead of ending
+// the process.
 class raw_keys {
 public:
     raw_keys();
@@ -27,7 +31,11 @@ public:
 
 private:
     bool m_active = false;
+#ifdef _WIN32
+    unsigned long m_saved = 0; // the console's input mode
+#else
     termios m_saved{};
+#endif
 };
 
 } // namespace sonvale_cli

@@ -12,6 +12,9 @@
  *
  * Nothing in the library throws, logs or prints. Failures are reported as the
  * result codes documented below, as null pointers, or as false.
+ *
+ * Paths are UTF-8 on every platform (on Windows too, where they are converted
+ * to UTF-16 for the system, so any file name works).
  */
 #ifndef SONVALE_H
 #define SONVALE_H
@@ -27,10 +30,33 @@
 #include <stdint.h>
 #endif
 
-#if defined(SONVALE_BUILDING)
+/* On Windows the platform types are the system's own, so a client that also
+   includes these headers compiles; the library is a DLL. */
+#ifdef _WIN32
+#include <windows.h>
+
+#include <mmsystem.h> /* needs <windows.h> first */
+#ifndef WAVE_FORMAT_IEEE_FLOAT
+#define WAVE_FORMAT_IEEE_FLOAT 3
+#endif
+#define SONVALE_HAVE_PLATFORM_WAVE_TYPES
+#endif
+
+#if defined(_WIN32) && defined(SONVALE_BUILDING)
+#define SONVALE_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define SONVALE_API __declspec(dllimport)
+#elif defined(SONVALE_BUILDING)
 #define SONVALE_API __attribute__((visibility("default")))
 #else
 #define SONVALE_API
+#endif
+
+/* The calling convention of the output device's completion routine. */
+#ifdef _WIN32
+#define SONVALE_CALLBACK CALLBACK
+#else
+#define SONVALE_CALLBACK
 #endif
 
 /* ------------------------------------------------------------------------- */
@@ -38,6 +64,10 @@
 /* ------------------------------------------------------------------------- */
 
 #ifndef SONVALE_HAVE_PLATFORM_WAVE_TYPES
+
+/* An unsigned integer as wide as a pointer: the output device's callback
+   carries its instance value and buffer headers in these. */
+typedef uintptr_t DWORD_PTR;
 
 #pragma pack(push, 1)
 /* A wave format record: 18 bytes, little-endian, packed. */
@@ -276,18 +306,23 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    /* Creates `path` for writing (mode 0666 less the umask), or truncates an
-       existing file, unless another open CFile holds it, in this process or
-       in another. The file is opened without truncation, locked with a
-       non-blocking exclusive lock held by the open file (not the process),
-       and only then cut to 0 bytes; a file held by someone else is left
-       untouched. The lock is advisory: programs that take no lock are not
-       kept out. A non-regular file (/dev/null) is neither locked nor cut;
-       a FIFO without a reader is refused rather than waited for. The
-       descriptor is closed on exec. False for a null path, when this object
-       already has a file open, when the file cannot be opened, is held, sits
-       on a file system that cannot lock, or cannot be cut; nothing stays
-       open then. */
+    /* Creates `path` (UTF-8) for writing, or truncates an existing file,
+       unless another open CFile holds it, in this process or in another. The
+       file is opened without truncation, held, and only then cut to 0 bytes;
+       a file held by someone else is left untouched.
+       POSIX: created with mode 0666 less the umask and held by a
+       non-blocking exclusive lock of the open file (not the process); the
+       lock is advisory: programs that take no lock are not kept out. A
+       non-regular file (/dev/null) is neither locked nor cut; a FIFO without
+       a reader is refused rather than waited for. The descriptor is closed
+       on exec.
+       Windows: the path is converted to UTF-16, so any file name works; the
+       file is shared with readers only, so the system keeps every other
+       writer out. A device (NUL) is not cut.
+       False for a null path, a path that is not valid UTF-8 (Windows), when
+       this object already has a file open, when the file cannot be opened,
+       is held, sits on a file system that cannot lock, or cannot be cut;
+       nothing stays open then. */
     bool CreateExclusive(const char* path);
     /* Moves to `offset` from the start. False when no file is open or the
        move fails. */
@@ -296,8 +331,8 @@ public:
        operating system (no buffering of its own; interrupted writes are
        resumed). Returns the bytes written: `len`, or fewer when the system
        refuses more (a full disk, a file size limit, an I/O error); 0 when no
-       file is open or `data` is null. Past a file size limit the system may
-       raise SIGXFSZ, whose default action ends the process: the library
+       file is open or `data` is null. Past a file size limit a POSIX system
+       may raise SIGXFSZ, whose default action ends the process: the library
        leaves signal dispositions to the application. */
     size_t Write(const void* data, size_t len);
     /* Cuts (or extends) the file to `size` bytes; the position does not
@@ -309,7 +344,7 @@ public:
     bool IsOpen() const;
 
 private:
-    intptr_t m_hFile;
+    intptr_t m_hFile; /* a descriptor (POSIX) or a HANDLE (Windows); -1 when none */
 };
 
 /* Writes a PCM WAV file: a 44-byte header at open, the data as it comes, and
@@ -459,8 +494,9 @@ protected:
        with a non-null header (param1), marks the buffer done and then signals
        its event. Other messages, and WOM_DONE without a header, are
        ignored. */
-    static void CallBackNotify(HWAVEOUT hwo, unsigned int uMsg, unsigned long dwInstance,
-                               unsigned long dwParam1, unsigned long dwParam2);
+    static void SONVALE_CALLBACK CallBackNotify(HWAVEOUT hwo, unsigned int uMsg,
+                                                DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                                DWORD_PTR dwParam2);
 
 private:
     int32_t m_nRingNum;  /* buffers the current ring was built with */

@@ -52,12 +52,12 @@ int open_alsa_backend(const WAVEFORMATEX&, std::unique_ptr<device_backend>&) {
 #endif
 
 int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
-                  unsigned long instance) {
+                  DWORD_PTR instance) {
     return wave_out_open_on(default_wave_backend(), out, format, callback, instance);
 }
 
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
-                     wave_out_callback callback, unsigned long instance) {
+                     wave_out_callback callback, DWORD_PTR instance) {
     if (!out)
         return WAVE_ERR_INVALPARAM;
     *out = nullptr;
