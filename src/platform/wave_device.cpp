@@ -20,7 +20,7 @@ void device_backend::wake() {
 }
 
 wave_device::wave_device(std::unique_ptr<device_backend> backend, wave_out_callback callback,
-                         unsigned long instance)
+                         DWORD_PTR instance)
     : m_callback(callback), m_instance(instance), m_backend(std::move(backend)) {}
 
 wave_device::~wave_device() {
@@ -99,7 +99,7 @@ bool wave_device::busy() {
     return m_outstanding > 0;
 }
 
-void wave_device::notify(unsigned int message, unsigned long param1) {
+void wave_device::notify(unsigned int message, DWORD_PTR param1) {
     if (m_callback)
         m_callback(handle(), message, m_instance, param1, 0);
 }
@@ -176,11 +176,11 @@ void wave_device::complete(WAVEHDR* header) {
         std::lock_guard<std::mutex> hold(m_flags_lock);
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     }
-    notify(WOM_DONE, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(header)));
+    notify(WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
 }
 
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
-                          wave_out_callback callback, unsigned long instance) {
+                          wave_out_callback callback, DWORD_PTR instance) {
     *out = nullptr;
     if (!backend)
         return WAVE_ERR_NOMEM;

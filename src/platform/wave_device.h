@@ -87,7 +87,7 @@ private:
 class wave_device {
 public:
     wave_device(std::unique_ptr<device_backend> backend, wave_out_callback callback,
-                unsigned long instance);
+                DWORD_PTR instance);
     ~wave_device();
     wave_device(const wave_device&) = delete;
     wave_device& operator=(const wave_device&) = delete;
@@ -111,7 +111,7 @@ public:
         return reinterpret_cast<wave_device*>(handle);
     }
     // Sends `message` to the client's callback (none when it is null).
-    void notify(unsigned int message, unsigned long param1);
+    void notify(unsigned int message, DWORD_PTR param1);
 
     // Guards every change of a header's dwFlags between the service (on the
     // client's threads) and complete() (on the device thread).
@@ -131,7 +131,7 @@ private:
     void complete(WAVEHDR* header);
 
     const wave_out_callback m_callback;
-    const unsigned long m_instance;
+    const DWORD_PTR m_instance;
     std::mutex m_flags_lock;
     const std::unique_ptr<device_backend> m_backend;
     std::thread m_thread;
@@ -157,6 +157,6 @@ int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend
 
 // Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
-                          wave_out_callback callback, unsigned long instance);
+                          wave_out_callback callback, DWORD_PTR instance);
 
 } // namespace sonvale

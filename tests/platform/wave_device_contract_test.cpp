@@ -228,8 +228,7 @@ TEST_P(WaveDevice, ConcurrentFeedPauseRestartReset) {
         std::atomic<bool> in_flight[8];
         std::atomic<int> returned[8];
     } st{};
-    auto callback = [](HWAVEOUT, unsigned int msg, unsigned long inst, unsigned long p1,
-                       unsigned long) {
+    auto callback = [](HWAVEOUT, unsigned int msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR) {
         if (msg != WOM_DONE)
             return;
         auto* s = reinterpret_cast<state*>(static_cast<uintptr_t>(inst));
@@ -238,8 +237,7 @@ TEST_P(WaveDevice, ConcurrentFeedPauseRestartReset) {
         s->in_flight[i].store(false, std::memory_order_release);
     };
     HWAVEOUT dev = nullptr;
-    ASSERT_EQ(open_device(GetParam(), cd, callback,
-                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&st)), &dev),
+    ASSERT_EQ(open_device(GetParam(), cd, callback, reinterpret_cast<DWORD_PTR>(&st), &dev),
               WAVE_OK);
     std::vector<WAVEHDR*> b;
     for (size_t i = 0; i < 8; ++i) {

@@ -51,7 +51,7 @@ std::string kind_name(device_kind kind) {
 }
 
 int open_device(device_kind kind, const WAVEFORMATEX& format, wave_out_callback callback,
-                unsigned long instance, HWAVEOUT* out, std::shared_ptr<fake_device> fake) {
+                DWORD_PTR instance, HWAVEOUT* out, std::shared_ptr<fake_device> fake) {
     if (kind == device_kind::fake)
         return wave_out_open_backend(std::make_unique<fake_backend>(std::move(fake)), out, callback,
                                      instance);
@@ -69,7 +69,7 @@ device_probe::~device_probe() {
 
 int device_probe::open(device_kind kind, const WAVEFORMATEX& format, bool with_callback) {
     const wave_out_callback on_message = with_callback ? &device_probe::callback : nullptr;
-    const auto instance = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this));
+    const auto instance = reinterpret_cast<DWORD_PTR>(this);
     return open_device(kind, format, on_message, instance, &m_device, fake_state);
 }
 
@@ -123,11 +123,12 @@ bool device_probe::wait_returned(size_t count, double seconds) {
     });
 }
 
-void device_probe::callback(HWAVEOUT device, unsigned int message, unsigned long instance,
-                            unsigned long param1, unsigned long param2) {
+void SONVALE_CALLBACK device_probe::callback(HWAVEOUT device, unsigned int message,
+                                             DWORD_PTR instance, DWORD_PTR param1,
+                                             DWORD_PTR param2) {
     auto* self = reinterpret_cast<device_probe*>(static_cast<uintptr_t>(instance));
     auto* header = reinterpret_cast<WAVEHDR*>(static_cast<uintptr_t>(param1));
-    EXPECT_EQ(param2, 0ul);
+    EXPECT_EQ(param2, DWORD_PTR(0));
     const entry e{device,
                   message,
                   header,

@@ -32,7 +32,7 @@ struct fake_device {
 // Opens a device of `kind` as wave_out_open does; a fake one plays at once
 // whatever the room of `fake` lets it take.
 int open_device(device_kind kind, const WAVEFORMATEX& format, sonvale::wave_out_callback callback,
-                unsigned long instance, HWAVEOUT* out,
+                DWORD_PTR instance, HWAVEOUT* out,
                 std::shared_ptr<fake_device> fake = std::make_shared<fake_device>());
 
 class device_probe {
@@ -75,8 +75,8 @@ public:
     std::atomic<bool> reset_returned{false};
 
 private:
-    static void callback(HWAVEOUT, unsigned int message, unsigned long instance,
-                         unsigned long param1, unsigned long param2);
+    static void SONVALE_CALLBACK callback(HWAVEOUT, unsigned int message, DWORD_PTR instance,
+                                          DWORD_PTR param1, DWORD_PTR param2);
 
     HWAVEOUT m_device = nullptr;
     std::mutex m_lock;
