@@ -1,53 +1,16 @@
 #!/usr/bin/env bash
 # The ALSA output device against a sink that plays in real time: a private
-# PulseAudio server with a null sink, which ALSA's "default" PCM reaches
-# through the pulse plugin. The library is built with ALSA as its default
-# device, and the ring's, the devices' and the ALSA device's tests run there;
-# the sanitizer builds of the earlier steps, where present, run the ALSA
-# device's tests and the ring's tests on it too. The server and its helper
-# are stopped however the step ends.
+# PulseAudio server with a null sink (scripts/null-sink.sh), which ALSA's
+# "default" PCM reaches through the pulse plugin. The library is built with
+# ALSA as its default device, and the ring's, the devices' and the ALSA
+# device's tests run there; the sanitizer builds of the earlier steps, where
+# present, run the ALSA device's tests and the ring's tests on it too. The
+# server and its helper are stopped however the step ends.
 set -euo pipefail
 
-run_dir=$(mktemp -d /tmp/sonvale-pulse-XXXXXX)
-server_pid=""
-keepalive_pid=""
-
-stop_server() {
-  for pid in $keepalive_pid $server_pid; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$run_dir"
-}
-trap stop_server EXIT
-
-# The server keeps its cookie and runtime files in the private folder, and
-# ALSA reads no user configuration from there.
-export HOME="$run_dir" XDG_RUNTIME_DIR="$run_dir"
-export PULSE_SERVER="unix:$run_dir/native"
-
-# Without rewinds the sink never mixes a new stream into audio its monitor
-# has already recorded, so a recording holds every frame played.
-timeout 1800 pulseaudio --daemonize=no -n --exit-idle-time=-1 --use-pid-file=no \
-  --disable-shm=yes --log-target=stderr --log-level=error \
-  -L "module-null-sink sink_name=sonvale_null norewinds=1" \
-  -L "module-native-protocol-unix auth-anonymous=1 socket=$run_dir/native" </dev/null &
-server_pid=$!
-
-for _ in $(seq 50); do
-  timeout 5 pactl info >/dev/null 2>&1 && break
-  sleep 0.2
-done
-if ! timeout 5 pactl info >/dev/null 2>&1; then
-  echo "the PulseAudio server did not start" >&2
-  exit 1
-fi
-
-# An idle null sink renders up to two seconds ahead, which would hold up the
-# start of every new stream; a silent low-latency stream keeps it short.
-timeout 1800 pacat --playback --raw --latency-msec=20 --client-name=sonvale-keepalive \
-  </dev/zero &
-keepalive_pid=$!
+source scripts/null-sink.sh
+trap null_sink_stop EXIT
+null_sink_start
 
 # The tests fail instead of skipping when the default device does not play,
 # and may record the null sink's monitor as the default capture device.

@@ -33,8 +33,8 @@ bool file_exists(const std::string& path);
 uint16_t le16(const std::vector<uint8_t>& bytes, size_t offset);
 uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset);
 
-// Threads and open file descriptors (handles on Windows) of this process
-// right now.
+// Threads and open file descriptors of this process right now (on Windows:
+// the handles of files, pipes and devices).
 int thread_count();
 int fd_count();
 

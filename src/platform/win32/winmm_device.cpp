@@ -1,0 +1,224 @@
+// The winmm backend: the system's wave mapper (WAVE_MAPPER), opened with a
+// function callback. The core's buffers are copied into a few blocks of the
+// backend's own, each about 20 ms long, which winmm plays in turn; a buffer
+// thus counts as played once its bytes are in a block, and winmm holds at
+// most about a tenth of a second beyond it.
+//
+// winmm calls the callback on a thread of its own, from inside its own
+// locks, where no other waveOut function may be called: the callback only
+// marks its block free and wakes the device thread, which does the rest.
+#include "platform/wave_device.h"
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+
+namespace sonvale {
+
+namespace {
+
+constexpr int k_blocks = 5;
+constexpr uint32_t k_block_ms = 20;
+// How long closing lets winmm play out what it holds before it is cut off.
+constexpr auto k_drain_limit = std::chrono::seconds(1);
+
+int wave_result_of(MMRESULT result) {
+    switch (result) {
+    case MMSYSERR_NOERROR:
+        return WAVE_OK;
+    case WAVERR_BADFORMAT:
+        return WAVE_ERR_BADFORMAT;
+    case MMSYSERR_NOMEM:
+        return WAVE_ERR_NOMEM;
+    default:
+        return WAVE_ERR_NODRIVER; // no device, no driver, or none that opens
+    }
+}
+
+class winmm_backend final : public device_backend {
+public:
+    winmm_backend() = default;
+    ~winmm_backend() override { close(); }
+
+    int open(const WAVEFORMATEX& format);
+
+    const char* name() const override { return "the Windows wave mapper"; }
+    int64_t write(const char* data, uint32_t bytes) override;
+    void idle() override { submit_whole_frames(); }
+    void pause() override {
+        m_paused = true;
+        waveOutPause(m_out);
+    }
+    void resume() override {
+        m_paused = false;
+        waveOutRestart(m_out);
+    }
+    void drop(bool queued) override;
+    void drain() override;
+
+private:
+    struct block {
+        WAVEHDR hdr{};
+        std::unique_ptr<char[]> bytes;
+        std::atomic<bool> held{false}; // queued on winmm, not yet given back
+    };
+
+    static void CALLBACK on_message(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                    DWORD_PTR);
+    // Hands the block being filled to winmm with its first `length` bytes.
+    void submit(uint32_t length);
+    // Submits the whole frames of the block being filled; a split frame at
+    // its end waits in m_carry for the bytes that complete it.
+    void submit_whole_frames();
+    bool any_held() const;
+    void close();
+
+    HWAVEOUT m_out = nullptr;
+    block m_blocks[k_blocks];
+    uint32_t m_block_bytes = 0;
+    uint32_t m_align = 1;
+    int m_next = 0;        // the block being filled
+    uint32_t m_filled = 0; // its bytes so far
+    std::unique_ptr<char[]> m_carry;
+    uint32_t m_carried = 0;
+    bool m_paused = false;
+};
+
+int winmm_backend::open(const WAVEFORMATEX& format) {
+    m_align = std::max<uint32_t>(format.nBlockAlign, 1);
+    const uint32_t frames = std::max<uint32_t>(
+        static_cast<uint32_t>(uint64_t(format.nAvgBytesPerSec) * k_block_ms / 1000 / m_align), 1);
+    m_block_bytes = frames * m_align;
+    m_carry.reset(new (std::nothrow) char[m_align]);
+    if (!m_carry)
+        return WAVE_ERR_NOMEM;
+    for (block& b : m_blocks) {
+        b.bytes.reset(new (std::nothrow) char[m_block_bytes]);
+        if (!b.bytes)
+            return WAVE_ERR_NOMEM;
+        b.hdr.lpData = b.bytes.get();
+        b.hdr.dwBufferLength = m_block_bytes;
+    }
+    const MMRESULT opened =
+        waveOutOpen(&m_out, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&on_message),
+                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    if (opened != MMSYSERR_NOERROR) {
+        m_out = nullptr;
+        return wave_result_of(opened);
+    }
+    for (block& b : m_blocks) {
+        const MMRESULT prepared = waveOutPrepareHeader(m_out, &b.hdr, sizeof b.hdr);
+        if (prepared != MMSYSERR_NOERROR)
+            return wave_result_of(prepared);
+    }
+    return WAVE_OK;
+}
+
+void CALLBACK winmm_backend::on_message(HWAVEOUT, UINT message, DWORD_PTR instance,
+                                        DWORD_PTR param1, DWORD_PTR) {
+    if (message != WOM_DONE || !instance || !param1)
+        return;
+    auto* self = reinterpret_cast<winmm_backend*>(instance);
+    for (block& b : self->m_blocks)
+        if (&b.hdr == reinterpret_cast<WAVEHDR*>(param1))
+            b.held = false;
+    self->wake();
+}
+
+int64_t winmm_backend::write(const char* data, uint32_t bytes) {
+    uint32_t taken = 0;
+    while (taken < bytes && !m_blocks[m_next].held) {
+        char* into = m_blocks[m_next].bytes.get();
+        if (m_filled == 0 && m_carried > 0) {
+            std::memcpy(into, m_carry.get(), m_carried);
+            m_filled = m_carried;
+            m_carried = 0;
+        }
+        const uint32_t n = std::min(bytes - taken, m_block_bytes - m_filled);
+        std::memcpy(into + m_filled, data + taken, n);
+        m_filled += n;
+        taken += n;
+        if (m_filled == m_block_bytes)
+            submit(m_block_bytes);
+    }
+    return taken;
+}
+
+void winmm_backend::submit(uint32_t length) {
+    block& b = m_blocks[m_next];
+    b.hdr.dwBufferLength = length;
+    b.held = true;
+    if (waveOutWrite(m_out, &b.hdr, sizeof b.hdr) != MMSYSERR_NOERROR)
+        b.held = false; // refused: the block is lost, the stream goes on
+    m_next = (m_next + 1) % k_blocks;
+    m_filled = 0;
+}
+
+void winmm_backend::submit_whole_frames() {
+    const uint32_t split = m_filled % m_align;
+    const uint32_t whole = m_filled - split;
+    if (whole == 0)
+        return;
+    std::memcpy(m_carry.get(), m_blocks[m_next].bytes.get() + whole, split);
+    m_carried = split;
+    submit(whole);
+}
+
+void winmm_backend::drop(bool queued) {
+    m_carried = 0;
+    if (!queued) {
+        submit_whole_frames();
+        m_carried = 0;
+        return;
+    }
+    m_filled = 0;
+    waveOutReset(m_out);
+    if (m_paused)
+        waveOutPause(m_out);
+}
+
+bool winmm_backend::any_held() const {
+    return std::any_of(std::begin(m_blocks), std::end(m_blocks),
+                       [](const block& b) { return b.held.load(); });
+}
+
+void winmm_backend::drain() {
+    if (!m_out)
+        return;
+    submit_whole_frames();
+    const auto deadline = clock_type::now() + k_drain_limit;
+    while (!m_paused && any_held() && clock_type::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void winmm_backend::close() {
+    if (!m_out)
+        return;
+    if (any_held())
+        waveOutReset(m_out);
+    for (block& b : m_blocks)
+        waveOutUnprepareHeader(m_out, &b.hdr, sizeof b.hdr);
+    waveOutClose(m_out);
+    m_out = nullptr;
+}
+
+} // namespace
+
+int open_winmm_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out) {
+    std::unique_ptr<winmm_backend> backend(new (std::nothrow) winmm_backend);
+    if (!backend)
+        return WAVE_ERR_NOMEM;
+    const int result = backend->open(format);
+    if (result == WAVE_OK)
+        out = std::move(backend);
+    return result;
+}
+
+} // namespace sonvale
