@@ -206,8 +206,8 @@ int CWaveMixOut::GetBuffParam(int& num, int& size) {
     return size;
 }
 
-void CWaveMixOut::CallBackNotify(HWAVEOUT, unsigned int uMsg, unsigned long, unsigned long dwParam1,
-                                 unsigned long) {
+void SONVALE_CALLBACK CWaveMixOut::CallBackNotify(HWAVEOUT, unsigned int uMsg, DWORD_PTR,
+                                                  DWORD_PTR dwParam1, DWORD_PTR) {
     if (uMsg != WOM_DONE || dwParam1 == 0)
         return;
     mark_done(reinterpret_cast<WaveBuff*>(static_cast<uintptr_t>(dwParam1)));

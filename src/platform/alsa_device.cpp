@@ -1,15 +1,12 @@
-// The ALSA output device: plays the queued buffers on the user's "default"
-// PCM, so that desktop sound servers are reached through ALSA's own plugins.
+// The ALSA output device: plays on the user's "default" PCM, so that desktop
+// sound servers are reached through ALSA's own plugins.
 //
-// A device thread writes the buffers in order without ever blocking inside
-// ALSA, and sleeps in poll() on the PCM's descriptors (when ALSA is full) and
-// on an eventfd the client's calls use to wake it. It gives a buffer back as
-// soon as ALSA has taken all of its bytes, so what is heard lags the
-// callbacks by at most ALSA's own buffer (k_latency_us); what ALSA holds has
-// been given back as played, so only a reset with buffers still queued
-// silences it, and closing lets it play out. Every callback comes from that
-// one thread, one at a time, which keeps them in order.
-#include "platform/buffer_queue.h"
+// The device thread writes without ever blocking inside ALSA, and sleeps in
+// poll() on the PCM's descriptors (when ALSA is full) and on an eventfd that
+// wakes it. A buffer is given back as soon as ALSA has taken all of its
+// bytes, so what is heard lags the callbacks by at most ALSA's own buffer
+// (k_latency_us); what ALSA holds has been given back as played, so only a
+// reset with buffers still queued silences it, and closing lets it play out.
 #include "platform/wave_device.h"
 
 #include <cstdarg>
@@ -21,16 +18,10 @@ extern "C" {
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdint>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <new>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace sonvale {
@@ -101,36 +92,27 @@ bool format_consistent(const WAVEFORMATEX& f) {
            uint64_t(f.nAvgBytesPerSec) == uint64_t(f.nSamplesPerSec) * f.nBlockAlign;
 }
 
-class alsa_device final : public wave_device {
+class alsa_backend final : public device_backend {
 public:
-    alsa_device(wave_out_callback callback, unsigned long instance)
-        : wave_device(callback, instance) {}
-
-    ~alsa_device() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_quit = true;
-        }
-        wake();
-        if (m_thread.joinable())
-            m_thread.join();
+    alsa_backend() = default;
+    ~alsa_backend() override {
         alsa_quiet quiet;
-        if (m_pcm) {
-            play_out();
+        if (m_pcm)
             snd_pcm_close(m_pcm);
-        }
         if (m_wake_fd >= 0)
             ::close(m_wake_fd);
     }
 
-    // Opens the PCM for `format` and starts the device thread; a wave_result.
+    // WAVE_ERR_NODRIVER when no default PCM opens here, WAVE_ERR_BADFORMAT
+    // when it cannot play `format`.
     int open(const WAVEFORMATEX& format) {
         alsa_quiet quiet;
         if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             m_pcm = nullptr;
             return WAVE_ERR_NODRIVER;
         }
-        if (snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
+        if (!format_consistent(format) ||
+            snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
                                format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
             return WAVE_ERR_BADFORMAT;
         m_rate = format.nSamplesPerSec;
@@ -145,65 +127,88 @@ public:
         if (m_wake_fd < 0)
             return WAVE_ERR_NOMEM;
         m_fds[0] = pollfd{m_wake_fd, POLLIN, 0};
-        return start_thread() ? WAVE_OK : WAVE_ERR_NOMEM;
+        return WAVE_OK;
     }
 
-    int queue(WAVEHDR* header) override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_queue.push(header);
+    const char* name() const override { return "ALSA default"; }
+
+    int64_t write(const char* data, uint32_t bytes) override {
+        alsa_quiet quiet;
+        if (m_carry_len > 0 || bytes < m_frame_bytes)
+            return write_split_frame(data, bytes);
+        const snd_pcm_sframes_t frames = write_frames(data, bytes / m_frame_bytes);
+        return frames > 0 ? int64_t(frames) * m_frame_bytes : frames;
+    }
+
+    // Nothing more to write for now: a stream that has not started yet plays
+    // what it holds, however short.
+    void idle() override {
+        alsa_quiet quiet;
+        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
+            snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
+            snd_pcm_start(m_pcm);
+    }
+
+    // Without a hardware pause the device thread simply stops feeding: ALSA
+    // plays out what it holds and the stream resumes from there.
+    void pause() override {
+        alsa_quiet quiet;
+        if (m_can_pause && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+            snd_pcm_pause(m_pcm, 1);
+        m_paused = true;
+    }
+
+    void resume() override {
+        alsa_quiet quiet;
+        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED && snd_pcm_pause(m_pcm, 0) < 0)
+            snd_pcm_prepare(m_pcm);
+        m_paused = false;
+    }
+
+    void drop(bool queued) override {
+        alsa_quiet quiet;
+        if (queued) {
+            snd_pcm_drop(m_pcm);
+            snd_pcm_prepare(m_pcm);
         }
-        wake();
-        return WAVE_OK;
+        m_carry_len = 0;
     }
 
-    int pause() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (m_paused)
-                return WAVE_OK;
-            m_paused = true;
-            // Without a hardware pause the thread simply stops feeding: ALSA
-            // plays out what it holds and the stream resumes from there.
-            alsa_quiet quiet;
-            if (m_can_pause && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
-                snd_pcm_pause(m_pcm, 1);
+    // A bounded sleep rather than a drain, which a stalled server could hold
+    // up for ever; nothing plays out of a paused device.
+    void drain() override {
+        alsa_quiet quiet;
+        snd_pcm_sframes_t delay = 0;
+        if (m_paused || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
+            snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
+            return;
+        const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
+        std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, k_play_out_limit));
+    }
+
+    // Polls the eventfd, and with `for_room` the PCM's descriptors too (see
+    // k_room_timeout_ms), without the device's lock.
+    void sleep(std::unique_lock<std::mutex>& hold, bool for_room) override {
+        alsa_quiet quiet;
+        nfds_t count = 1;
+        if (for_room &&
+            snd_pcm_poll_descriptors(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
+            count += nfds_t(m_pcm_fd_count);
+        hold.unlock();
+        const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
+        hold.lock();
+        eventfd_t ignored = 0;
+        eventfd_read(m_wake_fd, &ignored);
+        if (ready > 0 && count > 1) {
+            // Some plugins need this to clear what woke the poll.
+            unsigned short revents = 0;
+            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count), &revents);
         }
-        wake();
-        return WAVE_OK;
     }
 
-    int restart() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (!m_paused)
-                return WAVE_OK;
-            m_paused = false;
-            alsa_quiet quiet;
-            if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED && snd_pcm_pause(m_pcm, 0) < 0)
-                snd_pcm_prepare(m_pcm);
-        }
-        wake();
-        return WAVE_OK;
-    }
-
-    // The device thread drops the stream and gives the buffers back, so that
-    // every callback comes from that one thread; this waits until it has.
-    int reset() override {
-        std::unique_lock<std::mutex> hold(m_lock);
-        m_queue.reset(hold, [&] { wake(); });
-        return WAVE_OK;
-    }
-
-    bool busy() override {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_queue.busy();
-    }
+    void wake() override { eventfd_write(m_wake_fd, 1); }
 
 private:
-    // What the device thread does after one step of feeding.
-    enum class step { again, wait_for_room, idle };
-
     // Reads back what ALSA made of the request: its buffer, its poll
     // descriptors, and whether the device can pause.
     bool read_setup() {
@@ -219,81 +224,20 @@ private:
         return m_pcm_fd_count > 0;
     }
 
-    bool start_thread() {
-        try {
-            m_thread = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            return false;
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
-
-    void wake() {
-        if (m_wake_fd >= 0)
-            eventfd_write(m_wake_fd, 1);
-    }
-
-    void run() {
-        alsa_quiet quiet;
-        std::unique_lock<std::mutex> hold(m_lock);
-        for (;;) {
-            if (m_queue.reset_asked()) {
-                drop_all(hold);
-                continue;
-            }
-            if (m_quit)
-                return;
-            const step next = feed(hold);
-            if (next != step::again)
-                sleep(hold, next == step::wait_for_room);
-        }
-    }
-
-    // One step of moving the queued bytes into ALSA: a write, a partial frame
-    // carried over, or a buffer given back.
-    step feed(std::unique_lock<std::mutex>& hold) {
-        if (m_paused)
-            return step::idle;
-        if (m_carry_len == m_frame_bytes)
-            return write_carry();
-        const WAVEHDR* head = m_queue.front();
-        if (!head) {
-            start_pending();
-            return step::idle;
-        }
-        const uint32_t remaining = head->dwBufferLength - m_offset;
-        if (remaining == 0) {
-            m_offset = 0;
-            m_queue.give_back_front(*this, hold);
-            return step::again;
-        }
-        const char* data = head->lpData + m_offset;
-        if (m_carry_len > 0 || remaining < m_frame_bytes) {
-            // A frame split between two buffers is gathered and written whole.
-            const uint32_t n = std::min(m_frame_bytes - m_carry_len, remaining);
-            std::memcpy(m_carry.get() + m_carry_len, data, n);
+    // A frame split between two buffers is gathered in m_carry and written
+    // whole. Bytes that complete it count as taken only once ALSA has it.
+    int64_t write_split_frame(const char* data, uint32_t bytes) {
+        const uint32_t n = std::min(m_frame_bytes - m_carry_len, bytes);
+        std::memcpy(m_carry.get() + m_carry_len, data, n);
+        if (m_carry_len + n < m_frame_bytes) {
             m_carry_len += n;
-            m_offset += n;
-            return step::again;
+            return n;
         }
-        const snd_pcm_sframes_t written = write_frames(data, remaining / m_frame_bytes);
-        if (written == 0)
-            return step::wait_for_room;
-        // A device that fails for good drops the rest of the buffer rather
-        // than keep the client waiting for it.
-        m_offset =
-            written > 0 ? m_offset + uint32_t(written) * m_frame_bytes : head->dwBufferLength;
-        return step::again;
-    }
-
-    step write_carry() {
         const snd_pcm_sframes_t written = write_frames(m_carry.get(), 1);
         if (written == 0)
-            return step::wait_for_room;
+            return 0;
         m_carry_len = 0;
-        return step::again;
+        return written > 0 ? n : -1;
     }
 
     // Frames ALSA took; 0 when it has no room; -1 when the device failed.
@@ -317,96 +261,29 @@ private:
         return -1;
     }
 
-    // Nothing more to write for now: a stream that has not started yet plays
-    // what it holds, however short.
-    void start_pending() {
-        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
-            snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
-            snd_pcm_start(m_pcm);
-    }
-
-    // Waits until the client's calls wake the thread, or, with `for_room`,
-    // until ALSA can take more (or may have room: see k_room_timeout_ms).
-    void sleep(std::unique_lock<std::mutex>& hold, bool for_room) {
-        nfds_t count = 1;
-        if (for_room &&
-            snd_pcm_poll_descriptors(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
-            count += nfds_t(m_pcm_fd_count);
-        hold.unlock();
-        const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
-        hold.lock();
-        eventfd_t ignored = 0;
-        eventfd_read(m_wake_fd, &ignored);
-        if (ready > 0 && count > 1) {
-            // Some plugins need this to clear what woke the poll.
-            unsigned short revents = 0;
-            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count), &revents);
-        }
-    }
-
-    // Reset: gives back every buffer, in order. With buffers still queued the
-    // device falls silent at once; with none, what ALSA holds came from
-    // buffers already given back as played, and plays on.
-    void drop_all(std::unique_lock<std::mutex>& hold) {
-        if (m_queue.front()) {
-            snd_pcm_drop(m_pcm);
-            snd_pcm_prepare(m_pcm);
-        }
-        m_carry_len = 0;
-        m_offset = 0;
-        m_queue.answer_reset(*this, hold);
-    }
-
-    // Closing: the frames ALSA still holds were given back as played, so they
-    // are let play unless the device is paused. A bounded sleep rather than a
-    // drain, which a stalled server could hold up for ever.
-    void play_out() {
-        snd_pcm_sframes_t delay = 0;
-        if (m_paused || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
-            snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
-            return;
-        const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
-        std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, k_play_out_limit));
-    }
-
-    // Set up by open(), then used by the device thread (and pause/restart
-    // under m_lock).
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_buffer_frames = 0;
     bool m_can_pause = false;
+    bool m_paused = false;
     int m_pcm_fd_count = 0;
     std::unique_ptr<pollfd[]> m_fds; // the eventfd, then the PCM's descriptors
     int m_wake_fd = -1;
     uint32_t m_rate = 0; // frames a second
     uint32_t m_frame_bytes = 0;
     std::unique_ptr<char[]> m_carry; // a frame split between two buffers
-    std::thread m_thread;
-
-    std::mutex m_lock;
-    buffer_queue m_queue;
-    uint32_t m_offset = 0;    // bytes of the oldest buffer ALSA has taken
-    uint32_t m_carry_len = 0; // bytes in m_carry
-    bool m_paused = false;
-    bool m_quit = false;
+    uint32_t m_carry_len = 0;        // bytes in m_carry
 };
 
 } // namespace
 
-int open_alsa_device(const WAVEFORMATEX& format, wave_out_callback callback, unsigned long instance,
-                     wave_device** out) {
-    *out = nullptr;
-    if (!format_consistent(format))
-        return WAVE_ERR_BADFORMAT;
-    alsa_device* device = new (std::nothrow) alsa_device(callback, instance);
-    if (!device)
+int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out) {
+    std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend);
+    if (!backend)
         return WAVE_ERR_NOMEM;
-    const int result = device->open(format);
-    if (result != WAVE_OK) {
-        delete device;
-        return result;
-    }
-    *out = device;
-    return WAVE_OK;
+    const int result = backend->open(format);
+    if (result == WAVE_OK)
+        out = std::move(backend);
+    return result;
 }
 
 } // namespace sonvale

@@ -1,5 +1,6 @@
 #include "platform/inbox.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -137,6 +138,15 @@ bool inbox_take(inbox_message& out) {
 void inbox_close() {
     if (current_box)
         close_box(*current_box);
+}
+
+uint32_t inbox_next_id() {
+    static std::atomic<uint32_t> counter{0};
+    uint32_t id;
+    do {
+        id = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+    } while (id == 0);
+    return id;
 }
 
 inbox* inbox_create(uint32_t owner_id) {

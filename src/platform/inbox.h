@@ -32,6 +32,9 @@ void inbox_quit(uint32_t thread_id);
 
 // For the thread service only.
 struct inbox;
+// A new identity for a thread's inbox: never 0, and not reused while the
+// process runs (a 32-bit counter).
+uint32_t inbox_next_id();
 // A new inbox, registered under `owner_id` so that posts reach it at once.
 // Null when memory runs out.
 inbox* inbox_create(uint32_t owner_id);

@@ -1,11 +1,7 @@
 #include "platform/riff_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace sonvale {
 
@@ -22,29 +18,16 @@ riff_reader::~riff_reader() {
 
 bool riff_reader::open(const char* path) {
     close();
-    // Non-blocking so that a FIFO at `path` cannot stall the open; it is
-    // refused just below, and the flag changes nothing for a regular file.
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
-    m_pos = 0;
-    m_size = static_cast<uint64_t>(st.st_size);
-    return true;
+    return m_file.open(path);
 }
 
 bool riff_reader::descend_form(riff_chunk& out, const char form[4]) {
     static const char riff_id[4] = {'R', 'I', 'F', 'F'};
-    return find(out, m_size, riff_id, form);
+    return find(out, m_file.size(), riff_id, form);
 }
 
 bool riff_reader::descend(riff_chunk& out, const riff_chunk& parent, const char id[4]) {
-    return find(out, std::min(parent.data_end(), m_size), id, nullptr);
+    return find(out, std::min(parent.data_end(), m_file.size()), id, nullptr);
 }
 
 void riff_reader::ascend(const riff_chunk& chunk) {
@@ -52,17 +35,14 @@ void riff_reader::ascend(const riff_chunk& chunk) {
 }
 
 size_t riff_reader::read(void* buffer, size_t len) {
-    size_t got = read_at(m_pos, buffer, len);
+    size_t got = m_file.read_at(m_pos, buffer, len);
     m_pos += got;
     return got;
 }
 
 void riff_reader::close() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_file.close();
     m_pos = 0;
-    m_size = 0;
 }
 
 // Walks the chunk headers from the current position until one with
@@ -70,9 +50,9 @@ void riff_reader::close() {
 // step moves at least one header forward; a chunk running past `end` stops
 // the walk, since nothing after it can be located reliably.
 bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const char* form) {
-    while (m_fd >= 0 && m_pos + chunk_header_size <= end) {
+    while (m_file.is_open() && m_pos + chunk_header_size <= end) {
         unsigned char header[chunk_header_size];
-        if (read_at(m_pos, header, sizeof header) != sizeof header)
+        if (m_file.read_at(m_pos, header, sizeof header) != sizeof header)
             return false;
         riff_chunk chunk;
         std::memcpy(chunk.id, header, sizeof chunk.id);
@@ -88,7 +68,7 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const ch
             }
             char type[form_type_size];
             if (chunk.size >= form_type_size &&
-                read_at(chunk.data_pos, type, sizeof type) == sizeof type &&
+                m_file.read_at(chunk.data_pos, type, sizeof type) == sizeof type &&
                 std::memcmp(type, form, sizeof type) == 0) {
                 m_pos = chunk.data_pos + form_type_size;
                 out = chunk;
@@ -98,23 +78,6 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const ch
         ascend(chunk);
     }
     return false;
-}
-
-size_t riff_reader::read_at(uint64_t pos, void* buffer, size_t len) {
-    if (m_fd < 0 || pos >= m_size)
-        return 0;
-    len = static_cast<size_t>(std::min<uint64_t>(len, m_size - pos));
-    auto* out = static_cast<unsigned char*>(buffer);
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = ::pread(m_fd, out + done, len - done, static_cast<off_t>(pos + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
 }
 
 } // namespace sonvale

@@ -5,6 +5,8 @@
 // the file.
 #pragma once
 
+#include "platform/input_file.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -63,11 +65,9 @@ public:
 
 private:
     bool find(riff_chunk& out, uint64_t end, const char id[4], const char* form);
-    size_t read_at(uint64_t pos, void* buffer, size_t len);
 
-    int m_fd = -1;
-    uint64_t m_pos = 0;  // current position
-    uint64_t m_size = 0; // file size when opened
+    input_file m_file;
+    uint64_t m_pos = 0; // current position
 };
 
 } // namespace sonvale

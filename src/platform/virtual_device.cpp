@@ -1,32 +1,25 @@
-// The virtual output device: a device thread "plays" the queued buffers in
-// order at the format's byte rate, in real time, and gives each back when its
-// last byte has played. Nothing is heard; only the timing is real.
+// The virtual output device: a clock that takes the bytes as they "play", at
+// the format's byte rate, in real time. Nothing is heard; only the timing is
+// real.
 //
-// The clock: an epoch starts when a buffer is queued on an empty device. Its
-// stream time runs from 0 at the start of the epoch's first buffer; a buffer
-// ends at the stream time of all the bytes played in the epoch up to and
-// including it. Stream time advances with the steady clock from m_origin
-// (where it read m_origin_ns) while the device plays, and stands still while
-// it is paused. Each buffer's end is computed from the accumulated bytes, not
-// by adding up per-buffer waits, so late wake-ups do not add up into drift.
-#include "platform/buffer_queue.h"
+// A stream starts with the first write after the device ran dry or was
+// reset. Its time runs from 0 then, advancing with the steady clock from
+// m_origin (where it read m_origin_ns) and standing still while paused; by
+// stream time t the clock has taken every byte that t plays. A buffer is thus
+// given back when its last byte has played, at a time computed from all the
+// bytes of the stream rather than by adding up waits, so late wake-ups do not
+// add up into drift; and a wait that ends early merely takes fewer bytes and
+// waits again.
 #include "platform/wave_device.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
+#include <algorithm>
 #include <new>
-#include <system_error>
-#include <thread>
 
 namespace sonvale {
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-constexpr int64_t k_ns_per_s = 1000000000;
+constexpr uint64_t k_ns_per_s = 1000000000;
 
 bool valid_bits(uint16_t tag, uint16_t bits) {
     if (tag == WAVE_FORMAT_PCM)
@@ -53,155 +46,80 @@ bool format_accepted(const WAVEFORMATEX& f) {
     return true;
 }
 
-class virtual_device final : public wave_device {
+class virtual_backend final : public device_backend {
 public:
-    virtual_device(uint32_t bytes_per_second, wave_out_callback callback, unsigned long instance)
-        : wave_device(callback, instance), m_rate(bytes_per_second) {}
+    virtual_backend(uint32_t bytes_per_second, bool fallback)
+        : m_rate(bytes_per_second), m_fallback(fallback) {}
 
-    ~virtual_device() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_quit = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
+    const char* name() const override {
+        return m_fallback ? "the silent virtual device: no sound device was found"
+                          : "the silent virtual device";
     }
 
-    // False when the device thread cannot be started.
-    bool start() {
-        try {
-            m_thread = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            return false;
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
-
-    int queue(WAVEHDR* header) override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (m_queue.push(header)) {
-                // A new epoch: the clock starts with this buffer.
-                m_done_bytes = 0;
-                m_origin_ns = 0;
-                m_origin = clock_type::now();
-            }
-        }
-        m_wake.notify_all();
-        return WAVE_OK;
-    }
-
-    int pause() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (m_paused)
-                return WAVE_OK;
-            if (m_queue.front())
-                m_origin_ns += elapsed_ns(m_origin, clock_type::now());
-            m_paused = true;
-        }
-        m_wake.notify_all();
-        return WAVE_OK;
-    }
-
-    int restart() override {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (!m_paused)
-                return WAVE_OK;
-            m_paused = false;
+    int64_t write(const char*, uint32_t bytes) override {
+        if (!m_running) {
+            m_running = true;
+            m_taken = 0;
+            m_origin_ns = 0;
             m_origin = clock_type::now();
         }
-        m_wake.notify_all();
-        return WAVE_OK;
+        const uint64_t played = bytes_played(m_origin_ns + elapsed_ns(clock_type::now()));
+        const uint64_t taken = std::min<uint64_t>(bytes, played - m_taken);
+        m_taken += taken;
+        m_wanted = m_taken + (bytes - taken);
+        return int64_t(taken);
     }
 
-    // The device thread gives the buffers back, so that every callback comes
-    // from that one thread, one at a time; this waits until it has.
-    int reset() override {
-        std::unique_lock<std::mutex> hold(m_lock);
-        m_queue.reset(hold, [&] { m_wake.notify_all(); });
-        return WAVE_OK;
+    void idle() override { m_running = false; }
+
+    void pause() override {
+        if (m_running)
+            m_origin_ns += elapsed_ns(clock_type::now());
     }
 
-    bool busy() override {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_queue.busy();
+    void resume() override { m_origin = clock_type::now(); }
+
+    void drop(bool) override { m_running = false; }
+
+protected:
+    // When the last byte asked for has played.
+    clock_type::time_point room_at() override {
+        return m_origin +
+               std::chrono::nanoseconds(int64_t(ns_for(m_wanted)) - int64_t(m_origin_ns));
     }
 
 private:
-    static int64_t elapsed_ns(clock_type::time_point from, clock_type::time_point to) {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count();
+    uint64_t elapsed_ns(clock_type::time_point now) const {
+        return uint64_t(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_origin).count());
     }
 
-    // Stream nanoseconds that `bytes` take to play, without overflow for any
-    // byte count an epoch can reach.
-    int64_t bytes_to_ns(uint64_t bytes) const {
-        return int64_t(bytes / m_rate) * k_ns_per_s +
-               int64_t((bytes % m_rate) * uint64_t(k_ns_per_s) / m_rate);
+    // Bytes played by stream time `ns`, and the first stream time by which
+    // `bytes` have played; exact, and without overflow for any stream.
+    uint64_t bytes_played(uint64_t ns) const {
+        return ns / k_ns_per_s * m_rate + ns % k_ns_per_s * m_rate / k_ns_per_s;
+    }
+    uint64_t ns_for(uint64_t bytes) const {
+        return bytes / m_rate * k_ns_per_s + (bytes % m_rate * k_ns_per_s + m_rate - 1) / m_rate;
     }
 
-    void run() {
-        std::unique_lock<std::mutex> hold(m_lock);
-        for (;;) {
-            if (m_queue.reset_asked()) {
-                m_queue.answer_reset(*this, hold);
-                continue;
-            }
-            if (m_quit)
-                return;
-            const WAVEHDR* head = m_queue.front();
-            if (!head || m_paused) {
-                m_wake.wait(hold);
-                continue;
-            }
-            const int64_t end_ns = bytes_to_ns(m_done_bytes + head->dwBufferLength);
-            const clock_type::time_point end =
-                m_origin + std::chrono::nanoseconds(end_ns - m_origin_ns);
-            if (clock_type::now() < end) {
-                m_wake.wait_until(hold, end);
-                continue;
-            }
-            m_done_bytes += head->dwBufferLength;
-            m_queue.give_back_front(*this, hold);
-        }
-    }
-
-    const uint32_t m_rate;
-    std::thread m_thread;
-
-    std::mutex m_lock;
-    std::condition_variable m_wake; // the device thread waits on it
-    buffer_queue m_queue;
-    bool m_paused = false;
-    bool m_quit = false;
-
-    // The clock (see the top of the file).
+    const uint64_t m_rate;
+    const bool m_fallback;
+    bool m_running = false;
     clock_type::time_point m_origin{};
-    int64_t m_origin_ns = 0;
-    uint64_t m_done_bytes = 0;
+    uint64_t m_origin_ns = 0;
+    uint64_t m_taken = 0;  // bytes of the stream played and taken
+    uint64_t m_wanted = 0; // bytes of the stream the last write asked for
 };
 
 } // namespace
 
-int open_virtual_device(const WAVEFORMATEX& format, wave_out_callback callback,
-                        unsigned long instance, wave_device** out) {
-    *out = nullptr;
+int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
+                         std::unique_ptr<device_backend>& out) {
     if (!format_accepted(format))
         return WAVE_ERR_BADFORMAT;
-    virtual_device* device =
-        new (std::nothrow) virtual_device(format.nAvgBytesPerSec, callback, instance);
-    if (!device)
-        return WAVE_ERR_NOMEM;
-    if (!device->start()) {
-        delete device;
-        return WAVE_ERR_NOMEM;
-    }
-    *out = device;
-    return WAVE_OK;
+    out.reset(new (std::nothrow) virtual_backend(format.nAvgBytesPerSec, fallback));
+    return out ? WAVE_OK : WAVE_ERR_NOMEM;
 }
 
 } // namespace sonvale

@@ -1,75 +1,162 @@
-// The backends behind the wave output service. wave_out.cpp keeps the header
-// flags, sends WOM_OPEN and WOM_CLOSE, and hands each other call to the device
-// an HWAVEOUT stands for; a backend plays the queued buffers and gives each
-// back through complete().
+// The output device behind an HWAVEOUT: one core for every backend. The core
+// owns the device thread, the queue of buffers, their completion (each
+// exactly once, in the order queued, one at a time, from the device thread),
+// the reset handshake and pause; a backend supplies only what differs between
+// sound systems (device_backend below). wave_out.cpp keeps the header flags
+// and sends WOM_OPEN and WOM_CLOSE.
 //
-// What a backend promises:
-// - queue() takes a header whose WHDR_INQUEUE is already set; the backend may
-//   use its lpNext and reserved fields until it gives the header back.
+// What the core promises (the contract the device tests check):
+// - queue() takes a header whose WHDR_INQUEUE is already set; the core uses
+//   its lpNext until it gives the header back.
 // - Every queued header is given back exactly once, in the order queued,
-//   through complete(), called on a thread of the backend's own (never from
-//   inside queue/pause/restart/reset/busy on the caller's thread) and never
-//   for two headers at once. complete() is the last time the backend touches
-//   a header: the client may reuse or free it as soon as the callback runs.
+//   through complete() on the device thread (never from inside a client's
+//   call) and never two at once. complete() is the last time the device
+//   touches a header: the client may reuse or free it once the callback runs.
+// - A header is given back once the backend has taken all of its bytes.
 // - reset() gives back every queued header, in order, before it returns, and
-//   no callback for a header queued before the reset is running or still to
-//   come once it has returned.
+//   no callback for a header queued before the reset runs after it returned.
 // - busy() is true from queue() until complete() of the last queued header
 //   has returned; the service refuses to close a busy device.
-// - The destructor stops the backend's threads; it runs only when the device
-//   is not busy, and sends nothing to the callback.
+// - The destructor runs only when the device is not busy; it stops the
+//   device thread and sends nothing to the callback.
 // - A client callback must not call wave_out_reset or wave_out_close on its
 //   own device (as on the platform this imitates).
 #pragma once
 
-#include "wave_out.h"
+#include "platform/wave_out.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 namespace sonvale {
 
+// The sound system's side of one open device. The core calls every member on
+// its device thread with the device's lock held, unless said otherwise, so a
+// backend needs no lock of its own.
+class device_backend {
+public:
+    using clock_type = std::chrono::steady_clock;
+
+    device_backend() = default;
+    virtual ~device_backend() = default;
+    device_backend(const device_backend&) = delete;
+    device_backend& operator=(const device_backend&) = delete;
+
+    // What a user is told plays the sound, e.g. "ALSA default".
+    virtual const char* name() const = 0;
+    // Takes what the device accepts now of the `bytes` at `data`: the count
+    // taken, 0 when it has no room, -1 when it failed for good (the rest of
+    // the buffer is then dropped).
+    virtual int64_t write(const char* data, uint32_t bytes) = 0;
+    // Nothing is queued: the stream runs dry from here.
+    virtual void idle() {}
+    // On the client's thread (lock held): stop the stream where it is, and
+    // go on from there.
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    // A reset: forget what was held back of a split frame; with buffers
+    // queued (`queued`), what the device holds of them falls silent too.
+    virtual void drop(bool queued) = 0;
+    // Closing, once the device thread has ended (no lock): what the device
+    // still holds was given back as played, so it may play out, briefly.
+    virtual void drain() {}
+
+    // Sleeps until wake() or, with `for_room`, until write() may take more.
+    // The default waits on a condition variable of the device's lock until
+    // room_at(); a backend with descriptors of its own may poll them instead,
+    // releasing `hold` meanwhile.
+    virtual void sleep(std::unique_lock<std::mutex>& hold, bool for_room);
+    // Ends sleep(); any thread, after a change made under the device's lock.
+    virtual void wake();
+
+protected:
+    // When the default sleep looks for room again: a backend that cannot
+    // tell looks every millisecond.
+    virtual clock_type::time_point room_at() {
+        return clock_type::now() + std::chrono::milliseconds(1);
+    }
+
+private:
+    std::condition_variable m_wake;
+};
+
 class wave_device {
 public:
-    wave_device(wave_out_callback callback, unsigned long instance)
-        : m_callback(callback), m_instance(instance) {}
-    virtual ~wave_device() = default;
+    wave_device(std::unique_ptr<device_backend> backend, wave_out_callback callback,
+                DWORD_PTR instance);
+    ~wave_device();
     wave_device(const wave_device&) = delete;
     wave_device& operator=(const wave_device&) = delete;
 
-    // Starts playing `header` after those already queued (WHDR_INQUEUE is set).
-    virtual int queue(WAVEHDR* header) = 0;
-    virtual int pause() = 0;
-    virtual int restart() = 0;
+    // Starts the device thread; false when it cannot.
+    bool start();
+
+    // Plays `header` after those already queued (WHDR_INQUEUE is set).
+    int queue(WAVEHDR* header);
+    int pause();
+    int restart();
     // Stops playback; every queued buffer is given back, in order, before it
     // returns.
-    virtual int reset() = 0;
-    // True while a buffer is queued (close is refused then).
-    virtual bool busy() = 0;
+    int reset();
+    // True while a buffer is queued or in its callback (close is refused).
+    bool busy();
+    const char* name() const { return m_backend->name(); }
 
     HWAVEOUT handle() { return reinterpret_cast<HWAVEOUT>(this); }
     static wave_device* from_handle(HWAVEOUT handle) {
         return reinterpret_cast<wave_device*>(handle);
     }
     // Sends `message` to the client's callback (none when it is null).
-    void notify(unsigned int message, unsigned long param1);
-    // Gives `header` back: clears WHDR_INQUEUE, sets WHDR_DONE, then WOM_DONE.
-    void complete(WAVEHDR* header);
+    void notify(unsigned int message, DWORD_PTR param1);
 
     // Guards every change of a header's dwFlags between the service (on the
-    // client's threads) and complete() (on the device's thread).
+    // client's threads) and complete() (on the device thread).
     std::mutex& flags_lock() { return m_flags_lock; }
 
 private:
-    wave_out_callback m_callback;
-    unsigned long m_instance;
+    // What the device thread does after one step of feeding the backend.
+    enum class step { again, wait_for_room, idle };
+
+    void run();
+    step feed(std::unique_lock<std::mutex>& hold);
+    void answer_reset(std::unique_lock<std::mutex>& hold);
+    // Gives back `header`, already unlinked, with the lock released around
+    // the callback, so that the client may call the device from there.
+    void give_back(WAVEHDR* header, std::unique_lock<std::mutex>& hold);
+    // Clears WHDR_INQUEUE, sets WHDR_DONE, then sends WOM_DONE.
+    void complete(WAVEHDR* header);
+
+    const wave_out_callback m_callback;
+    const DWORD_PTR m_instance;
     std::mutex m_flags_lock;
+    const std::unique_ptr<device_backend> m_backend;
+    std::thread m_thread;
+
+    std::mutex m_lock;
+    WAVEHDR* m_head = nullptr; // the queue, linked through lpNext
+    WAVEHDR* m_tail = nullptr;
+    uint32_t m_offset = 0;    // bytes of the oldest buffer the backend took
+    size_t m_outstanding = 0; // queued, or in their WOM_DONE callback
+    uint64_t m_resets_asked = 0;
+    uint64_t m_resets_done = 0;
+    std::condition_variable m_reset_done;
+    bool m_paused = false;
+    bool m_quit = false;
 };
 
-// Each backend's opener: a new device for `format` in `out`, or a non-zero
-// wave_result (WAVE_ERR_BADFORMAT for a format it cannot play).
-int open_virtual_device(const WAVEFORMATEX& format, wave_out_callback callback,
-                        unsigned long instance, wave_device** out);
-int open_alsa_device(const WAVEFORMATEX& format, wave_out_callback callback, unsigned long instance,
-                     wave_device** out);
+// Each backend's opener: a backend for `format` in `out`, or a non-zero
+// wave_result: WAVE_ERR_BADFORMAT for a format it cannot play,
+// WAVE_ERR_NODRIVER when there is no such device here.
+int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
+                         std::unique_ptr<device_backend>& out);
+int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
+
+// Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
+int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
+                          wave_out_callback callback, DWORD_PTR instance);
 
 } // namespace sonvale

@@ -45,41 +45,30 @@ bool wave_backend_available(wave_backend backend) {
 }
 
 #ifndef SONVALE_HAVE_ALSA
-// Built without alsa-lib: there is no ALSA backend to open.
-int open_alsa_device(const WAVEFORMATEX&, wave_out_callback, unsigned long, wave_device** out) {
-    if (out)
-        *out = nullptr;
+// Built without alsa-lib: there is no ALSA device to open.
+int open_alsa_backend(const WAVEFORMATEX&, std::unique_ptr<device_backend>&) {
     return WAVE_ERR_NODRIVER;
 }
 #endif
 
 int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
-                  unsigned long instance) {
+                  DWORD_PTR instance) {
     return wave_out_open_on(default_wave_backend(), out, format, callback, instance);
 }
 
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
-                     wave_out_callback callback, unsigned long instance) {
+                     wave_out_callback callback, DWORD_PTR instance) {
     if (!out)
         return WAVE_ERR_INVALPARAM;
     *out = nullptr;
     if (!format)
         return WAVE_ERR_INVALPARAM;
-    wave_device* device = nullptr;
-    int result = WAVE_ERR_NODRIVER;
-    switch (backend) {
-    case wave_backend::virtual_device:
-        result = open_virtual_device(*format, callback, instance, &device);
-        break;
-    case wave_backend::alsa:
-        result = open_alsa_device(*format, callback, instance, &device);
-        break;
-    }
-    if (result != WAVE_OK || !device)
-        return result != WAVE_OK ? result : WAVE_ERR_NODRIVER;
-    *out = device->handle();
-    device->notify(WOM_OPEN, 0);
-    return WAVE_OK;
+    std::unique_ptr<device_backend> device;
+    const int result = backend == wave_backend::alsa ? open_alsa_backend(*format, device)
+                                                     : open_virtual_backend(*format, false, device);
+    if (result != WAVE_OK)
+        return result;
+    return wave_out_open_backend(std::move(device), out, callback, instance);
 }
 
 int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {

@@ -19,9 +19,10 @@ enum wave_result : int {
 };
 
 // The signature the device calls back with: (device, message, instance,
-// param1, param2). For WOM_DONE, param1 is the WAVEHDR* given back.
-using wave_out_callback = void (*)(HWAVEOUT, unsigned int, unsigned long, unsigned long,
-                                   unsigned long);
+// param1, param2). For WOM_DONE, param1 is the WAVEHDR* given back, so the
+// values are pointer-sized.
+using wave_out_callback = void(SONVALE_CALLBACK*)(HWAVEOUT, unsigned int, DWORD_PTR, DWORD_PTR,
+                                                  DWORD_PTR);
 
 enum class wave_backend { virtual_device, alsa };
 
@@ -38,10 +39,10 @@ bool wave_backend_available(wave_backend backend);
 // Opens the default output device for `format`; the callback receives WOM_OPEN
 // before this returns, WOM_DONE for every queued buffer, WOM_CLOSE on close.
 int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
-                  unsigned long instance);
+                  DWORD_PTR instance);
 // The same on a chosen backend.
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
-                     wave_out_callback callback, unsigned long instance);
+                     wave_out_callback callback, DWORD_PTR instance);
 // Sets WHDR_PREPARED (a prepared header stays as it is). WAVE_ERR_INVALPARAM
 // for a null header or data pointer.
 int wave_out_prepare_header(HWAVEOUT device, WAVEHDR* header);

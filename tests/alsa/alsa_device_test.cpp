@@ -1,8 +1,7 @@
 // The ALSA output device, on the user's "default" PCM (see
 // support/output_device.h for where these tests run). Under the ALSA test
 // step what it plays is recorded back from the null sink's monitor.
-#include "platform/wave_out.h"
-#include "support/output_device.h"
+#include "support/device_probe.h"
 #include "support/settled_threads.h"
 #include "support/test_support.h"
 
@@ -12,13 +11,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <deque>
-#include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
 using namespace sonvale;
+using test_support::device_kind;
+using test_support::device_probe;
 using test_support::wait_until;
 using test_support::wave_format;
 using clock_type = std::chrono::steady_clock;
@@ -27,92 +25,15 @@ namespace {
 
 const WAVEFORMATEX k_cd = wave_format(WAVE_FORMAT_PCM, 2, 44100, 16);
 
-// Everything the device sent to the callback.
-struct device_log {
-    std::mutex lock;
-    std::vector<unsigned> messages;
-    std::vector<WAVEHDR*> returned;
-    std::vector<clock_type::time_point> times;
-    std::set<std::thread::id> threads;
-};
-
-void on_message(HWAVEOUT, unsigned int message, unsigned long instance, unsigned long param1,
-                unsigned long) {
-    auto* log = reinterpret_cast<device_log*>(instance);
-    std::lock_guard<std::mutex> hold(log->lock);
-    log->messages.push_back(message);
-    if (message == WOM_DONE) {
-        log->returned.push_back(reinterpret_cast<WAVEHDR*>(param1));
-        log->times.push_back(clock_type::now());
-        log->threads.insert(std::this_thread::get_id());
-    }
+// Queues `seconds` of silence in buffers of `buffer_seconds`.
+std::vector<WAVEHDR*> play_silence(device_probe& out, const WAVEFORMATEX& format, double seconds,
+                                   double buffer_seconds) {
+    const size_t bytes = size_t(format.nSamplesPerSec * buffer_seconds) * format.nBlockAlign;
+    std::vector<WAVEHDR*> queued;
+    for (size_t i = 0; i < size_t(seconds / buffer_seconds + 0.5); ++i)
+        queued.push_back(out.play(uint32_t(bytes)));
+    return queued;
 }
-
-// An ALSA device and the buffers queued on it, which it owns.
-class playback {
-public:
-    ~playback() {
-        if (m_device) {
-            wave_out_reset(m_device);
-            wave_out_close(m_device);
-        }
-    }
-
-    int open(const WAVEFORMATEX& format) {
-        return wave_out_open_on(wave_backend::alsa, &m_device, &format, on_message,
-                                reinterpret_cast<unsigned long>(&m_log));
-    }
-
-    int close() {
-        const int result = wave_out_close(m_device);
-        if (result == WAVE_OK)
-            m_device = nullptr;
-        return result;
-    }
-
-    HWAVEOUT device() const { return m_device; }
-
-    WAVEHDR* play(std::vector<char> bytes) {
-        const uint32_t length = uint32_t(bytes.size());
-        // Never a null data pointer, even for an empty buffer.
-        bytes.resize(length + 1);
-        m_data.push_back(std::move(bytes));
-        WAVEHDR& header = m_headers.emplace_back();
-        header.lpData = m_data.back().data();
-        header.dwBufferLength = length;
-        EXPECT_EQ(wave_out_prepare_header(m_device, &header), WAVE_OK);
-        EXPECT_EQ(wave_out_write(m_device, &header), WAVE_OK);
-        return &header;
-    }
-
-    // Queues `seconds` of silence in buffers of `buffer_seconds`.
-    std::vector<WAVEHDR*> play_silence(const WAVEFORMATEX& format, double seconds,
-                                       double buffer_seconds) {
-        const size_t frames = size_t(format.nSamplesPerSec * buffer_seconds);
-        const size_t count = size_t(seconds / buffer_seconds + 0.5);
-        std::vector<WAVEHDR*> queued;
-        for (size_t i = 0; i < count; ++i)
-            queued.push_back(play(std::vector<char>(frames * format.nBlockAlign)));
-        return queued;
-    }
-
-    size_t returned_count() {
-        std::lock_guard<std::mutex> hold(m_log.lock);
-        return m_log.returned.size();
-    }
-
-    bool wait_returned(size_t count, double seconds) {
-        return wait_until([&] { return returned_count() >= count; }, seconds);
-    }
-
-    device_log& log() { return m_log; }
-
-private:
-    HWAVEOUT m_device = nullptr;
-    device_log m_log;
-    std::deque<std::vector<char>> m_data;
-    std::deque<WAVEHDR> m_headers;
-};
 
 // Records the default capture device as 16-bit stereo at 44100 Hz, the null
 // sink's own format, on a thread of its own.
@@ -205,72 +126,6 @@ protected:
     void SetUp() override { test_support::skip_unless_device_plays(wave_backend::alsa); }
 };
 
-TEST_F(AlsaDevice, GivesEveryBufferBackOnceInOrderOnItsOwnThread) {
-    playback out;
-    ASSERT_EQ(out.open(k_cd), WAVE_OK);
-    // Lengths that split frames between buffers, and an empty one.
-    const size_t lengths[] = {4410, 1, 0, 3, 1001, 17640, 2, 6, 4096, 999};
-    std::vector<WAVEHDR*> queued;
-    for (int round = 0; round < 3; ++round)
-        for (size_t length : lengths)
-            queued.push_back(out.play(std::vector<char>(length)));
-    ASSERT_TRUE(out.wait_returned(queued.size(), 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    {
-        device_log& log = out.log();
-        std::lock_guard<std::mutex> hold(log.lock);
-        EXPECT_EQ(log.returned, queued);
-        ASSERT_EQ(log.threads.size(), 1u);
-        EXPECT_NE(*log.threads.begin(), std::this_thread::get_id());
-    }
-    for (WAVEHDR* header : queued)
-        EXPECT_EQ(header->dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
-    ASSERT_EQ(out.close(), WAVE_OK);
-    EXPECT_EQ(out.log().messages.front(), unsigned(WOM_OPEN));
-    EXPECT_EQ(out.log().messages.back(), unsigned(WOM_CLOSE));
-}
-
-TEST_F(AlsaDevice, ResetGivesBackEveryBufferBeforeItReturns) {
-    playback out;
-    ASSERT_EQ(out.open(k_cd), WAVE_OK);
-    std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 2.0, 0.2);
-    ASSERT_TRUE(out.wait_returned(1, 5));
-    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
-    EXPECT_EQ(out.log().returned, queued);
-
-    // Paused, with buffers the device has not touched yet.
-    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
-    for (WAVEHDR* header : out.play_silence(k_cd, 0.5, 0.1))
-        queued.push_back(header);
-    ASSERT_EQ(wave_out_reset(out.device()), WAVE_OK);
-    EXPECT_EQ(out.log().returned, queued);
-
-    // The device plays again after a reset.
-    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
-    for (WAVEHDR* header : out.play_silence(k_cd, 0.2, 0.1))
-        queued.push_back(header);
-    ASSERT_TRUE(out.wait_returned(queued.size(), 5));
-    EXPECT_EQ(out.log().returned, queued);
-    EXPECT_EQ(out.close(), WAVE_OK);
-}
-
-TEST_F(AlsaDevice, PauseHoldsPlaybackUntilRestart) {
-    playback out;
-    ASSERT_EQ(out.open(k_cd), WAVE_OK);
-    const std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 1.5, 0.1);
-    ASSERT_TRUE(out.wait_returned(3, 5));
-    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
-    ASSERT_EQ(wave_out_pause(out.device()), WAVE_OK);
-    const size_t at_pause = out.returned_count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    // One callback may have been on its way as the pause came.
-    EXPECT_LE(out.returned_count(), at_pause + 1);
-    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
-    ASSERT_EQ(wave_out_restart(out.device()), WAVE_OK);
-    ASSERT_TRUE(out.wait_returned(queued.size(), 10));
-    EXPECT_EQ(out.log().returned, queued);
-}
-
 TEST_F(AlsaDevice, RefusesFormatsItCannotPlay) {
     WAVEFORMATEX twelve_bits = wave_format(WAVE_FORMAT_PCM, 1, 8000, 12);
     WAVEFORMATEX compressed = wave_format(0x11, 1, 8000, 4);
@@ -282,8 +137,8 @@ TEST_F(AlsaDevice, RefusesFormatsItCannotPlay) {
     WAVEFORMATEX float16 = wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 16);
     for (const WAVEFORMATEX& format :
          {twelve_bits, compressed, no_channels, odd_block, odd_rate, float16}) {
-        playback out;
-        EXPECT_EQ(out.open(format), WAVE_ERR_BADFORMAT)
+        device_probe out;
+        EXPECT_EQ(out.open(device_kind::alsa, format), WAVE_ERR_BADFORMAT)
             << format.wFormatTag << "/" << format.wBitsPerSample;
         EXPECT_EQ(out.device(), nullptr);
     }
@@ -294,14 +149,15 @@ TEST_F(AlsaDevice, PlaysEveryCommonFormat) {
          {wave_format(WAVE_FORMAT_PCM, 1, 8000, 8), wave_format(WAVE_FORMAT_PCM, 2, 48000, 24),
           wave_format(WAVE_FORMAT_PCM, 2, 44100, 32),
           wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32)}) {
-        playback out;
-        ASSERT_EQ(out.open(format), WAVE_OK) << format.wFormatTag << "/" << format.wBitsPerSample;
+        device_probe out;
+        ASSERT_EQ(out.open(device_kind::alsa, format), WAVE_OK)
+            << format.wFormatTag << "/" << format.wBitsPerSample;
         // About a second in the ring's default buffer size, which splits
         // 24-bit frames.
         const size_t count = format.nAvgBytesPerSec / 2048 + 1;
         const auto start = clock_type::now();
         for (size_t i = 0; i < count; ++i)
-            out.play(std::vector<char>(2048));
+            out.play(2048);
         ASSERT_TRUE(out.wait_returned(count, 10));
         const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
         const double audio = double(count) * 2048 / format.nAvgBytesPerSec;
@@ -326,8 +182,8 @@ protected:
                        const std::vector<size_t>& lengths, size_t gap_at) {
         recorder capture;
         ASSERT_TRUE(capture.start());
-        playback out;
-        ASSERT_EQ(out.open(format), WAVE_OK);
+        device_probe out;
+        ASSERT_EQ(out.open(device_kind::alsa, format), WAVE_OK);
         size_t count = 0;
         bool gap = false;
         for (size_t at = 0; at < bytes.size(); ++count) {
@@ -357,13 +213,13 @@ TEST_F(AlsaDeviceOnNullSink, RefusesWhatTheSinkCannotPlayAndLeavesNothingOpen) {
     const int fds = test_support::fd_count();
     for (const WAVEFORMATEX& format : {wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 64),
                                        wave_format(WAVE_FORMAT_PCM, 64, 44100, 16)}) {
-        playback out;
-        EXPECT_EQ(out.open(format), WAVE_ERR_BADFORMAT) << format.nChannels;
+        device_probe out;
+        EXPECT_EQ(out.open(device_kind::alsa, format), WAVE_ERR_BADFORMAT) << format.nChannels;
         EXPECT_EQ(out.device(), nullptr);
     }
     {
-        playback out;
-        ASSERT_EQ(out.open(k_cd), WAVE_OK);
+        device_probe out;
+        ASSERT_EQ(out.open(device_kind::alsa, k_cd), WAVE_OK);
         EXPECT_GT(test_support::thread_count(), threads);
         ASSERT_EQ(out.close(), WAVE_OK);
     }
@@ -385,8 +241,8 @@ TEST_F(AlsaDeviceOnNullSink, ResetWithBuffersQueuedSilencesWhatTheDeviceHolds) {
     const std::vector<char> bytes = stereo_ramp(20 * buffer_frames, 2);
     recorder capture;
     ASSERT_TRUE(capture.start());
-    playback out;
-    ASSERT_EQ(out.open(k_cd), WAVE_OK);
+    device_probe out;
+    ASSERT_EQ(out.open(device_kind::alsa, k_cd), WAVE_OK);
     for (size_t at = 0; at < bytes.size(); at += buffer_frames * 4)
         out.play(std::vector<char>(bytes.begin() + long(at),
                                    bytes.begin() + long(at + buffer_frames * 4)));
@@ -417,13 +273,13 @@ TEST_F(AlsaDevice, PlaysInRealTime) {
     // 5.5 s of audio in 50 ms buffers. The first 0.5 s fills ALSA's buffer;
     // from then on each buffer is taken as the device plays the one before,
     // so the remaining 5 s of buffers must take 5 s to come back.
-    playback out;
-    ASSERT_EQ(out.open(k_cd), WAVE_OK);
-    const std::vector<WAVEHDR*> queued = out.play_silence(k_cd, 5.5, 0.05);
+    device_probe out;
+    ASSERT_EQ(out.open(device_kind::alsa, k_cd), WAVE_OK);
+    const std::vector<WAVEHDR*> queued = play_silence(out, k_cd, 5.5, 0.05);
     ASSERT_EQ(queued.size(), 110u);
     ASSERT_TRUE(out.wait_returned(queued.size(), 15));
-    device_log& log = out.log();
-    const double seconds = std::chrono::duration<double>(log.times[109] - log.times[9]).count();
+    const auto done = out.entries(WOM_DONE);
+    const double seconds = std::chrono::duration<double>(done[109].when - done[9].when).count();
     RecordProperty("paced_seconds", std::to_string(seconds));
     std::printf("5 s of audio came back in %.3f s\n", seconds);
     EXPECT_NEAR(seconds, 5.0, 0.1);

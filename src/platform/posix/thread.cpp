@@ -1,9 +1,10 @@
+// Threads on POSIX: pthreads behind a start gate, so that a thread can be
+// created suspended.
 #include "platform/thread.h"
 
 #include "platform/inbox.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -31,15 +32,6 @@ struct thread {
 };
 
 namespace {
-
-uint32_t next_thread_id() {
-    static std::atomic<uint32_t> counter{0};
-    uint32_t id;
-    do {
-        id = counter.fetch_add(1, std::memory_order_relaxed) + 1;
-    } while (id == 0);
-    return id;
-}
 
 void open_gate(thread* t, start_state state) {
     std::lock_guard<std::mutex> hold(t->gate_lock);
@@ -76,7 +68,7 @@ thread* thread_create_suspended(thread_routine routine, void* arg, uint32_t* id)
     thread* t = new (std::nothrow) thread;
     if (!t)
         return nullptr;
-    const uint32_t thread_id = next_thread_id();
+    const uint32_t thread_id = inbox_next_id();
     t->routine = routine;
     t->arg = arg;
     t->box = inbox_create(thread_id);

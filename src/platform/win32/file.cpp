@@ -1,0 +1,118 @@
+// The files service on Windows: CFile on the system's own file handles. A
+// CFile opens the path (UTF-8, as UTF-16) for writing, shared with readers
+// only, so that no other writer, and no other CFile in any process, can open
+// it while it is held; the system enforces this, not a convention. The file
+// is opened without truncation and only then cut, so a refused open leaves it
+// untouched. Only files on disk are cut; a device (NUL) is written as it is,
+// and a pipe is refused.
+#include "platform/win32/wide_path.h"
+#include "sonvale.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr intptr_t no_file = -1;
+
+HANDLE handle_of(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+bool move_to(HANDLE h, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(LLONG_MAX))
+        return false;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(h, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool position_of(HANDLE h, uint64_t& out) {
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER at{};
+    if (!SetFilePointerEx(h, zero, &at, FILE_CURRENT))
+        return false;
+    out = static_cast<uint64_t>(at.QuadPart);
+    return true;
+}
+
+// Cuts (or extends) the file at `h` to `size` bytes, keeping the position.
+bool cut_to(HANDLE h, uint64_t size) {
+    uint64_t at = 0;
+    if (!position_of(h, at) || !move_to(h, size))
+        return false;
+    const bool cut = SetEndOfFile(h) != 0;
+    return move_to(h, at) && cut;
+}
+
+} // namespace
+
+CFile::CFile() : m_hFile(no_file) {}
+
+CFile::~CFile() {
+    Close();
+}
+
+bool CFile::CreateExclusive(const char* path) {
+    std::wstring wide;
+    if (m_hFile != no_file || !sonvale::widen_path(path, wide))
+        return false;
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    // A pipe could not take a recording's header back at the start.
+    const DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_PIPE || (type == FILE_TYPE_DISK && !cut_to(h, 0))) {
+        CloseHandle(h);
+        return false;
+    }
+    m_hFile = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+bool CFile::Seek(uint64_t offset) {
+    return m_hFile != no_file && move_to(handle_of(m_hFile), offset);
+}
+
+size_t CFile::Write(const void* data, size_t len) {
+    if (m_hFile == no_file || (!data && len > 0))
+        return 0;
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < len) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(len - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_of(m_hFile), p + done, chunk, &written, nullptr) || written == 0)
+            break; // a full disk (ERROR_DISK_FULL), an I/O error
+        done += written;
+    }
+    return done;
+}
+
+size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
+    uint64_t at = 0;
+    if (m_hFile == no_file || !position_of(handle_of(m_hFile), at) ||
+        !move_to(handle_of(m_hFile), offset))
+        return 0;
+    const size_t written = Write(data, len);
+    move_to(handle_of(m_hFile), at);
+    return written;
+}
+
+bool CFile::Truncate(uint64_t size) {
+    return m_hFile != no_file && cut_to(handle_of(m_hFile), size);
+}
+
+void CFile::Close() {
+    if (m_hFile == no_file)
+        return;
+    CloseHandle(handle_of(m_hFile));
+    m_hFile = no_file;
+}
+
+bool CFile::IsOpen() const {
+    return m_hFile != no_file;
+}

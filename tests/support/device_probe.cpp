@@ -1,0 +1,144 @@
+#include "support/device_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace sonvale;
+
+namespace test_support {
+
+namespace {
+
+class fake_backend final : public device_backend {
+public:
+    explicit fake_backend(std::shared_ptr<fake_device> state) : m_state(std::move(state)) {}
+
+    const char* name() const override { return "fake"; }
+    int64_t write(const char* data, uint32_t bytes) override {
+        std::lock_guard<std::mutex> hold(m_state->lock);
+        if (m_state->failing)
+            return -1;
+        const uint32_t n = std::min(bytes, m_state->room);
+        m_state->written.insert(m_state->written.end(), data, data + n);
+        return n;
+    }
+    void pause() override { count(m_state->pauses); }
+    void resume() override { count(m_state->resumes); }
+    void drop(bool queued) override { count(queued ? m_state->silencing_drops : m_state->drops); }
+    void drain() override { count(m_state->drains); }
+
+private:
+    void count(int& counter) {
+        std::lock_guard<std::mutex> hold(m_state->lock);
+        ++counter;
+    }
+
+    std::shared_ptr<fake_device> m_state;
+};
+
+} // namespace
+
+std::string kind_name(device_kind kind) {
+    switch (kind) {
+    case device_kind::alsa:
+        return "alsa";
+    case device_kind::fake:
+        return "fake";
+    default:
+        return "virtual";
+    }
+}
+
+int open_device(device_kind kind, const WAVEFORMATEX& format, wave_out_callback callback,
+                DWORD_PTR instance, HWAVEOUT* out, std::shared_ptr<fake_device> fake) {
+    if (kind == device_kind::fake)
+        return wave_out_open_backend(std::make_unique<fake_backend>(std::move(fake)), out, callback,
+                                     instance);
+    const wave_backend backend =
+        kind == device_kind::alsa ? wave_backend::alsa : wave_backend::virtual_device;
+    return wave_out_open_on(backend, out, &format, callback, instance);
+}
+
+device_probe::~device_probe() {
+    if (m_device) {
+        wave_out_reset(m_device);
+        EXPECT_EQ(wave_out_close(m_device), WAVE_OK);
+    }
+}
+
+int device_probe::open(device_kind kind, const WAVEFORMATEX& format, bool with_callback) {
+    const wave_out_callback on_message = with_callback ? &device_probe::callback : nullptr;
+    const auto instance = reinterpret_cast<DWORD_PTR>(this);
+    return open_device(kind, format, on_message, instance, &m_device, fake_state);
+}
+
+int device_probe::close() {
+    const int result = wave_out_close(m_device);
+    if (result == WAVE_OK)
+        m_device = nullptr;
+    return result;
+}
+
+WAVEHDR* device_probe::buffer(uint32_t length, char fill) {
+    m_data.emplace_back(length + 1, fill);
+    WAVEHDR& header = m_headers.emplace_back();
+    header.lpData = m_data.back().data();
+    header.dwBufferLength = length;
+    return &header;
+}
+
+WAVEHDR* device_probe::queue(WAVEHDR* header) {
+    EXPECT_EQ(wave_out_prepare_header(m_device, header), WAVE_OK);
+    EXPECT_EQ(wave_out_write(m_device, header), WAVE_OK);
+    return header;
+}
+
+WAVEHDR* device_probe::play(const std::vector<char>& bytes) {
+    WAVEHDR* header = buffer(uint32_t(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), header->lpData);
+    return queue(header);
+}
+
+std::vector<device_probe::entry> device_probe::entries(unsigned message) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<entry> out;
+    std::copy_if(m_log.begin(), m_log.end(), std::back_inserter(out),
+                 [&](const entry& e) { return e.message == message; });
+    return out;
+}
+
+std::vector<WAVEHDR*> device_probe::returned() {
+    std::vector<WAVEHDR*> out;
+    for (const entry& e : entries(WOM_DONE))
+        out.push_back(e.header);
+    return out;
+}
+
+bool device_probe::wait_returned(size_t count, double seconds) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    return m_changed.wait_for(hold, std::chrono::duration<double>(seconds), [&] {
+        return size_t(std::count_if(m_log.begin(), m_log.end(),
+                                    [](const entry& e) { return e.message == WOM_DONE; })) >= count;
+    });
+}
+
+void SONVALE_CALLBACK device_probe::callback(HWAVEOUT device, unsigned int message,
+                                             DWORD_PTR instance, DWORD_PTR param1,
+                                             DWORD_PTR param2) {
+    auto* self = reinterpret_cast<device_probe*>(static_cast<uintptr_t>(instance));
+    auto* header = reinterpret_cast<WAVEHDR*>(static_cast<uintptr_t>(param1));
+    EXPECT_EQ(param2, DWORD_PTR(0));
+    const entry e{device,
+                  message,
+                  header,
+                  header ? header->dwFlags : 0u,
+                  std::this_thread::get_id(),
+                  clock_type::now(),
+                  self->reset_returned.load()};
+    std::lock_guard<std::mutex> hold(self->m_lock);
+    self->m_log.push_back(e);
+    self->m_changed.notify_all();
+}
+
+} // namespace test_support

@@ -1,0 +1,89 @@
+// An output device under test, on any backend: opens it, records everything
+// it sends to the callback, and owns the buffers queued on it.
+#pragma once
+
+#include "platform/wave_device.h"
+#include "support/output_device.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test_support {
+
+enum class device_kind { virtual_device, alsa, fake };
+std::string kind_name(device_kind kind);
+
+// What a fake backend was asked, and how it answers; the test holds it.
+struct fake_device {
+    std::mutex lock;
+    uint32_t room = 1000; // bytes a write takes; 0: the device is full
+    bool failing = false; // every write fails for good
+    std::vector<char> written;
+    int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
+};
+
+// Opens a device of `kind` as wave_out_open does; a fake one plays at once
+// whatever the room of `fake` lets it take.
+int open_device(device_kind kind, const WAVEFORMATEX& format, sonvale::wave_out_callback callback,
+                DWORD_PTR instance, HWAVEOUT* out,
+                std::shared_ptr<fake_device> fake = std::make_shared<fake_device>());
+
+class device_probe {
+public:
+    using clock_type = std::chrono::steady_clock;
+    struct entry {
+        HWAVEOUT device;
+        unsigned message;
+        WAVEHDR* header;
+        uint32_t flags; // the header's flags when the callback ran
+        std::thread::id thread;
+        clock_type::time_point when;
+        bool after_reset; // the callback ran once reset_returned was set
+    };
+
+    device_probe() = default;
+    ~device_probe();
+    device_probe(const device_probe&) = delete;
+    device_probe& operator=(const device_probe&) = delete;
+
+    // A device of `kind` for `format` (a fake one on fake_state), with the
+    // recording callback or none.
+    int open(device_kind kind, const WAVEFORMATEX& format, bool with_callback = true);
+    int close();
+    HWAVEOUT device() const { return m_device; }
+    std::shared_ptr<fake_device> fake_state = std::make_shared<fake_device>();
+
+    // A new header of `length` bytes (data never null) that this owns.
+    WAVEHDR* buffer(uint32_t length, char fill = 0);
+    // Prepares and queues `header`, expecting both to succeed.
+    WAVEHDR* queue(WAVEHDR* header);
+    WAVEHDR* play(uint32_t length, char fill = 0) { return queue(buffer(length, fill)); }
+    WAVEHDR* play(const std::vector<char>& bytes);
+
+    std::vector<entry> entries(unsigned message);
+    std::vector<WAVEHDR*> returned();
+    size_t returned_count() { return returned().size(); }
+    bool wait_returned(size_t count, double seconds = 10.0);
+    // Set by the test once a reset has returned, to catch late callbacks.
+    std::atomic<bool> reset_returned{false};
+
+private:
+    static void SONVALE_CALLBACK callback(HWAVEOUT, unsigned int message, DWORD_PTR instance,
+                                          DWORD_PTR param1, DWORD_PTR param2);
+
+    HWAVEOUT m_device = nullptr;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<entry> m_log;
+    std::deque<std::vector<char>> m_data;
+    std::deque<WAVEHDR> m_headers;
+};
+
+} // namespace test_support
