@@ -34,7 +34,7 @@ trap finish EXIT
 "$wine" wineboot -i >/dev/null 2>&1
 
 cmake -S . -B build-win --toolchain cmake/toolchains/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build build-win -j"$(nproc)"
 
 # The DLL carries its C++ runtime: it imports system DLLs only.
