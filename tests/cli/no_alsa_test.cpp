@@ -69,3 +69,11 @@ TEST(NoAlsa, RecordsAndPlaysIntoTheVirtualDevice) {
                                   : "Output: the silent virtual device\n"))
         << play.out;
 }
+
+TEST(NoAlsa, TheLibraryDoesNotNeedAlsaLib) {
+    const run_result dynamic =
+        run_program({"/usr/bin/readelf", "-d", SONVALE_LIBRARY_DIR "/libsonvale.so"});
+    ASSERT_EQ(dynamic.status, 0) << dynamic.err;
+    EXPECT_TRUE(contains(dynamic.out, "(NEEDED)")) << dynamic.out;
+    EXPECT_FALSE(contains(dynamic.out, "libasound")) << dynamic.out;
+}
