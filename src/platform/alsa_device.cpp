@@ -59,23 +59,18 @@ private:
 // ALSA's sample format for a wave format; SND_PCM_FORMAT_UNKNOWN when the tag
 // and width name none.
 snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
-    if (f.wFormatTag == WAVE_FORMAT_PCM) {
-        switch (f.wBitsPerSample) {
-        case 8:
-            return SND_PCM_FORMAT_U8;
-        case 16:
-            return SND_PCM_FORMAT_S16_LE;
-        case 24:
-            return SND_PCM_FORMAT_S24_3LE;
-        case 32:
-            return SND_PCM_FORMAT_S32_LE;
-        }
-    } else if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-        if (f.wBitsPerSample == 32)
-            return SND_PCM_FORMAT_FLOAT_LE;
-        if (f.wBitsPerSample == 64)
-            return SND_PCM_FORMAT_FLOAT64_LE;
-    }
+    const struct {
+        uint16_t tag, bits;
+        snd_pcm_format_t format;
+    } known[] = {{WAVE_FORMAT_PCM, 8, SND_PCM_FORMAT_U8},
+                 {WAVE_FORMAT_PCM, 16, SND_PCM_FORMAT_S16_LE},
+                 {WAVE_FORMAT_PCM, 24, SND_PCM_FORMAT_S24_3LE},
+                 {WAVE_FORMAT_PCM, 32, SND_PCM_FORMAT_S32_LE},
+                 {WAVE_FORMAT_IEEE_FLOAT, 32, SND_PCM_FORMAT_FLOAT_LE},
+                 {WAVE_FORMAT_IEEE_FLOAT, 64, SND_PCM_FORMAT_FLOAT64_LE}};
+    for (const auto& k : known)
+        if (k.tag == f.wFormatTag && k.bits == f.wBitsPerSample)
+            return k.format;
     return SND_PCM_FORMAT_UNKNOWN;
 }
 
@@ -146,13 +141,12 @@ public:
             m_alsa.snd_pcm_start(m_pcm);
     }
 
-    // Without a hardware pause the device thread simply stops feeding: ALSA
-    // plays out what it holds and the stream resumes from there.
+    // A device that cannot pause refuses; the device thread then simply
+    // stops feeding, ALSA plays out what it holds and resumes from there.
     void pause() override {
         alsa_quiet quiet(m_alsa);
-        if (m_can_pause && m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
             m_alsa.snd_pcm_pause(m_pcm, 1);
-        m_paused = true;
     }
 
     void resume() override {
@@ -160,7 +154,6 @@ public:
         if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED &&
             m_alsa.snd_pcm_pause(m_pcm, 0) < 0)
             m_alsa.snd_pcm_prepare(m_pcm);
-        m_paused = false;
     }
 
     void drop(bool queued) override {
@@ -173,11 +166,11 @@ public:
     }
 
     // A bounded sleep rather than a drain, which a stalled server could hold
-    // up for ever; nothing plays out of a paused device.
+    // up for ever.
     void drain() override {
         alsa_quiet quiet(m_alsa);
         snd_pcm_sframes_t delay = 0;
-        if (m_paused || m_alsa.snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
+        if (m_alsa.snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
             m_alsa.snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
             return;
         const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
@@ -208,18 +201,12 @@ public:
     void wake() override { eventfd_write(m_wake_fd, 1); }
 
 private:
-    // Reads back what ALSA made of the request: its buffer, its poll
-    // descriptors, and whether the device can pause.
+    // Reads back what ALSA made of the request: its buffer and its poll
+    // descriptors.
     bool read_setup() {
         snd_pcm_uframes_t period = 0;
         if (m_alsa.snd_pcm_get_params(m_pcm, &m_buffer_frames, &period) < 0)
             return false;
-        snd_pcm_hw_params_t* params = nullptr;
-        if (m_alsa.snd_pcm_hw_params_malloc(&params) < 0)
-            return false;
-        const bool read = m_alsa.snd_pcm_hw_params_current(m_pcm, params) >= 0;
-        m_can_pause = read && m_alsa.snd_pcm_hw_params_can_pause(params) == 1;
-        m_alsa.snd_pcm_hw_params_free(params);
         m_pcm_fd_count = m_alsa.snd_pcm_poll_descriptors_count(m_pcm);
         return m_pcm_fd_count > 0;
     }
@@ -264,8 +251,6 @@ private:
     const alsa_library& m_alsa;
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_buffer_frames = 0;
-    bool m_can_pause = false;
-    bool m_paused = false;
     int m_pcm_fd_count = 0;
     std::unique_ptr<pollfd[]> m_fds; // the eventfd, then the PCM's descriptors
     int m_wake_fd = -1;

@@ -19,10 +19,6 @@ namespace sonvale {
     F(snd_pcm_close)                                                                               \
     F(snd_pcm_set_params)                                                                          \
     F(snd_pcm_get_params)                                                                          \
-    F(snd_pcm_hw_params_malloc)                                                                    \
-    F(snd_pcm_hw_params_free)                                                                      \
-    F(snd_pcm_hw_params_current)                                                                   \
-    F(snd_pcm_hw_params_can_pause)                                                                 \
     F(snd_pcm_poll_descriptors_count)                                                              \
     F(snd_pcm_poll_descriptors)                                                                    \
     F(snd_pcm_poll_descriptors_revents)                                                            \
