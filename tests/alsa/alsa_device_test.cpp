@@ -269,12 +269,13 @@ TEST_F(AlsaDeviceOnNullSink, PlaysPacked24BitFramesSplitByTheRingsBuffers) {
     expect_ramp(m_captured, frames, 0);
 }
 
-TEST_F(AlsaDevice, PlaysInRealTime) {
+TEST_F(AlsaDevice, TheAutomaticChoicePlaysInRealTime) {
     // 5.5 s of audio in 50 ms buffers. The first 0.5 s fills ALSA's buffer;
     // from then on each buffer is taken as the device plays the one before,
     // so the remaining 5 s of buffers must take 5 s to come back.
     device_probe out;
-    ASSERT_EQ(out.open(device_kind::alsa, k_cd), WAVE_OK);
+    ASSERT_EQ(out.open(device_kind::automatic, k_cd), WAVE_OK);
+    ASSERT_STREQ(wave_out_device_name(out.device()), "ALSA default");
     const std::vector<WAVEHDR*> queued = play_silence(out, k_cd, 5.5, 0.05);
     ASSERT_EQ(queued.size(), 110u);
     ASSERT_TRUE(out.wait_returned(queued.size(), 15));
