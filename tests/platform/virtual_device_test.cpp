@@ -88,40 +88,28 @@ TEST_F(VirtualDevice, AcceptsTheFormatsDesignLists) {
 }
 
 TEST_F(VirtualDevice, RefusesEveryOtherFormat) {
-    std::vector<WAVEFORMATEX> bad;
-    bad.push_back(pcm(44100, 16, 0)); // PCM with 0 channels
-    WAVEFORMATEX f = pcm(44100, 16, 2);
-    f.nSamplesPerSec = 0;
-    f.nAvgBytesPerSec = 0;
-    bad.push_back(f);                 // no samples per second
-    bad.push_back(pcm(44100, 12, 2)); // PCM at 12 bits
-    bad.push_back(pcm(44100, 0, 2));  // PCM at 0 bits (block align 0 as well)
-    bad.push_back(pcm(44100, 64, 1)); // PCM at 64 bits
-    bad.push_back(wave_format(WAVE_FORMAT_PCM, 2, 44100, 4));
-    f = pcm(44100, 16, 2);
-    f.nBlockAlign = 2; // should be 4
-    bad.push_back(f);
-    f = pcm(44100, 16, 2);
-    f.nAvgBytesPerSec = 176401; // should be 176400
-    bad.push_back(f);
-    f = pcm(44100, 16, 2);
-    f.nAvgBytesPerSec = 0;
-    bad.push_back(f);
-    f = pcm(44100, 16, 2);
-    f.nBlockAlign = 0;
-    bad.push_back(f);
-    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 16)); // float at 16 bits
-    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 24));
-    bad.push_back(wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 8));
-    f = wave_format(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 32);
-    f.nAvgBytesPerSec += 8;
-    bad.push_back(f);
-    bad.push_back(WAVEFORMATEX{0x11, 0, 8000, 4055, 256, 4, 2}); // 0 channels
-    bad.push_back(WAVEFORMATEX{0x11, 1, 0, 4055, 256, 4, 2});    // 0 samples a second
-    bad.push_back(WAVEFORMATEX{0x11, 1, 8000, 4055, 0, 4, 2});   // block align 0
-    bad.push_back(WAVEFORMATEX{0x11, 1, 8000, 0, 256, 4, 2});    // byte rate 0
-    bad.push_back(WAVEFORMATEX{});                               // all zero
-
+    // tag, channels, rate, bytes a second, block align, bits, extra bytes
+    const std::vector<WAVEFORMATEX> bad = {
+        {1, 0, 44100, 0, 0, 16, 0},       // PCM with 0 channels
+        {1, 2, 0, 0, 4, 16, 0},           // no samples a second
+        {1, 2, 44100, 132300, 3, 12, 0},  // PCM at 12 bits
+        {1, 2, 44100, 0, 0, 0, 0},        // PCM at 0 bits (block align 0 as well)
+        {1, 1, 44100, 352800, 8, 64, 0},  // PCM at 64 bits
+        {1, 2, 44100, 44100, 1, 4, 0},    // PCM at 4 bits
+        {1, 2, 44100, 176400, 2, 16, 0},  // block align should be 4
+        {1, 2, 44100, 176401, 4, 16, 0},  // byte rate should be 176400
+        {1, 2, 44100, 0, 4, 16, 0},       // byte rate 0
+        {1, 2, 44100, 176400, 0, 16, 0},  // block align 0
+        {3, 2, 48000, 192000, 4, 16, 0},  // float at 16 bits
+        {3, 2, 48000, 288000, 6, 24, 0},  // float at 24 bits
+        {3, 2, 48000, 96000, 2, 8, 0},    // float at 8 bits
+        {3, 2, 48000, 384008, 8, 32, 0},  // float byte rate off by 8
+        {0x11, 0, 8000, 4055, 256, 4, 2}, // 0 channels
+        {0x11, 1, 0, 4055, 256, 4, 2},    // 0 samples a second
+        {0x11, 1, 8000, 4055, 0, 4, 2},   // block align 0
+        {0x11, 1, 8000, 0, 256, 4, 2},    // byte rate 0
+        {},                               // all zero
+    };
     for (const auto& fmt : bad) {
         SCOPED_TRACE(describe(fmt));
         EXPECT_EQ(open(fmt), WAVE_ERR_BADFORMAT);
