@@ -31,7 +31,8 @@ option_word split_option(const std::string& arg) {
 
 } // namespace
 
-parsed_args parse_args(const std::vector<std::string>& args, const std::set<std::string>& valued) {
+parsed_args parse_args(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                       const std::set<std::string>& flags) {
     parsed_args out;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -48,7 +49,14 @@ parsed_args parse_args(const std::vector<std::string>& args, const std::set<std:
             continue;
         }
         option_word word = split_option(arg);
-        if (arg.compare(0, 2, "--") != 0 || valued.count(word.name) == 0)
+        const bool is_long = arg.compare(0, 2, "--") == 0;
+        if (is_long && flags.count(word.name) != 0) {
+            if (word.has_value)
+                throw usage_error("option '--" + word.name + "' takes no value");
+            out.values[word.name] = "";
+            continue;
+        }
+        if (!is_long || valued.count(word.name) == 0)
             throw usage_error("unknown option '" + arg + "'");
         if (!word.has_value) {
             if (i + 1 == args.size())

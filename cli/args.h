@@ -18,10 +18,12 @@ struct parsed_args {
 };
 
 // Splits `args` into positional arguments and options. Every option in
-// `valued` takes a value, given as "--name VALUE" or "--name=VALUE"; "--help"
-// and "-h" ask for help; "--" ends the options. Throws usage_error for any
-// other option or a missing value.
-parsed_args parse_args(const std::vector<std::string>& args, const std::set<std::string>& valued);
+// `valued` takes a value, given as "--name VALUE" or "--name=VALUE"; one in
+// `flags` takes none (has() tells whether it was given); "--help" and "-h"
+// ask for help; "--" ends the options. Throws usage_error for any other
+// option, a missing value or a flag given a value.
+parsed_args parse_args(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                       const std::set<std::string>& flags = {});
 
 // The value of option `name` as a whole number from 0 to `max`; throws
 // usage_error naming the option otherwise.

@@ -2,9 +2,9 @@
 
 namespace sonvale_cli {
 
-WAVEFORMATEX make_pcm_format(uint32_t rate, uint16_t channels, uint16_t bits) {
+WAVEFORMATEX make_pcm_format(uint32_t rate, uint16_t channels, uint16_t bits, uint16_t tag) {
     WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.wFormatTag = tag;
     format.nChannels = channels;
     format.nSamplesPerSec = rate;
     format.wBitsPerSample = bits;

@@ -8,8 +8,10 @@
 
 namespace sonvale_cli {
 
-// A PCM format with its block alignment and byte rate worked out.
-WAVEFORMATEX make_pcm_format(uint32_t rate, uint16_t channels, uint16_t bits);
+// A PCM (or, with `tag` 3, IEEE float) format with its block alignment and
+// byte rate worked out.
+WAVEFORMATEX make_pcm_format(uint32_t rate, uint16_t channels, uint16_t bits,
+                             uint16_t tag = WAVE_FORMAT_PCM);
 
 // True when tag, channels, rate and bits per sample are equal: what decides
 // whether data of one format can go into a recording of the other.

@@ -31,8 +31,6 @@ Exit status: 0 when played or stopped with q, 1 on an error, 2 on a wrong
 command line, 130 when interrupted.
 )";
 
-constexpr int interrupted_status = 130;
-
 void open_output(CSonvale& mixer, WAVEFORMATEX format, const std::string& path) {
     int result = mixer.MIX_Init(&format, nullptr);
     if (result == -2)

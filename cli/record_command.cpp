@@ -2,6 +2,7 @@
 
 #include "args.h"
 #include "errors.h"
+#include "interrupts.h"
 #include "pcm_format.h"
 #include "progress.h"
 #include "recording.h"
@@ -30,17 +31,23 @@ Options:
   --channels C   channels (default: the first input's, else 1)
   --bits B       bits per sample, 8, 16, 24 or 32 (default: the first
                  input's, else 16)
+  --float        record 32-bit float samples (default: the first input's
+                 encoding, else PCM)
   --tone HZ      record a sine tone of HZ hertz
   --seconds S    length of the tone in seconds (default 1)
   -h, --help     show this help
 
-Every input must have the recording's rate, channels and bits per sample.
-Exit status: 0 when recorded, 1 on an error, 2 on a wrong command line.
+Every input must have the recording's rate, channels, bits per sample and
+encoding (PCM or float). Ctrl-C stops queueing and finishes the file with
+everything queued so far.
+Exit status: 0 when recorded, 1 on an error, 2 on a wrong command line, 130
+when interrupted.
 )";
 
 constexpr uint32_t default_rate = 44100;
 constexpr uint16_t default_channels = 1;
 constexpr uint16_t default_bits = 16;
+constexpr uint16_t float_bits = 32;
 // The WAV header holds the data size in 32 bits, less the rest of the header.
 constexpr uint64_t max_data_bytes = 0xFFFFFFFFull - 36;
 // Shorter recordings finish too fast for a progress bar to be of use.
@@ -60,6 +67,7 @@ struct record_options {
     std::optional<uint16_t> bits;
     std::optional<double> tone_hz;
     double seconds = 1.0;
+    bool is_float = false;
 };
 
 template <class T> std::optional<T> whole_option(const parsed_args& args, const char* name) {
@@ -81,6 +89,9 @@ record_options read_options(const parsed_args& args) {
         options.tone_hz = parse_positive("tone", args.value("tone"));
     if (args.has("seconds"))
         options.seconds = parse_positive("seconds", args.value("seconds"));
+    options.is_float = args.has("float");
+    if (options.is_float && options.bits.value_or(float_bits) != float_bits)
+        throw usage_error("--float records 32-bit samples");
     return options;
 }
 
@@ -90,9 +101,13 @@ WAVEFORMATEX recording_format(const record_options& options, const std::vector<w
     WAVEFORMATEX base = inputs.empty()
                             ? make_pcm_format(default_rate, default_channels, default_bits)
                             : inputs.front().format;
+    if (options.is_float) {
+        base.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+        base.wBitsPerSample = float_bits;
+    }
     return make_pcm_format(options.rate.value_or(base.nSamplesPerSec),
                            options.channels.value_or(base.nChannels),
-                           options.bits.value_or(base.wBitsPerSample));
+                           options.bits.value_or(base.wBitsPerSample), base.wFormatTag);
 }
 
 std::vector<wav_file> read_inputs(const std::vector<std::string>& paths) {
@@ -153,21 +168,27 @@ std::vector<segment> plan_segments(const record_options& options,
     return segments;
 }
 
-void record_segments(recording& out, const std::vector<segment>& segments) {
+// Queues every segment piece by piece, until done or interrupted; then
+// finishes the file with everything queued. True when interrupted.
+bool record_segments(recording& out, const std::vector<segment>& segments) {
+    caught_interrupts interrupts;
     std::vector<unsigned char> piece(out.piece_size());
     for (const segment& s : segments)
-        for (uint64_t offset = 0; offset < s.bytes; offset += piece.size()) {
+        for (uint64_t offset = 0; offset < s.bytes && !interrupts.interrupted();
+             offset += piece.size()) {
             size_t len = static_cast<size_t>(std::min<uint64_t>(piece.size(), s.bytes - offset));
             s.fill(offset, len, piece.data());
             out.add(piece.data(), len);
         }
     out.finish();
+    return interrupts.interrupted();
 }
 
 } // namespace
 
 int run_record(const std::vector<std::string>& arg_list) {
-    parsed_args args = parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds"});
+    parsed_args args =
+        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds"}, {"float"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -188,12 +209,13 @@ int run_record(const std::vector<std::string>& arg_list) {
     recording out(out_path, format, [&](uint64_t recorded) {
         bar.update(seconds_of(recorded, format), total_seconds);
     });
-    record_segments(out, segments);
+    const bool interrupted = record_segments(out, segments);
     bar.finish();
-    std::printf("Recorded '%s': %d items, %llu bytes, %.3f s of %s\n", out_path.c_str(),
-                out.items(), static_cast<unsigned long long>(out.bytes()), total_seconds,
+    std::printf("%s '%s': %d items, %llu bytes, %.3f s of %s\n",
+                interrupted ? "Interrupted; recorded" : "Recorded", out_path.c_str(), out.items(),
+                static_cast<unsigned long long>(out.bytes()), seconds_of(out.bytes(), format),
                 describe_format(format).c_str());
-    return 0;
+    return interrupted ? interrupted_status : 0;
 }
 
 } // namespace sonvale_cli

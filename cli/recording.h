@@ -15,8 +15,8 @@ namespace sonvale_cli {
 
 class recording {
 public:
-    // Called with the data bytes in the file so far while the recording
-    // waits for its worker.
+    // Called with the data bytes recorded so far each time the recording
+    // has waited for its worker.
     using progress_fn = std::function<void(uint64_t recorded)>;
 
     // Opens a mixer on `format` and starts a recording at `path` in that
@@ -28,10 +28,10 @@ public:
     // the worker records of one item.
     size_t piece_size() const { return m_piece; }
 
-    // Queues a copy of `len` bytes (at most piece_size()) as one item. Waits
-    // first while much data is queued but not yet recorded, so memory stays
-    // bounded. Throws command_error when the item cannot be queued or the
-    // worker stops recording.
+    // Queues a copy of `len` bytes (at most piece_size()) as one item. Every
+    // so many items it first waits until the worker has recorded them, so
+    // memory stays bounded. Throws command_error when the item cannot be
+    // queued or the worker stops recording.
     void add(const unsigned char* data, size_t len);
 
     // Waits until the worker has recorded everything queued, then finishes
@@ -47,8 +47,8 @@ private:
         void operator()(std::remove_pointer_t<HSONVALE>* mixer) const { MIX_Close(mixer); }
     };
 
-    uint64_t recorded_now() const;
-    void wait_recorded(uint64_t bytes);
+    // Waits until the worker has recorded everything queued so far.
+    void wait_recorded();
 
     std::string m_path;
     progress_fn m_progress;

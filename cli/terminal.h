@@ -1,6 +1,9 @@
 // Single keys from a terminal on standard input.
 #pragma once
 
+#include "interrupts.h"
+
+#include <optional>
 #ifndef _WIN32
 #include <termios.h>
 #endif
@@ -9,10 +12,9 @@ namespace sonvale_cli {
 
 // While alive, and only when standard input is a terminal (a console on
 // Windows), switches it to unbuffered keys without echo. The previous mode
-// comes back when the object goes, on every way out, including an interrupt
-// (Ctrl-C, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break and closing the
-// console), which is caught and reported by interrupted() instead of ending
-// the process.
+// comes back when the object goes, on every way out, including an interrupt,
+// which is caught (see caught_interrupts) and reported by interrupted()
+// instead of ending the process.
 class raw_keys {
 public:
     raw_keys();
@@ -27,7 +29,7 @@ public:
     int read_key(int timeout_ms);
 
     // True once an interrupt arrived while keys were active.
-    static bool interrupted();
+    static bool interrupted() { return caught_interrupts::interrupted(); }
 
 private:
     bool m_active = false;
@@ -36,6 +38,7 @@ private:
 #else
     termios m_saved{};
 #endif
+    std::optional<caught_interrupts> m_interrupts;
 };
 
 } // namespace sonvale_cli

@@ -3,19 +3,9 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 namespace sonvale_cli {
 
 namespace {
-
-// Set on the system's control thread, read by other threads.
-std::atomic<bool> g_interrupted{false};
-
-BOOL WINAPI on_interrupt(DWORD) {
-    g_interrupted = true;
-    return TRUE; // handled: the process goes on and restores the console
-}
 
 HANDLE console_input() {
     return GetStdHandle(STD_INPUT_HANDLE);
@@ -28,18 +18,18 @@ raw_keys::raw_keys() {
     if (!GetConsoleMode(console_input(), &mode))
         return;
     m_saved = mode;
-    SetConsoleCtrlHandler(on_interrupt, TRUE);
+    m_interrupts.emplace();
     m_active = SetConsoleMode(console_input(), mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT |
                                                                           ENABLE_ECHO_INPUT)) != 0;
     if (!m_active)
-        SetConsoleCtrlHandler(on_interrupt, FALSE);
+        m_interrupts.reset();
 }
 
 raw_keys::~raw_keys() {
     if (!m_active)
         return;
     SetConsoleMode(console_input(), static_cast<DWORD>(m_saved));
-    SetConsoleCtrlHandler(on_interrupt, FALSE);
+    m_interrupts.reset();
 }
 
 int raw_keys::read_key(int timeout_ms) {
@@ -55,10 +45,6 @@ int raw_keys::read_key(int timeout_ms) {
         return -1;
     const unsigned char key = static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar);
     return key != 0 ? key : -1;
-}
-
-bool raw_keys::interrupted() {
-    return g_interrupted;
 }
 
 } // namespace sonvale_cli

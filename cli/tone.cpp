@@ -1,6 +1,7 @@
 #include "tone.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace sonvale_cli {
 
@@ -25,12 +26,18 @@ tone::tone(const WAVEFORMATEX& format, double hz) : m_format(format), m_hz(hz) {
 
 void tone::fill(uint64_t first, size_t frames, unsigned char* out) const {
     const int bytes = m_format.wBitsPerSample / 8;
+    const bool is_float = m_format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
     const double step = 2.0 * M_PI * m_hz / m_format.nSamplesPerSec;
     for (size_t f = 0; f < frames; ++f) {
         // The phase from the frame number itself, so pieces join seamlessly.
         double level = amplitude * std::sin(step * static_cast<double>(first + f));
-        for (unsigned c = 0; c < m_format.nChannels; ++c, out += bytes)
-            encode_sample(level, bytes, out);
+        const float as_float = static_cast<float>(level);
+        for (unsigned c = 0; c < m_format.nChannels; ++c, out += bytes) {
+            if (is_float)
+                std::memcpy(out, &as_float, sizeof as_float);
+            else
+                encode_sample(level, bytes, out);
+        }
     }
 }
 

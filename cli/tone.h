@@ -12,7 +12,7 @@ namespace sonvale_cli {
 class tone {
 public:
     // A tone of `hz` at half of full scale, the same in every channel of
-    // `format` (PCM, 8, 16, 24 or 32 bits).
+    // `format` (PCM of 8, 16, 24 or 32 bits, or 32-bit float).
     tone(const WAVEFORMATEX& format, double hz);
 
     // Writes `frames` sample frames, starting at frame `first`, to `out`

@@ -1,8 +1,6 @@
 /* Record one block of a square wave through the flat C functions. */
 #include <sonvale.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "c_api.wav";
@@ -16,13 +14,9 @@ int main(int argc, char** argv) {
         samples[i] = (i / 9) % 2 ? 8000 : -8000; /* about 440 Hz */
     MIX_AddData(mixer, (const unsigned char*)samples, sizeof samples, 1, 1);
 
-    /* There is no completion callback: wait until the block is in the file. */
-    struct stat info;
-    for (int ms = 0; ms < 10000; ++ms) {
-        if (stat(path, &info) == 0 && info.st_size >= (off_t)(44 + sizeof samples))
-            break;
-        usleep(1000);
-    }
+    /* Wait until the worker has recorded everything queued, then finish. */
+    if (MIX_Flush(mixer, -1) != 0)
+        return 1;
     Record_Close(mixer);
     MIX_Close(mixer);
     printf("recorded %s\n", path);

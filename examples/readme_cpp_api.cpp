@@ -2,11 +2,8 @@
 // block of silence through the mixer's worker, with the C++ classes.
 #include <sonvale.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <thread>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -35,9 +32,8 @@ int main(int argc, char** argv) {
     mixer.m_recorder.Open(path, 8000, 1, 16);
     std::vector<unsigned char> silence(1280, 0);
     mixer.MIX_AddData(silence.data(), static_cast<int>(silence.size()), 1, 1, 0);
-    for (int ms = 0; ms < 10000 && std::filesystem::file_size(path) < 44 + silence.size(); ++ms)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    mixer.MIX_Close(); // stops the worker, closes the device, finishes the file
+    mixer.MIX_Flush(-1); // waits until the worker has recorded it
+    mixer.MIX_Close();   // stops the worker, closes the device, finishes the file
     std::printf("played 0.5 s, recorded %s\n", path);
     return 0;
 }

@@ -1,5 +1,5 @@
 # Record one second of a 440 Hz tone through the flat functions from Python.
-import ctypes, math, os, struct, sys, time
+import ctypes, ctypes.util, math, os, struct, sys
 
 class WAVEFORMATEX(ctypes.Structure):
     _pack_ = 1
@@ -8,7 +8,11 @@ class WAVEFORMATEX(ctypes.Structure):
                 ("nBlockAlign", ctypes.c_uint16), ("wBitsPerSample", ctypes.c_uint16),
                 ("cbSize", ctypes.c_uint16)]
 
-lib = ctypes.CDLL("libsonvale.so")
+# The installed library, or the one SONVALE_LIBRARY names (say build/libsonvale.so).
+library = os.environ.get("SONVALE_LIBRARY") or ctypes.util.find_library("sonvale")
+if not library:
+    sys.exit("libsonvale not found: install it, or set SONVALE_LIBRARY to its path")
+lib = ctypes.CDLL(library)
 lib.MIX_Init.restype = ctypes.c_void_p
 lib.MIX_Init.argtypes = [ctypes.POINTER(WAVEFORMATEX), ctypes.c_void_p]
 lib.Record_Open.restype = ctypes.c_bool
@@ -16,6 +20,7 @@ lib.Record_Open.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_ulong,
                             ctypes.c_ushort, ctypes.c_ushort]
 lib.MIX_AddData.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
                             ctypes.c_int]
+lib.MIX_Flush.argtypes = [ctypes.c_void_p, ctypes.c_int]
 lib.Record_Close.argtypes = lib.MIX_Close.argtypes = [ctypes.c_void_p]
 
 path = sys.argv[1] if len(sys.argv) > 1 else "ctypes.wav"
@@ -30,9 +35,7 @@ for index, start in enumerate(range(0, len(tone), 1280), 1):
     piece = tone[start:start + 1280]
     lib.MIX_AddData(mixer, piece, len(piece), index, 1)
 
-deadline = time.monotonic() + 10
-while os.path.getsize(path) < 44 + len(tone) and time.monotonic() < deadline:
-    time.sleep(0.001)
+lib.MIX_Flush(mixer, -1)  # waits until the worker has recorded every piece
 lib.Record_Close(mixer)
 lib.MIX_Close(mixer)
 print("recorded", path)

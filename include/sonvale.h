@@ -3,7 +3,7 @@
  * device through a ring of buffers.
  *
  * This is the library's one public header. The first half (platform types and
- * the twelve flat functions) compiles as C; the second half declares the
+ * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
  *
  * Threading: calls on one mixer must come from one client thread at a time.
@@ -21,6 +21,8 @@
 
 #ifdef __cplusplus
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -127,7 +129,10 @@ typedef struct CWnd CWnd;
 /* ------------------------------------------------------------------------- */
 
 /* A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
-   valid until MIX_Close. Null means no mixer. */
+   valid until MIX_Close. Null means no mixer. The flat functions keep a
+   registry of the live mixers they created: an invalid handle (null, closed
+   already, or never returned by MIX_Init / MIX_InitEx) is refused with the
+   result each function gives for it, and never touched. */
 typedef struct SonvaleMixer__* HSONVALE;
 
 #ifdef __cplusplus
@@ -148,55 +153,73 @@ SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize,
 
 /* Stops the worker (items still queued behind the one in progress are dropped
    unrecorded), closes the output device, finishes an open recording and
-   destroys the mixer. The handle is invalid afterwards.
-   Returns 0; -1 for a null handle. */
+   destroys the mixer. The handle is invalid afterwards: a second MIX_Close
+   on it returns -1.
+   Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
-/* Resumes a paused output device. Returns 0; -1 for a null handle or when
+/* Resumes a paused output device. Returns 0; -1 for an invalid handle or when
    the mixer has no open device. */
 SONVALE_API int MIX_Restart(HSONVALE mixer);
 
-/* Pauses the output device. Returns 0; -1 for a null handle or when the mixer
-   has no open device. */
+/* Pauses the output device. Returns 0; -1 for an invalid handle or when the
+   mixer has no open device. */
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
 /* Queues the sample data of the WAV file at `path` as one item of one pass,
-   as CSonvale::MIX_AddFile does. Returns `index`; -1 for a null handle, and
-   for every failure listed there. */
+   as CSonvale::MIX_AddFile does. Returns `index`; -1 for an invalid handle,
+   and for every failure listed there. */
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
    endless), without a pre-buffer threshold, and queues it for the worker.
    The caller's buffer is free again on return. Returns `index` (also when
-   the mixer is not open: the item is then dropped); -1 for a null handle, a
-   negative `len`, a null `data` with a positive `len`, or a lack of memory. */
+   the mixer is not open: the item is then dropped); -1 for an invalid
+   handle, a negative `len`, a null `data` with a positive `len`, or a lack
+   of memory. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
 /* Queues `len` bytes as a new item of one pass whose pre-buffer threshold is
    (buffers + 1) x buffer size, but only while the mixer is open and a
-   recording is open. Returns `index`; 0 when nothing was queued; -1 for a
-   null handle. */
+   recording is open. Returns `index`; 0 when nothing was queued; -1 for an
+   invalid handle. */
 SONVALE_API int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Does nothing. Returns 0; -1 for a null handle. */
+/* Does nothing. Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Remove(HSONVALE mixer, int index);
 
-/* Does nothing. Returns 0; -1 for a null handle. */
+/* Does nothing. Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Clear(HSONVALE mixer);
 
-/* Starts recording into a new PCM WAV file at `path` (created, or truncated)
-   with the given header format. Every block the worker produces from then on
-   is appended to it. Returns true when a file is open afterwards: also when
-   one was already open, which then goes on unchanged and the arguments are
-   ignored. Returns false for a null handle or path, a file that cannot be
-   created, or a file that another open recording holds (left untouched). */
+/* Waits until every item queued on the mixer before the call has been
+   recorded (its block handed to the open recording, or dropped when none
+   was open), then brings the recording's header up to date in the file:
+   everything flushed is then readable even if the process is killed (a
+   power loss is not covered: nothing is synced to the disk). Waits at most
+   `timeoutMs` milliseconds; a negative `timeoutMs` waits without a limit,
+   0 only looks. Call it before Record_Close (blocks of items still queued
+   would find the file closed) and before MIX_Close (which drops them).
+   Returns 0 when done (at once when nothing is pending); 1 when the time
+   ran out first (the items stay queued); -1 for an invalid handle. From the
+   mixer's client thread. */
+SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
+
+/* Starts recording into a new WAV file at `path` (created, or truncated)
+   with the given header format: PCM, or IEEE float when the mixer was opened
+   on float samples of `bitsPerSample` bits. Every block the worker produces
+   from then on is appended to it, and the header's sizes in the file follow
+   the data (see CWaveRecorder for what survives a crash). Returns true when
+   a file is open afterwards: also when one was already open, which then goes
+   on unchanged and the arguments are ignored. Returns false for an invalid
+   handle, a null path, a file that cannot be created, a FIFO, or a file that
+   another open recording holds (left untouched). */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
 /* Finishes the open recording: rewrites its header with the final sizes and
-   closes the file. Does nothing without an open recording or for a null
-   handle. */
+   closes the file. Does nothing without an open recording or for an
+   invalid handle. */
 SONVALE_API void Record_Close(HSONVALE mixer);
 
 #ifdef __cplusplus
@@ -283,7 +306,7 @@ struct WaveFileHeader {
     char wave[4];           /* "WAVE" */
     char fmt[4];            /* "fmt " */
     uint32_t fmtSize;       /* 16 */
-    uint16_t formatTag;     /* 1 (PCM) */
+    uint16_t formatTag;     /* 1 (PCM), or 3 (IEEE float) for a float mixer */
     uint16_t channels;      /* channels */
     uint32_t samplesPerSec; /* sample frames per second */
     uint32_t bytesPerSec;   /* (channels * bits * rate) / 8, product in 32 bits */
@@ -313,12 +336,12 @@ public:
        POSIX: created with mode 0666 less the umask and held by a
        non-blocking exclusive lock of the open file (not the process); the
        lock is advisory: programs that take no lock are not kept out. A
-       non-regular file (/dev/null) is neither locked nor cut; a FIFO without
-       a reader is refused rather than waited for. The descriptor is closed
-       on exec.
+       device (/dev/null) is neither locked nor cut. A FIFO is refused,
+       reader or not: a recording's header could not be rewritten in it. The
+       descriptor is closed on exec.
        Windows: the path is converted to UTF-16, so any file name works; the
        file is shared with readers only, so the system keeps every other
-       writer out. A device (NUL) is not cut.
+       writer out. A device (NUL) is not cut; a pipe is refused.
        False for a null path, a path that is not valid UTF-8 (Windows), when
        this object already has a file open, when the file cannot be opened,
        is held, sits on a file system that cannot lock, or cannot be cut;
@@ -335,6 +358,9 @@ public:
        may raise SIGXFSZ, whose default action ends the process: the library
        leaves signal dispositions to the application. */
     size_t Write(const void* data, size_t len);
+    /* Writes the `len` bytes at `offset` from the start without moving the
+       current position; otherwise as Write. */
+    size_t WriteAt(uint64_t offset, const void* data, size_t len);
     /* Cuts (or extends) the file to `size` bytes; the position does not
        move. False when no file is open or the system refuses. */
     bool Truncate(uint64_t size);
@@ -349,11 +375,29 @@ private:
 
 /* Writes a PCM WAV file: a 44-byte header at open, the data as it comes, and
    the final sizes at close. Write may be called from another thread than
-   Open / Close: an internal lock serialises Write, Open, Close and isOpen, so
-   every block lands whole inside one file and none is written into a file
-   being closed. Each block is handed to the operating system as it comes (no
-   buffering in the process), so a crash loses no block already written. The
-   data is not checked against the header's format. */
+   Open / Close: an internal lock serialises Write, Open, Close, Flush and
+   isOpen, so every block lands whole inside one file and none is written
+   into a file being closed. The data is not checked against the header's
+   format.
+
+   What survives a crash: each block is handed to the operating system as it
+   comes (no buffering in the process), and the header's sizes in the file
+   follow the data: Write brings them up to date whenever 200 ms have passed
+   since they last were, and Flush at once. So after the process is killed
+   the file reads, in any WAV reader, as every block written up to the last
+   such update (at most 200 ms before the kill while blocks keep coming),
+   never a part of a block. Nothing is synced to the disk (no fsync): after
+   a power loss or a system crash the operating system decides what
+   remains.
+
+   The file is written by its open descriptor: deleted or renamed while
+   recording, it goes on being written where it now is (or unlinked, until
+   Close), and its old path may at once be opened by another recorder. A
+   FIFO is refused, since the header could not be rewritten in it.
+
+   Mixers record their own format: a recorder of a mixer opened on IEEE
+   float (format tag 3) writes tag 3 into a header of the same bits per
+   sample; every other header says PCM (tag 1). */
 class SONVALE_API CWaveRecorder {
 public:
     /* A closed recorder. */
@@ -364,8 +408,8 @@ public:
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
-    /* Starts a new file at `path` (created, or truncated) with a header of
-       data size 0 and sets m_nDataLen to 0. Returns true when a file is open
+    /* Sets m_nDataLen to 0 and starts a new file at `path` (created, or
+       truncated) with a header of data size 0. Returns true when a file is open
        afterwards: also when one already was, which goes on unchanged with
        the arguments ignored. Returns false, and stays closed with m_header
        unchanged, for a null path, a file that cannot be created, one that
@@ -374,6 +418,12 @@ public:
        then cut back to 0 bytes). Rates above 32 bits keep their low 32 bits. */
     bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
               unsigned short bitsPerSample);
+
+    /* Rewrites the sizes in the open file's header (one positioned write)
+       so that they describe every block written so far; the data itself is
+       not touched and nothing is synced to the disk. Does nothing when no
+       file is open or the sizes are already current. */
+    void Flush();
 
     /* Appends `len` bytes while a file is open; otherwise does nothing, as it
        does for a null `data` or a `len` of 0 or less. A block that cannot be
@@ -400,8 +450,17 @@ public:
     int m_bOpen;             /* non-zero while a file is open */
 
 private:
+    friend class CSonvale; /* tells its recorder the format of its blocks */
+
+    /* Writes the header's current sizes into the file; under m_lock. */
+    void write_sizes();
+
     std::mutex m_lock;
-    uint64_t m_nFileData; /* data bytes really in the file */
+    uint64_t m_nFileData;   /* data bytes really in the file */
+    uint64_t m_nSyncedData; /* data bytes the header in the file describes */
+    std::chrono::steady_clock::time_point m_synced; /* when it last did */
+    uint16_t m_nSourceTag;                          /* the format tag and bits of the blocks */
+    uint16_t m_nSourceBits;                         /* written, as the owning mixer set them */
 };
 
 /* One buffer of the output ring: the device header first, so the header's
@@ -521,17 +580,19 @@ private:
    offered.
 
    What the worker records of an item: its bytes in cursor order, pass after
-   pass, as whole samples of the format's width (wBitsPerSample / 8, read
-   once when the worker starts), until the last pass ends or the block is
-   full: at most 1280 bytes, and with 3-byte samples 1278 (the last whole
-   sample that fits). A pass whose length is not a whole number of samples
-   ends in a sample completed with zero bytes. An item without data records
-   nothing. Each sample is decoded, clamped to its width's range and encoded
-   again, which leaves every byte as it was. Blocks go to m_recorder and are
-   dropped while no recording is open. With a width of 0 or above 4 (fewer
-   than 8 bits per sample, or 40 and more) the worker ends at once and
-   records nothing: what reached it is destroyed and later items are dropped
-   as soon as they are queued. */
+   pass, as whole frames of the format (nBlockAlign bytes, read once when
+   the worker starts, like the sample width wBitsPerSample / 8), until the
+   last pass ends or the block is full: the most whole frames that fit in
+   1280 bytes (1280 for mono and stereo at 8, 16 and 32 bits, 1278 at 24
+   bits, 1272 for 6 channels of 16 bits). A pass whose length is not a whole
+   number of frames ends in a frame completed with zero bytes, so every
+   channel stays in its place. Where nBlockAlign is 0, not a multiple of the
+   sample width, or larger than 1280, the same holds for whole samples
+   instead of frames. An item without data records nothing. Each sample is decoded, clamped to its
+   width's range and encoded again, which leaves every byte as it was. Blocks go to m_recorder and
+   are dropped while no recording is open. With a width of 0 or above 4 (fewer than 8 bits per
+   sample, or 40 and more) the worker ends at once and records nothing: what reached it is destroyed
+   and later items are dropped as soon as they are queued. */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -604,6 +665,20 @@ public:
     int MIX_Remove(int index);
     int MIX_Clear();
 
+    /* Waits until every item queued on this mixer before the call has been
+       taken by the worker and its block handed to m_recorder (or dropped:
+       no recording was open, or the worker stopped), then brings the open
+       recording's header up to date in the file (m_recorder.Flush()), so
+       that everything flushed survives a crash of the process (not a power
+       loss: nothing is synced to the disk). Waits at most `timeoutMs`
+       milliseconds; a negative `timeoutMs` waits without a limit, 0 only
+       looks. The wait sleeps (no polling) and does not change how the
+       worker treats items. Returns 0 when done: at once when nothing is
+       pending, and on a mixer that is closed or whose worker has ended; 1
+       when the time ran out first (nothing is dropped: the items stay
+       queued). Call it from the mixer's client thread, like every member. */
+    int MIX_Flush(int timeoutMs);
+
     CWaveRecorder m_recorder;  /* the mixer's recorder */
     void* m_hThread;           /* the worker thread; null when none */
     std::atomic<bool> m_bStop; /* tells the worker to stop after its item */
@@ -624,6 +699,14 @@ protected:
 private:
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
+    /* Worker: counts `items` more as finished and wakes MIX_Flush. */
+    void items_finished(size_t items);
+
+    std::atomic<uint64_t> m_nQueued;   /* items handed to a worker, ever */
+    std::atomic<uint64_t> m_nFinished; /* of those, recorded or dropped */
+    std::atomic<int> m_nFlushWaiters;  /* MIX_Flush calls sleeping */
+    std::mutex m_flushLock;
+    std::condition_variable m_flushWake;
 };
 
 /* A growable array of untyped pointers. Indexes are not checked: every index

@@ -4,6 +4,7 @@
 #include "platform/thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
 namespace {
@@ -32,7 +33,9 @@ CWaveData* new_item(const unsigned char* data, int len, int index, int loops,
 
 } // namespace
 
-CSonvale::CSonvale() : m_hThread(nullptr), m_bStop(true), m_dwThreadId(0) {}
+CSonvale::CSonvale()
+    : m_hThread(nullptr), m_bStop(true), m_dwThreadId(0), m_nQueued(0), m_nFinished(0),
+      m_nFlushWaiters(0) {}
 
 CSonvale::~CSonvale() {
     MIX_Close();
@@ -53,6 +56,8 @@ int CSonvale::MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd) {
     }
     m_hThread = worker;
     m_dwThreadId = id;
+    m_recorder.m_nSourceTag = format->wFormatTag;
+    m_recorder.m_nSourceBits = format->wBitsPerSample;
     // The worker must not run before the stop flag is cleared, or it would
     // stop at once.
     m_waveOut.m_pNotifyWnd = notifyWnd;
@@ -128,7 +133,50 @@ int CSonvale::MIX_Clear() {
     return 0;
 }
 
+int CSonvale::MIX_Flush(int timeoutMs) {
+    // Items are finished in the order they were queued, so once as many are
+    // finished as had been queued, every one queued before this call is.
+    const uint64_t target = m_nQueued.load();
+    auto done = [&] { return m_nFinished.load() >= target; };
+    if (!done()) {
+        if (timeoutMs == 0)
+            return 1;
+        using clock = std::chrono::steady_clock;
+        const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock<std::mutex> lock(m_flushLock);
+        ++m_nFlushWaiters;
+        while (!done()) {
+            if (timeoutMs < 0) {
+                m_flushWake.wait(lock);
+            } else if (clock::now() >= deadline) {
+                break; // a timed wait may end early by the clock: only the clock decides
+            } else {
+                m_flushWake.wait_until(lock, deadline);
+            }
+        }
+        --m_nFlushWaiters;
+        if (!done())
+            return 1;
+    }
+    m_recorder.Flush();
+    return 0;
+}
+
 void CSonvale::queue_item(CWaveData* item) {
-    if (!sonvale::inbox_post(m_dwThreadId, MIXMSG_DATA, reinterpret_cast<uintptr_t>(item)))
+    if (sonvale::inbox_post(m_dwThreadId, MIXMSG_DATA, reinterpret_cast<uintptr_t>(item)))
+        ++m_nQueued;
+    else
         delete item;
+}
+
+void CSonvale::items_finished(size_t items) {
+    if (items == 0)
+        return;
+    m_nFinished += items;
+    // Taking the lock orders this with a flush that has just checked the
+    // count and is about to sleep.
+    if (m_nFlushWaiters.load() > 0) {
+        std::lock_guard<std::mutex> guard(m_flushLock);
+        m_flushWake.notify_all();
+    }
 }

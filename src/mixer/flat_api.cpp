@@ -1,25 +1,38 @@
 // The flat entry points: a handle is the address of a heap-allocated mixer,
-// and each function forwards to one member of it.
+// and each function forwards to one member of it. Handles are looked up in
+// the registry of live mixers first: a closed or made-up one gets the
+// null-handle result.
 #include "sonvale.h"
+
+#include "mixer/mixer_registry.h"
 
 #include <new>
 
 namespace {
 
+// The live mixer behind `handle`; null for a null, closed or made-up handle.
 CSonvale* mixer_of(HSONVALE handle) {
-    return reinterpret_cast<CSonvale*>(handle);
+    CSonvale* mixer = reinterpret_cast<CSonvale*>(handle);
+    return mixer && sonvale::registry_contains(mixer) ? mixer : nullptr;
 }
 
-// A new mixer on which `init` has succeeded, as a handle; null otherwise.
+// A new mixer on which `init` has succeeded, registered, as a handle; null
+// otherwise.
 template <class Init> HSONVALE open_mixer(WAVEFORMATEX* format, Init init) {
     if (!format)
         return nullptr;
     CSonvale* mixer = new (std::nothrow) CSonvale();
-    if (mixer && init(*mixer) != 0) {
+    if (mixer && (init(*mixer) != 0 || !sonvale::registry_add(mixer))) {
         delete mixer;
         mixer = nullptr;
     }
     return reinterpret_cast<HSONVALE>(mixer);
+}
+
+// `call(mixer)` on the live mixer behind `handle`; `invalid` without one.
+template <class Result, class Call> Result with_mixer(HSONVALE handle, Result invalid, Call call) {
+    CSonvale* m = mixer_of(handle);
+    return m ? call(*m) : invalid;
 }
 
 } // namespace
@@ -34,8 +47,8 @@ HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notif
 }
 
 int MIX_Close(HSONVALE mixer) {
-    CSonvale* m = mixer_of(mixer);
-    if (!m)
+    CSonvale* m = reinterpret_cast<CSonvale*>(mixer);
+    if (!m || !sonvale::registry_remove(m))
         return -1;
     int result = m->MIX_Close();
     delete m;
@@ -43,39 +56,48 @@ int MIX_Close(HSONVALE mixer) {
 }
 
 int MIX_Restart(HSONVALE mixer) {
-    return mixer ? mixer_of(mixer)->MIX_Restart() : -1;
+    return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_Restart(); });
 }
 
 int MIX_Pause(HSONVALE mixer) {
-    return mixer ? mixer_of(mixer)->MIX_Pause() : -1;
+    return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_Pause(); });
 }
 
 int MIX_AddFile(HSONVALE mixer, const char* path, int index) {
-    return mixer ? mixer_of(mixer)->MIX_AddFile(path, index) : -1;
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddFile(path, index); });
 }
 
 int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index, int loops) {
-    return mixer ? mixer_of(mixer)->MIX_AddData(data, len, index, loops, 0) : -1;
+    return with_mixer(mixer, -1,
+                      [&](CSonvale& m) { return m.MIX_AddData(data, len, index, loops, 0); });
 }
 
 int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index) {
-    return mixer ? mixer_of(mixer)->MIX_AppendData(data, len, index) : -1;
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AppendData(data, len, index); });
 }
 
 int MIX_Remove(HSONVALE mixer, int index) {
-    return mixer ? mixer_of(mixer)->MIX_Remove(index) : -1;
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_Remove(index); });
 }
 
 int MIX_Clear(HSONVALE mixer) {
-    return mixer ? mixer_of(mixer)->MIX_Clear() : -1;
+    return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_Clear(); });
+}
+
+int MIX_Flush(HSONVALE mixer, int timeoutMs) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_Flush(timeoutMs); });
 }
 
 bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                  unsigned short channels, unsigned short bitsPerSample) {
-    return mixer && mixer_of(mixer)->m_recorder.Open(path, samplesPerSec, channels, bitsPerSample);
+    return with_mixer(mixer, false, [&](CSonvale& m) {
+        return m.m_recorder.Open(path, samplesPerSec, channels, bitsPerSample);
+    });
 }
 
 void Record_Close(HSONVALE mixer) {
-    if (mixer)
-        mixer_of(mixer)->m_recorder.Close();
+    with_mixer(mixer, 0, [](CSonvale& m) {
+        m.m_recorder.Close();
+        return 0;
+    });
 }

@@ -20,8 +20,8 @@ void put32(unsigned char* p, uint32_t v) {
 
 } // namespace
 
-void wave_header_fill(WaveFileHeader& h, unsigned long samplesPerSec, unsigned short channels,
-                      unsigned short bitsPerSample) {
+void wave_header_fill(WaveFileHeader& h, uint16_t formatTag, unsigned long samplesPerSec,
+                      unsigned short channels, unsigned short bitsPerSample) {
     const uint32_t rate = static_cast<uint32_t>(samplesPerSec);
     const uint32_t frameBits =
         static_cast<uint32_t>(channels) * static_cast<uint32_t>(bitsPerSample);
@@ -30,7 +30,7 @@ void wave_header_fill(WaveFileHeader& h, unsigned long samplesPerSec, unsigned s
     std::memcpy(h.wave, "WAVE", 4);
     std::memcpy(h.fmt, "fmt ", 4);
     h.fmtSize = 16;
-    h.formatTag = 1;
+    h.formatTag = formatTag;
     h.channels = channels;
     h.samplesPerSec = rate;
     h.bytesPerSec = (frameBits * rate) >> 3;

@@ -15,14 +15,15 @@ static_assert(sizeof(WaveFileHeader) == wave_header_bytes, "the WAV header is 44
 // The largest data size a header can describe: 0xFFFFFFFF - 36.
 constexpr uint32_t wave_max_data_size = 0xFFFFFFFFu - 36u;
 
-// Fills `h` for a new file: "RIFF", 36, "WAVE", "fmt ", 16, 1 (PCM),
-// channels, rate, bytes per second, block alignment, bits, "data", 0.
+// Fills `h` for a new file: "RIFF", 36, "WAVE", "fmt ", 16, the format tag
+// (1 PCM, 3 IEEE float), channels, rate, bytes per second, block alignment,
+// bits, "data", 0.
 // Bytes per second is (channels * bits * rate) formed in unsigned 32-bit
 // arithmetic (wrapping), then divided by 8; the block alignment is the low
 // 16 bits of (channels * bits) / 8, the product formed in 32 bits. A rate
 // above 32 bits keeps its low 32 bits.
-void wave_header_fill(WaveFileHeader& h, unsigned long samplesPerSec, unsigned short channels,
-                      unsigned short bitsPerSample);
+void wave_header_fill(WaveFileHeader& h, uint16_t formatTag, unsigned long samplesPerSec,
+                      unsigned short channels, unsigned short bitsPerSample);
 
 // Sets the header's sizes for `dataLen` data bytes, clamped rather than
 // wrapped: data size = min(dataLen, 0xFFFFFFFF - 36), RIFF size =

@@ -7,23 +7,24 @@ namespace sonvale {
 
 namespace {
 
-// `n` rounded up to whole samples. Constant divisors: this runs per block.
-size_t whole_samples_up(size_t n, unsigned width) {
-    switch (width) {
+// `n` rounded up to whole units. Constant divisors for the common units:
+// this runs per block.
+size_t whole_units_up(size_t n, unsigned unit) {
+    switch (unit) {
     case 1:
         return n;
     case 2:
         return (n + 1) / 2 * 2;
-    case 3:
-        return (n + 2) / 3 * 3;
-    default:
+    case 4:
         return (n + 3) / 4 * 4;
+    default:
+        return (n + unit - 1) / unit * unit;
     }
 }
 
 // Bytes handed out from the cursor to the end of the pass.
-size_t rest_of_pass(const pump_source& src, unsigned width) {
-    return whole_samples_up(src.len - src.cursor, width);
+size_t rest_of_pass(const pump_source& src, unsigned unit) {
+    return whole_units_up(src.len - src.cursor, unit);
 }
 
 // Copies `bytes` bytes from the cursor on; those past the end read as zero.
@@ -39,14 +40,20 @@ bool sample_width_supported(unsigned width) {
     return width >= 1 && width <= 4;
 }
 
-size_t pump_block(pump_source& src, unsigned width, uint8_t* block) {
+unsigned pump_unit(unsigned width, unsigned block_align) {
+    if (block_align == 0 || block_align % width != 0 || block_align > block_capacity)
+        return width;
+    return block_align;
+}
+
+size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
     if (!src.data || src.len == 0)
         return 0;
-    const size_t room = width == 3 ? block_capacity / 3 * 3 : block_capacity;
+    const size_t room = block_capacity / unit * unit;
     size_t produced = 0;
     while (produced < room) {
-        const size_t pass_rest = rest_of_pass(src, width);
-        const size_t wanted = src.passes == 0 ? width : pass_rest;
+        const size_t pass_rest = rest_of_pass(src, unit);
+        const size_t wanted = src.passes == 0 ? unit : pass_rest;
         const size_t bytes = std::min(wanted, room - produced);
         copy_zero_padded(block + produced, src, bytes);
         produced += bytes;

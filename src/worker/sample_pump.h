@@ -13,8 +13,9 @@
 
 namespace sonvale {
 
-// Bytes a block may hold at most. With 3-byte samples a block stops at 1278
-// bytes, the last whole sample that fits.
+// Bytes a block may hold at most. A block holds whole units (frames, or
+// samples): with 3-byte samples it stops at 1278 bytes, with 12-byte frames
+// at 1272.
 constexpr size_t block_capacity = 1280;
 
 // An item as the cursor protocol sees it.
@@ -28,13 +29,19 @@ struct pump_source {
 // True for the sample widths the pump handles: 1 to 4 bytes.
 bool sample_width_supported(unsigned width);
 
+// The unit a block is made of for samples of `width` bytes (supported) and
+// frames of `block_align` bytes: the frame, so that every block and every
+// pass keeps the channels in place; the sample where the frame is 0, not
+// whole samples, or larger than a block.
+unsigned pump_unit(unsigned width, unsigned block_align);
+
 // Produces the block of `src` into `block` (room for block_capacity bytes)
-// for samples of `width` bytes (1 to 4) and returns the bytes produced.
-// Samples are taken until the last pass ends or no further whole sample
-// fits; a finished item (0 passes) still gives the sample at its cursor.
-// Bytes past the end of the data read as zero, so a pass that ends in a
-// partial sample is completed with zeros. An item without data gives 0
-// bytes. `src` is left where the cursor protocol would leave it.
-size_t pump_block(pump_source& src, unsigned width, uint8_t* block);
+// in units of `unit` bytes (from pump_unit) and returns the bytes produced.
+// Units are taken until the last pass ends or no further whole unit fits; a
+// finished item (0 passes) still gives the unit at its cursor. Bytes past
+// the end of the data read as zero, so a pass that ends inside a unit is
+// completed with zeros. An item without data gives 0 bytes. `src` is left
+// where the cursor protocol would leave it, stepping a unit at a time.
+size_t pump_block(pump_source& src, unsigned unit, uint8_t* block);
 
 } // namespace sonvale

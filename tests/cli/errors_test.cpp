@@ -140,7 +140,7 @@ TEST(Errors, WrongCommandLines) {
     }
 }
 
-TEST(Help, ForTheProgramAndEachCommand) {
+TEST(Help, ForTheProgramAndEachCommandAndTheVersion) {
     const struct {
         std::vector<std::string> args;
         std::string usage;
@@ -148,6 +148,7 @@ TEST(Help, ForTheProgramAndEachCommand) {
         {{"--help"}, "Usage: sonvale COMMAND"},
         {{"record", "--help"}, "Usage: sonvale record OUT.wav"},
         {{"play", "-h"}, "Usage: sonvale play IN.wav"},
+        {{"--version"}, "sonvale " SONVALE_TEST_VERSION "\n"},
     };
     for (const auto& c : cases) {
         run_result run = run_program(sonvale(c.args));

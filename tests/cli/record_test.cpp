@@ -40,19 +40,21 @@ std::vector<int32_t> tail(const std::vector<int32_t>& v, size_t from) {
 // bytes at 24 bits) or the recording comes out short.
 TEST(Record, ToneInEveryWidthIsReadBackWhole) {
     const struct {
-        const char* bits;
+        const char* option;
+        const char* value;
         int subtype;
-    } widths[] = {{"8", SF_FORMAT_PCM_U8},
-                  {"16", SF_FORMAT_PCM_16},
-                  {"24", SF_FORMAT_PCM_24},
-                  {"32", SF_FORMAT_PCM_32}};
+    } widths[] = {{"--bits", "8", SF_FORMAT_PCM_U8},
+                  {"--bits", "16", SF_FORMAT_PCM_16},
+                  {"--bits", "24", SF_FORMAT_PCM_24},
+                  {"--bits", "32", SF_FORMAT_PCM_32},
+                  {"--float", "--", SF_FORMAT_FLOAT}};
     test_support::temp_dir dir;
     for (const auto& width : widths) {
-        SCOPED_TRACE(width.bits);
-        std::string out = dir.file(std::string("tone") + width.bits + ".wav");
+        SCOPED_TRACE(width.value);
+        std::string out = dir.file(std::string("tone") + width.value + ".wav");
         run_result run =
-            run_program(sonvale({"record", out, "--tone", "440", "--seconds", "1.5", "--rate",
-                                 "8000", "--channels", "2", "--bits", width.bits}));
+            run_program(sonvale({"record", "--tone", "440", "--seconds", "1.5", "--rate", "8000",
+                                 "--channels", "2", width.option, width.value, out}));
         ASSERT_EQ(run.status, 0) << run.err;
         sound s = read_sound(out);
         ASSERT_TRUE(s.opened);
@@ -112,4 +114,20 @@ TEST(Record, ExtensibleInputOf24BitsThreeChannels) {
     EXPECT_EQ(s.channels, 3);
     EXPECT_EQ(s.subtype, SF_FORMAT_PCM_24);
     EXPECT_EQ(s.samples, samples);
+}
+
+TEST(Record, CtrlCFinishesTheFileWithEverythingQueued) {
+    test_support::temp_dir dir;
+    std::string out = dir.file("long.wav");
+    terminal_result run = run_on_terminal(
+        sonvale({"record", out, "--tone", "440", "--rate", "8000", "--seconds", "90000"}),
+        {{0.5, '\x03'}});
+    EXPECT_EQ(run.status, 130) << run.out;
+    EXPECT_NE(run.out.find("Interrupted; recorded"), std::string::npos) << run.out;
+    sound s = read_sound(out);
+    ASSERT_TRUE(s.opened);
+    EXPECT_GT(s.frames, 0);
+    EXPECT_LT(s.frames, 8000LL * 90000) << "it went on to the end";
+    EXPECT_EQ(static_cast<uint64_t>(44 + s.frames * 2), test_support::read_file(out).size())
+        << "the header describes the whole file";
 }

@@ -1,5 +1,7 @@
 #include "sound_file.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sndfile.h>
 #include <stdexcept>
 
@@ -16,9 +18,14 @@ sound read_sound(const std::string& path) {
     s.channels = info.channels;
     s.subtype = info.format & SF_FORMAT_SUBMASK;
     s.frames = info.frames;
-    s.samples.resize(static_cast<size_t>(info.frames * info.channels));
-    s.samples.resize(static_cast<size_t>(
-        sf_read_int(file, s.samples.data(), static_cast<sf_count_t>(s.samples.size()))));
+    // Read as doubles, libsndfile's own scale (1.0 is full scale), whatever
+    // the encoding; then scaled to 32 bits.
+    std::vector<double> levels(static_cast<size_t>(info.frames * info.channels));
+    levels.resize(static_cast<size_t>(
+        sf_read_double(file, levels.data(), static_cast<sf_count_t>(levels.size()))));
+    for (double level : levels)
+        s.samples.push_back(static_cast<int32_t>(
+            std::clamp(std::round(level * 2147483648.0), -2147483648.0, 2147483647.0)));
     sf_close(file);
     return s;
 }

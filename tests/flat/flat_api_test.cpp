@@ -20,7 +20,24 @@ TEST(FlatApi, NullHandleIsRefusedEverywhere) {
     EXPECT_EQ(MIX_Remove(nullptr, 1), -1);
     EXPECT_EQ(MIX_Clear(nullptr), -1);
     EXPECT_FALSE(Record_Open(nullptr, "x.wav", 22050, 1, 16));
+    EXPECT_EQ(MIX_Flush(nullptr, 0), -1);
     Record_Close(nullptr);
+}
+
+TEST(FlatApi, ClosedAndMadeUpHandlesAreRefusedUntouched) {
+    WAVEFORMATEX f = waveformat(wav_format{});
+    HSONVALE closed = MIX_Init(&f, nullptr);
+    ASSERT_NE(closed, nullptr);
+    EXPECT_EQ(MIX_Close(closed), 0);
+    CSonvale not_issued; // a real mixer, but not one MIX_Init returned
+    const unsigned char data[4] = {};
+    for (HSONVALE h : {closed, reinterpret_cast<HSONVALE>(&not_issued)}) {
+        EXPECT_EQ(MIX_Close(h), -1);
+        EXPECT_EQ(MIX_AddData(h, data, 4, 1, 1), -1);
+        EXPECT_EQ(MIX_Flush(h, 0), -1);
+        EXPECT_FALSE(Record_Open(h, "x.wav", 22050, 1, 16));
+        Record_Close(h);
+    }
 }
 
 TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {

@@ -86,7 +86,7 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesQueuingNothing) {
     EXPECT_EQ(m.mixer.MIX_AddFile(nullptr, 7), -1);
     EXPECT_EQ(m.mixer.MIX_AddFile(m.dir.path().c_str(), 7), -1);
     EXPECT_EQ(fd_count(), fds) << "every refusal closes its file";
-    bytes sentinel = pattern(10, 5);
+    bytes sentinel = pattern(12, 5); // whole frames
     EXPECT_EQ(m.add(wav_file(cd, sentinel), 8), 8);
     EXPECT_EQ(m.recorded(sentinel.size()), sentinel);
 }
@@ -95,7 +95,7 @@ TEST(WavLoader, AnEmptyDataChunkQueuesAnEmptyItem) {
     recording_mixer m(cd);
     ASSERT_TRUE(m.opened);
     EXPECT_EQ(m.add(wav_file(cd, {}), 3), 3);
-    bytes sentinel = pattern(10, 5);
+    bytes sentinel = pattern(12, 5); // whole frames
     EXPECT_EQ(m.add(wav_file(cd, sentinel), 4), 4);
     bytes got = m.recorded(sentinel.size());
     ASSERT_GE(got.size(), sentinel.size());

@@ -46,13 +46,14 @@ bytes recorded_data(const std::string& path) {
     return bytes(file.begin() + 44, file.end());
 }
 
-bytes record(uint16_t bits, size_t data_bytes, const std::function<void(CSonvale&)>& queue) {
+bytes record(uint16_t bits, size_t data_bytes, const std::function<void(CSonvale&)>& queue,
+             uint16_t channels) {
     test_support::temp_dir dir;
     const std::string path = dir.file("out.wav");
-    WAVEFORMATEX format = pcm_format(bits);
+    WAVEFORMATEX format = pcm_format(bits, channels);
     CSonvale mixer;
     EXPECT_EQ(mixer.MIX_Init(&format, nullptr), 0);
-    EXPECT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, bits));
+    EXPECT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, channels, bits));
     queue(mixer);
     EXPECT_TRUE(wait_for_file_size(path, 44 + data_bytes));
     mixer.MIX_Close();

@@ -21,10 +21,11 @@ WAVEFORMATEX format_with_tag(uint16_t tag, uint16_t bits, uint16_t block_align);
 // Waits until the file at `path` holds at least `size` bytes.
 bool wait_for_file_size(const std::string& path, uint64_t size);
 
-// Records on a mixer opened on `bits` whatever `queue` adds, until the file
-// holds `data_bytes` data bytes, and returns the recorded data bytes (after
-// checking the header's sizes).
-bytes record(uint16_t bits, size_t data_bytes, const std::function<void(CSonvale&)>& queue);
+// Records on a mixer opened on `bits` and `channels` whatever `queue` adds,
+// until the file holds `data_bytes` data bytes, and returns the recorded
+// data bytes (after checking the header's sizes).
+bytes record(uint16_t bits, size_t data_bytes, const std::function<void(CSonvale&)>& queue,
+             uint16_t channels = 1);
 
 // The data bytes of a finished recording, after checking the header's sizes.
 bytes recorded_data(const std::string& path);

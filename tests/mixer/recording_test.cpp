@@ -115,3 +115,30 @@ TEST(MixerRecording, ItemsQueuedWhileNotRecordingAreConsumedUnrecorded) {
     mixer.MIX_Close();
     EXPECT_EQ(recorded_data(path), data);
 }
+
+// Each 16-bit sample holds its channel's number: a shifted channel shows.
+bytes channel_stamped(size_t frames, uint16_t channels) {
+    bytes out;
+    for (size_t f = 0; f < frames; ++f)
+        for (uint16_t c = 0; c < channels; ++c)
+            out = out + bytes{static_cast<uint8_t>(c + 1), static_cast<uint8_t>(f)};
+    return out;
+}
+
+TEST(MixerRecording, BlocksAndPassesEndOnWholeFrames) {
+    const uint16_t channels = 6; // 12-byte frames: 1280 bytes is not a whole number
+    const bytes long_item = channel_stamped(107, channels);              // 1284 bytes
+    const bytes short_item = first(channel_stamped(84, channels), 1000); // 83 1/3 frames
+    const bytes expected = first(long_item, 1272)                        // 106 frames
+                           + short_item + bytes(8, 0)                    // frame completed
+                           + first(long_item, 1272);                     // still in place
+    const bytes got = record(
+        16, expected.size(),
+        [&](CSonvale& mixer) {
+            add(mixer, long_item, 1);
+            add(mixer, short_item, 1);
+            add(mixer, long_item, 1);
+        },
+        channels);
+    EXPECT_EQ(got, expected);
+}

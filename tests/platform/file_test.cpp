@@ -248,12 +248,16 @@ TEST(File, DevicesAreSharedNotLocked) {
     EXPECT_EQ(a.Write("abc", 3), 3u);
 }
 
-TEST(File, FifoWithoutReaderIsRefusedAtOnce) {
+TEST(File, FifoIsRefusedAtOnceWithOrWithoutAReader) {
     temp_dir dir;
     const std::string path = dir.file("fifo");
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     CFile f;
     EXPECT_FALSE(f.CreateExclusive(path.c_str()));
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(f.CreateExclusive(path.c_str()));
+    close(reader);
 }
 
 TEST(File, ShortWriteAtAFileSizeLimit) {

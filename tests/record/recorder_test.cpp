@@ -167,7 +167,9 @@ TEST(Recorder, BadArguments) {
 TEST(Recorder, OpenFailureLeavesItClosed) {
     temp_dir dir;
     CWaveRecorder r;
+    r.m_nDataLen = 10; // as a recording before leaves it
     EXPECT_FALSE(r.Open(dir.file("missing/a.wav").c_str(), 22050, 1, 16));
+    EXPECT_EQ(r.m_nDataLen, 0u);
     EXPECT_FALSE(r.Open(dir.path().c_str(), 22050, 1, 16));
     EXPECT_EQ(r.isOpen(), 0);
     r.Write("abc", 3);
@@ -348,27 +350,44 @@ TEST(Recorder, OpenFailsWhenNotEvenTheHeaderFits) {
     EXPECT_TRUE(read_file(path).empty());
 }
 
-TEST(Recorder, ACrashLosesNoBlockAlreadyRecorded) {
+TEST(Recorder, ACrashLosesNoBlockAndTheHeaderDescribesTheFlushedOnes) {
     temp_dir dir;
     const std::string path = dir.file("a.wav");
     const int code = in_child([&] {
         CWaveRecorder* r = new CWaveRecorder; // never closed, never freed
         if (!r->Open(path.c_str(), 22050, 1, 16))
             return 11;
-        for (uint8_t seed = 1; seed <= 3; ++seed)
+        for (uint8_t seed = 1; seed <= 3; ++seed) {
             write_bytes(*r, pattern(500, seed));
-        _exit(0); // as abrupt as a crash: no destructor, no flush
+            if (seed == 2)
+                r->Flush();
+        }
+        _exit(0); // as abrupt as a crash: no destructor, no Close
     });
     EXPECT_EQ(code, 0);
     const std::vector<uint8_t> file = read_file(path);
     ASSERT_EQ(file.size(), 44u + 1500u);
-    EXPECT_EQ(header_of(file), expected_header(22050, 1, 16, 0)); // sizes never rewritten
+    EXPECT_EQ(header_of(file), expected_header(22050, 1, 16, 1000));
     std::vector<uint8_t> data;
     for (uint8_t seed = 1; seed <= 3; ++seed) {
         const std::vector<uint8_t> b = pattern(500, seed);
         data.insert(data.end(), b.begin(), b.end());
     }
     EXPECT_EQ(data_of(file), data);
+}
+
+TEST(Recorder, TheHeaderInTheFileFollowsBlocksThatKeepComing) {
+    temp_dir dir;
+    const std::string path = dir.file("a.wav");
+    CWaveRecorder r;
+    ASSERT_TRUE(r.Open(path.c_str(), 22050, 1, 16));
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300))
+        write_bytes(r, pattern(2));
+    const uint32_t on_disk = le32(read_file(path), 40);
+    EXPECT_GT(on_disk, 0u) << "no Flush, no Close: Write itself must bring the sizes up";
+    EXPECT_LE(on_disk, r.m_nDataLen);
+    r.Close();
 }
 
 // Checks one closed recording: header sizes match the file, the data is a

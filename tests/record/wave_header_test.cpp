@@ -29,7 +29,7 @@ TEST(WaveHeader, StructIs44PackedBytes) {
 
 TEST(WaveHeader, MonoSixteenBitBytes) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 22050, 1, 16);
+    sonvale::wave_header_fill(h, 1, 22050, 1, 16);
     const std::vector<uint8_t> expected = {
         'R',  'I',  'F',  'F',  0x24, 0x00, 0x00, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
         ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x22, 0x56, 0x00, 0x00, 0x44, 0xAC,
@@ -43,7 +43,7 @@ TEST(WaveHeader, MonoSixteenBitBytes) {
 
 TEST(WaveHeader, SizesAndOtherFormats) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 192000, 6, 24);
+    sonvale::wave_header_fill(h, 1, 192000, 6, 24);
     sonvale::wave_header_set_sizes(h, 0x01020304);
     const std::vector<uint8_t> expected = {
         'R',  'I',  'F',  'F',  0x28, 0x03, 0x02, 0x01, 'W',  'A',  'V',  'E',  'f',  'm',  't',
@@ -54,7 +54,7 @@ TEST(WaveHeader, SizesAndOtherFormats) {
 
 TEST(WaveHeader, ProductsWrapIn32Bits) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 0xFFFFFFFFul, 65535, 65535);
+    sonvale::wave_header_fill(h, 1, 0xFFFFFFFFul, 65535, 65535);
     // (65535 * 65535 * 0xFFFFFFFF) mod 2^32 = 0x0001FFFF, / 8 = 0x3FFF;
     // (65535 * 65535) / 8 = 0x1FFFC000, low 16 bits 0xC000.
     EXPECT_EQ(h.bytesPerSec, 0x3FFFu);
@@ -71,24 +71,24 @@ TEST(WaveHeader, RateAbove32BitsKeepsItsLowBits) {
     if (sizeof(unsigned long) < 8)
         GTEST_SKIP() << "unsigned long is 32 bits here";
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, static_cast<unsigned long>(0x100005622ull), 1, 16);
+    sonvale::wave_header_fill(h, 1, static_cast<unsigned long>(0x100005622ull), 1, 16);
     EXPECT_EQ(h.samplesPerSec, 22050u);
     EXPECT_EQ(h.bytesPerSec, 44100u);
 }
 
 TEST(WaveHeader, ZeroChannelsOrBits) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 8000, 0, 16);
+    sonvale::wave_header_fill(h, 1, 8000, 0, 16);
     EXPECT_EQ(h.bytesPerSec, 0u);
     EXPECT_EQ(h.blockAlign, 0u);
-    sonvale::wave_header_fill(h, 8000, 1, 4);
+    sonvale::wave_header_fill(h, 1, 8000, 1, 4);
     EXPECT_EQ(h.bytesPerSec, 4000u);
     EXPECT_EQ(h.blockAlign, 0u); // 4 / 8
 }
 
 TEST(WaveHeader, SizesClampInsteadOfWrapping) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 8000, 1, 8);
+    sonvale::wave_header_fill(h, 1, 8000, 1, 8);
     struct {
         uint32_t data_len, data_size, riff_size;
     } cases[] = {
@@ -108,7 +108,7 @@ TEST(WaveHeader, SizesClampInsteadOfWrapping) {
 
 TEST(WaveHeader, SerialisedFromFieldValuesNotHostBytes) {
     WaveFileHeader h;
-    sonvale::wave_header_fill(h, 0x11223344u, 0x5566, 0x7788);
+    sonvale::wave_header_fill(h, 1, 0x11223344u, 0x5566, 0x7788);
     sonvale::wave_header_set_sizes(h, 0x0A0B0C0D);
     const std::vector<uint8_t> b = serialised(h);
     auto le32 = [&](size_t o) {

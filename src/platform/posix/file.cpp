@@ -75,6 +75,28 @@ void close_fd(int fd) {
     ::close(fd);
 }
 
+// Writes all `len` bytes through `write_some(bytes, count, done)`, resuming
+// interrupted and partial writes; returns the bytes written.
+template <class WriteSome> size_t write_all(const void* data, size_t len, WriteSome write_some) {
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < len) {
+        size_t chunk = len - done;
+        if (chunk > static_cast<size_t>(SSIZE_MAX))
+            chunk = static_cast<size_t>(SSIZE_MAX);
+        const ssize_t n = write_some(p + done, chunk, done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break; // a full disk (ENOSPC), a size limit (EFBIG), an I/O error
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 } // namespace
 
 CFile::CFile() : m_hFile(no_file) {}
@@ -98,9 +120,11 @@ bool CFile::CreateExclusive(const char* path) {
         close_fd(fd);
         return false;
     }
+    // A FIFO cannot take the header's sizes back at the start: refused.
     // Only regular files are held and cut. A device such as /dev/null is
     // shared by everyone and written as it is.
-    if (S_ISREG(st.st_mode) && (!lock_exclusive(fd) || !truncate_retrying(fd, 0))) {
+    if (S_ISFIFO(st.st_mode) ||
+        (S_ISREG(st.st_mode) && (!lock_exclusive(fd) || !truncate_retrying(fd, 0)))) {
         close_fd(fd);
         return false;
     }
@@ -119,23 +143,17 @@ size_t CFile::Write(const void* data, size_t len) {
     if (m_hFile == no_file || (!data && len > 0))
         return 0;
     const int fd = static_cast<int>(m_hFile);
-    const char* p = static_cast<const char*>(data);
-    size_t done = 0;
-    while (done < len) {
-        size_t chunk = len - done;
-        if (chunk > static_cast<size_t>(SSIZE_MAX))
-            chunk = static_cast<size_t>(SSIZE_MAX);
-        const ssize_t n = ::write(fd, p + done, chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break; // a full disk (ENOSPC), a size limit (EFBIG), an I/O error
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    return write_all(data, len,
+                     [fd](const char* p, size_t n, size_t) { return ::write(fd, p, n); });
+}
+
+size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
+    if (m_hFile == no_file || (!data && len > 0) || offset > static_cast<uint64_t>(INT64_MAX) - len)
+        return 0;
+    const int fd = static_cast<int>(m_hFile);
+    return write_all(data, len, [fd, offset](const char* p, size_t n, size_t done) {
+        return ::pwrite(fd, p, n, static_cast<off_t>(offset + done));
+    });
 }
 
 bool CFile::Truncate(uint64_t size) {

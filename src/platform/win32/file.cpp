@@ -3,7 +3,8 @@
 // only, so that no other writer, and no other CFile in any process, can open
 // it while it is held; the system enforces this, not a convention. The file
 // is opened without truncation and only then cut, so a refused open leaves it
-// untouched. Only files on disk are cut; a device (NUL) is written as it is.
+// untouched. Only files on disk are cut; a device (NUL) is written as it is,
+// and a pipe is refused.
 #include "platform/win32/wide_path.h"
 #include "sonvale.h"
 
@@ -62,7 +63,9 @@ bool CFile::CreateExclusive(const char* path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    if (GetFileType(h) == FILE_TYPE_DISK && !cut_to(h, 0)) {
+    // A pipe could not take a recording's header back at the start.
+    const DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_PIPE || (type == FILE_TYPE_DISK && !cut_to(h, 0))) {
         CloseHandle(h);
         return false;
     }
@@ -87,6 +90,16 @@ size_t CFile::Write(const void* data, size_t len) {
         done += written;
     }
     return done;
+}
+
+size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
+    uint64_t at = 0;
+    if (m_hFile == no_file || !position_of(handle_of(m_hFile), at) ||
+        !move_to(handle_of(m_hFile), offset))
+        return 0;
+    const size_t written = Write(data, len);
+    move_to(handle_of(m_hFile), at);
+    return written;
 }
 
 bool CFile::Truncate(uint64_t size) {
