@@ -71,8 +71,7 @@ TEST(NoAlsa, RecordsAndPlaysIntoTheVirtualDevice) {
 }
 
 TEST(NoAlsa, TheLibraryDoesNotNeedAlsaLib) {
-    const run_result dynamic =
-        run_program({"/usr/bin/readelf", "-d", SONVALE_LIBRARY_DIR "/libsonvale.so"});
+    const run_result dynamic = run_program({"/usr/bin/readelf", "-d", SONVALE_LIBRARY_FILE});
     ASSERT_EQ(dynamic.status, 0) << dynamic.err;
     EXPECT_TRUE(contains(dynamic.out, "(NEEDED)")) << dynamic.out;
     EXPECT_FALSE(contains(dynamic.out, "libasound")) << dynamic.out;
