@@ -3,7 +3,7 @@
 
 #include "platform/wave_out.h"
 #include "sonvale.h"
-#include "support/output_device.h"
+#include "support/device_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -31,13 +31,21 @@ inline double ms_since(std::chrono::steady_clock::time_point t0) {
 // Every backend compiled into this build.
 inline std::vector<sonvale::wave_backend> available_backends() {
     std::vector<sonvale::wave_backend> out{sonvale::wave_backend::virtual_device};
-    if (sonvale::wave_backend_available(sonvale::wave_backend::alsa))
-        out.push_back(sonvale::wave_backend::alsa);
+    for (sonvale::wave_backend system : {sonvale::wave_backend::alsa, sonvale::wave_backend::winmm})
+        if (sonvale::wave_backend_available(system))
+            out.push_back(system);
     return out;
 }
 
 inline std::string backend_name(const testing::TestParamInfo<sonvale::wave_backend>& info) {
-    return info.param == sonvale::wave_backend::alsa ? "alsa" : "virtual";
+    switch (info.param) {
+    case sonvale::wave_backend::alsa:
+        return "alsa";
+    case sonvale::wave_backend::winmm:
+        return "winmm";
+    default:
+        return "virtual";
+    }
 }
 
 // Makes `backend` the default output device for the life of the object.

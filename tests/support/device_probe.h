@@ -1,9 +1,9 @@
-// An output device under test, on any backend: opens it, records everything
-// it sends to the callback, and owns the buffers queued on it.
+// Output devices under test, on any backend: which can play here, and a
+// probe that opens one, records everything it sends to the callback, and
+// owns the buffers queued on it.
 #pragma once
 
 #include "platform/wave_device.h"
-#include "support/output_device.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,8 +17,31 @@
 
 namespace test_support {
 
-enum class device_kind { virtual_device, alsa, fake };
+// A format record whose block alignment and byte rate follow from the rest.
+WAVEFORMATEX wave_format(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
+
+// True when the test step has started a sound server whose default sink is a
+// null sink: the system's device must then play, and the default capture
+// device records that sink.
+bool null_sink_expected();
+
+// Skips the calling test when `backend` cannot play here (ALSA or winmm on a
+// machine without a sound server or card); fails it instead when
+// null_sink_expected().
+// Call it from a fixture's SetUp.
+void skip_unless_device_plays(sonvale::wave_backend backend);
+
+enum class device_kind { virtual_device, alsa, winmm, automatic, fake };
 std::string kind_name(device_kind kind);
+
+// The system's own device: winmm on Windows, ALSA elsewhere.
+#ifdef _WIN32
+constexpr device_kind system_device = device_kind::winmm;
+constexpr sonvale::wave_backend system_backend = sonvale::wave_backend::winmm;
+#else
+constexpr device_kind system_device = device_kind::alsa;
+constexpr sonvale::wave_backend system_backend = sonvale::wave_backend::alsa;
+#endif
 
 // What a fake backend was asked, and how it answers; the test holds it.
 struct fake_device {
