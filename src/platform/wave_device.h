@@ -141,6 +141,12 @@ private:
     bool m_quit = false;
 };
 
+// The formats a device is asked to open at all: any tag with at least one
+// channel, at least one sample per second, a non-zero block alignment and
+// byte rate; PCM and IEEE float must also be self-consistent at a supported
+// sample width. The virtual device plays every such format.
+bool format_accepted(const WAVEFORMATEX& format);
+
 // Each backend's opener: a backend for `format` in `out`, or a non-zero
 // wave_result: WAVE_ERR_BADFORMAT for a format it cannot play,
 // WAVE_ERR_NODRIVER when there is no such device here.

@@ -92,6 +92,10 @@ private:
 };
 
 int winmm_backend::open(const WAVEFORMATEX& format) {
+    // A malformed format is refused here: winmm's converters may not survive
+    // one (Wine's abort on a PCM format without channels).
+    if (!format_accepted(format))
+        return WAVE_ERR_BADFORMAT;
     m_align = std::max<uint32_t>(format.nBlockAlign, 1);
     const uint32_t frames = std::max<uint32_t>(
         static_cast<uint32_t>(uint64_t(format.nAvgBytesPerSec) * k_block_ms / 1000 / m_align), 1);
