@@ -110,7 +110,8 @@ int CSonvale::MIX_Close() {
         sonvale::thread_release(worker_of(m_hThread));
         m_hThread = nullptr;
     }
-    m_waveOut.Reset();
+    if (m_waveOut.m_hWaveOut) // (without a device Reset only reports that)
+        m_waveOut.Reset();
     m_waveOut.Close();
     MIX_Clear();
     m_recorder.Close();
