@@ -15,7 +15,8 @@ Commands:
   record OUT.wav [options] [IN.wav ...]   record a tone and/or WAV files
   play IN.wav                             play a WAV file
 
-Run 'sonvale COMMAND --help' for a command's options.
+Run 'sonvale COMMAND --help' for a command's options, 'sonvale --version'
+for the version.
 )";
 
 constexpr int failure_status = 1;
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(usage, stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("sonvale %s\n", SONVALE_VERSION);
         return 0;
     }
     command_fn command = find_command(args[0]);

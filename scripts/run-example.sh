@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target sonvale_cli
 mkdir -p out
 ./build/cli/sonvale record out/tone.wav --tone 440 --seconds 2 --rate 44100 --channels 2

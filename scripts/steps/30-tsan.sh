@@ -5,7 +5,7 @@
 set -euo pipefail
 source scripts/sanitizer-options.sh
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSONVALE_SANITIZE=thread \
-  -DSONVALE_BENCH=OFF >/dev/null
+  -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$(nproc)"
 bash scripts/ctest-counted.sh --test-dir build-tsan --output-on-failure -j"$(nproc)" --timeout 600 \
   -L '^(mixer|worker|record|output|platform|flat|loader|stress|cli)$'

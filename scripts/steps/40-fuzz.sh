@@ -7,7 +7,7 @@ seconds="${SONVALE_FUZZ_SECONDS:-60}"
 build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSONVALE_FUZZ=ON -DSONVALE_TESTS=OFF -DSONVALE_BENCH=OFF >/dev/null
+  -DSONVALE_FUZZ=ON -DSONVALE_TESTS=OFF -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_loader fuzz_make_corpus
 
 rm -rf "$build/corpus" "$build/seeds" "$build/findings"

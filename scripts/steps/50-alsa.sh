@@ -54,7 +54,7 @@ keepalive_pid=$!
 export SONVALE_TEST_NULL_SINK=1
 
 cmake -S . -B build-alsa -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_OUTPUT=alsa \
-  -DSONVALE_BENCH=OFF >/dev/null
+  -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build build-alsa -j"$(nproc)"
 # One at a time: every test plays into the same sink.
 timeout 1200 bash scripts/ctest-counted.sh --test-dir build-alsa --output-on-failure --timeout 120 \

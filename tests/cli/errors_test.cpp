@@ -139,7 +139,7 @@ TEST(Errors, WrongCommandLines) {
     }
 }
 
-TEST(Help, ForTheProgramAndEachCommand) {
+TEST(Help, ForTheProgramAndEachCommandAndTheVersion) {
     const struct {
         std::vector<std::string> args;
         std::string usage;
@@ -147,6 +147,7 @@ TEST(Help, ForTheProgramAndEachCommand) {
         {{"--help"}, "Usage: sonvale COMMAND"},
         {{"record", "--help"}, "Usage: sonvale record OUT.wav"},
         {{"play", "-h"}, "Usage: sonvale play IN.wav"},
+        {{"--version"}, "sonvale " SONVALE_TEST_VERSION "\n"},
     };
     for (const auto& c : cases) {
         run_result run = run_program(sonvale(c.args));

@@ -63,7 +63,7 @@ TEST(Readme, CtypesExampleRecordsOneSecond) {
     run_result run =
         run_program({"/usr/bin/python3", SONVALE_TEST_SOURCE_DIR "/examples/readme_ctypes.py",
                      dir.file("py.wav")},
-                    {"LD_LIBRARY_PATH=" SONVALE_LIBRARY_DIR});
+                    {"SONVALE_LIBRARY=" SONVALE_LIBRARY_FILE});
     ASSERT_EQ(run.status, 0) << run.err;
     expect_recording(dir.file("py.wav"), 8000);
 }

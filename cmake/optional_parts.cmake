@@ -1,0 +1,41 @@
+# Finds what the tests and the benchmarks need. A part asked for whose tools
+# are missing is left out of this configuration, and one message says which
+# and why: the library itself needs only a compiler and CMake. The cache keeps
+# the option as it was, so installing the tools and configuring again brings
+# the part back.
+set(SONVALE_LEFT_OUT "")
+
+if(SONVALE_TESTS)
+  set(missing "")
+  find_package(GTest QUIET)
+  if(NOT TARGET GTest::gtest_main)
+    list(APPEND missing "GoogleTest (libgtest-dev)")
+  endif()
+  # Recordings are read back with libsndfile, a reader independent of the
+  # library.
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(SNDFILE QUIET IMPORTED_TARGET sndfile)
+  endif()
+  if(NOT TARGET PkgConfig::SNDFILE)
+    list(APPEND missing "libsndfile (libsndfile1-dev)")
+  endif()
+  if(missing)
+    list(JOIN missing " and " missing)
+    list(APPEND SONVALE_LEFT_OUT "the tests, for want of ${missing}")
+    set(SONVALE_TESTS OFF)
+  endif()
+endif()
+
+if(SONVALE_BENCH)
+  find_package(benchmark QUIET)
+  if(NOT TARGET benchmark::benchmark)
+    list(APPEND SONVALE_LEFT_OUT "the benchmarks, for want of Google Benchmark (libbenchmark-dev)")
+    set(SONVALE_BENCH OFF)
+  endif()
+endif()
+
+if(SONVALE_LEFT_OUT)
+  list(JOIN SONVALE_LEFT_OUT "; " SONVALE_LEFT_OUT)
+  message(NOTICE "Sonvale: building without ${SONVALE_LEFT_OUT}")
+endif()
