@@ -1,9 +1,11 @@
 #include "loader/recording_mixer.h"
 
 #include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
 using namespace test_support;
 
@@ -146,25 +148,33 @@ TEST(WavLoader, ReadsOnlyTheRecordedBlockOfAHugeFile) {
     head[4] = 0xF4; // "RIFF" holds the whole "data" chunk: 0xFFFFFFF4 bytes
     head[5] = head[6] = head[7] = 0xFF;
     write_file(path, head);
-    ASSERT_EQ(truncate(path.c_str(), 5000000000LL), 0);
-    const int code = in_child([&] {
+    std::filesystem::resize_file(path, 5000000000LL);
+    const auto add_file = [&] {
         CSonvale mixer;
         WAVEFORMATEX w = waveformat(cd);
         if (mixer.MIX_Init(&w, nullptr) != 0)
             return 1;
-        struct rusage before {};
-        getrusage(RUSAGE_SELF, &before);
         const auto start = std::chrono::steady_clock::now();
         if (mixer.MIX_AddFile(path.c_str(), 3) != 3)
             return 2;
         // Generous bounds: reading the declared size takes seconds and gigabytes.
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(2))
-            return 3;
+        return std::chrono::steady_clock::now() - start > std::chrono::seconds(2) ? 3 : 0;
+    };
+#ifdef _WIN32
+    EXPECT_EQ(add_file(), 0); // the memory a child process used is a POSIX figure
+#else
+    const int code = in_child([&] {
+        struct rusage before {};
+        getrusage(RUSAGE_SELF, &before);
+        const int added = add_file();
+        if (added != 0)
+            return added;
         struct rusage after {};
         getrusage(RUSAGE_SELF, &after);
         return after.ru_maxrss - before.ru_maxrss < 10 * 1024 ? 0 : 4; // kilobytes
     });
     EXPECT_EQ(code, 0);
+#endif
 }
 
 TEST(WavLoader, AnEmptyDataChunkQueuesAnEmptyItem) {
