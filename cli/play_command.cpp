@@ -19,8 +19,10 @@ namespace {
 const char usage[] = R"(Usage: sonvale play IN.wav
 
 Plays a WAV file through a Sonvale mixer's output ring, in the file's own
-format, at the output device's pace. On a terminal a progress bar shows the
-time played and the total; space pauses and resumes, q stops.
+format, at the output device's pace, and says which device that is: the
+system's, or the silent virtual device where there is none. On a terminal a
+progress bar shows the time played and the total; space pauses and resumes,
+q stops.
 
 Options:
   -h, --help   show this help
@@ -56,8 +58,9 @@ int run_play(const std::vector<std::string>& arg_list) {
     open_output(mixer, wav.format, path);
     progress_bar bar(stderr, isatty(STDERR_FILENO));
     player playback(mixer, wav.data, bar);
-    std::printf("Playing '%s': %s, %s\n", path.c_str(), describe_format(wav.format).c_str(),
-                clock_text(playback.total_seconds()).c_str());
+    std::printf("Playing '%s': %s, %s\nOutput: %s\n", path.c_str(),
+                describe_format(wav.format).c_str(), clock_text(playback.total_seconds()).c_str(),
+                mixer.m_waveOut.GetDeviceName());
     std::fflush(stdout);
 
     raw_keys keys;

@@ -488,7 +488,10 @@ public:
     CWaveMixOut& operator=(const CWaveMixOut&) = delete;
 
     /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
-       default output device for `format` (copied into m_waveFormate).
+       default output device for `format` (copied into m_waveFormate): the
+       system's (ALSA's "default"), or where there is no sound device at all
+       the silent virtual device, which keeps time; a build configured with
+       SONVALE_OUTPUT=alsa or =virtual opens only that one.
        Returns 0; -1 when the device is already open (it is then closed), for
        a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
        opened then), or a lack of memory or of an event (m_waveFormate is
@@ -513,6 +516,13 @@ public:
 
     /* Resumes the device if paused. 0; -1 without a device. */
     int Restart();
+
+    /* Names the device the ring plays into, for a user to read: "ALSA
+       default", "the silent virtual device", or "the silent virtual device:
+       no sound device was found" when the build's automatic choice found
+       none. A string that lives as long as the library; null without a
+       device. */
+    const char* GetDeviceName();
 
     /* The current buffer to fill; `len` receives its capacity. Null without a
        ring (`len` is then untouched). */

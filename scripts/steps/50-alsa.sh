@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The ALSA output device against a sink that plays in real time: a private
 # PulseAudio server with a null sink, which ALSA's "default" PCM reaches
-# through the pulse plugin. The library is built with ALSA as its default
-# device, and the ring's, the devices' and the ALSA device's tests run there;
-# the sanitizer builds of the earlier steps, where present, run the ALSA
-# device's tests and the ring's tests on it too. The server and its helper
-# are stopped however the step ends.
+# through the pulse plugin. The library is built as by default (auto), so
+# that it opens ALSA's device there, and the ring's, the devices' and the
+# ALSA device's tests run there; the sanitizer builds of the earlier steps,
+# where present, run the ALSA device's tests and the ring's tests on it too.
+# The server and its helper are stopped however the step ends.
 set -euo pipefail
 
 run_dir=$(mktemp -d /tmp/sonvale-pulse-XXXXXX)
@@ -53,7 +53,7 @@ keepalive_pid=$!
 # and may record the null sink's monitor as the default capture device.
 export SONVALE_TEST_NULL_SINK=1
 
-cmake -S . -B build-alsa -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_OUTPUT=alsa \
+cmake -S . -B build-alsa -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_OUTPUT=auto \
   -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build build-alsa -j"$(nproc)"
 # One at a time: every test plays into the same sink.

@@ -151,6 +151,10 @@ int CWaveMixOut::Restart() {
     return 0;
 }
 
+const char* CWaveMixOut::GetDeviceName() {
+    return wave_out_device_name(m_hWaveOut);
+}
+
 unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
     if (!m_ppBuffs)
         return nullptr;

@@ -1,5 +1,6 @@
 // The ALSA output device: plays on the user's "default" PCM, so that desktop
-// sound servers are reached through ALSA's own plugins.
+// sound servers are reached through ALSA's own plugins; where alsa-lib
+// cannot be loaded there is no such device.
 //
 // The device thread writes without ever blocking inside ALSA, and sleeps in
 // poll() on the PCM's descriptors (when ALSA is full) and on an eventfd that
@@ -7,15 +8,8 @@
 // bytes, so what is heard lags the callbacks by at most ALSA's own buffer
 // (k_latency_us); what ALSA holds has been given back as played, so only a
 // reset with buffers still queued silences it, and closing lets it play out.
+#include "platform/alsa_library.h"
 #include "platform/wave_device.h"
-
-#include <cstdarg>
-// This header declares its per-thread error handler outside its own
-// extern "C" block.
-extern "C" {
-#include <alsa/error.h>
-}
-#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -51,35 +45,32 @@ void ignore_alsa_error(const char*, int, const char*, int, const char*, va_list)
 // installed for itself, are left alone.
 class alsa_quiet {
 public:
-    alsa_quiet() : m_previous(snd_lib_error_set_local(ignore_alsa_error)) {}
-    ~alsa_quiet() { snd_lib_error_set_local(m_previous); }
+    explicit alsa_quiet(const alsa_library& alsa)
+        : m_alsa(alsa), m_previous(alsa.snd_lib_error_set_local(ignore_alsa_error)) {}
+    ~alsa_quiet() { m_alsa.snd_lib_error_set_local(m_previous); }
     alsa_quiet(const alsa_quiet&) = delete;
     alsa_quiet& operator=(const alsa_quiet&) = delete;
 
 private:
+    const alsa_library& m_alsa;
     snd_local_error_handler_t m_previous;
 };
 
 // ALSA's sample format for a wave format; SND_PCM_FORMAT_UNKNOWN when the tag
 // and width name none.
 snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
-    if (f.wFormatTag == WAVE_FORMAT_PCM) {
-        switch (f.wBitsPerSample) {
-        case 8:
-            return SND_PCM_FORMAT_U8;
-        case 16:
-            return SND_PCM_FORMAT_S16_LE;
-        case 24:
-            return SND_PCM_FORMAT_S24_3LE;
-        case 32:
-            return SND_PCM_FORMAT_S32_LE;
-        }
-    } else if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-        if (f.wBitsPerSample == 32)
-            return SND_PCM_FORMAT_FLOAT_LE;
-        if (f.wBitsPerSample == 64)
-            return SND_PCM_FORMAT_FLOAT64_LE;
-    }
+    const struct {
+        uint16_t tag, bits;
+        snd_pcm_format_t format;
+    } known[] = {{WAVE_FORMAT_PCM, 8, SND_PCM_FORMAT_U8},
+                 {WAVE_FORMAT_PCM, 16, SND_PCM_FORMAT_S16_LE},
+                 {WAVE_FORMAT_PCM, 24, SND_PCM_FORMAT_S24_3LE},
+                 {WAVE_FORMAT_PCM, 32, SND_PCM_FORMAT_S32_LE},
+                 {WAVE_FORMAT_IEEE_FLOAT, 32, SND_PCM_FORMAT_FLOAT_LE},
+                 {WAVE_FORMAT_IEEE_FLOAT, 64, SND_PCM_FORMAT_FLOAT64_LE}};
+    for (const auto& k : known)
+        if (k.tag == f.wFormatTag && k.bits == f.wBitsPerSample)
+            return k.format;
     return SND_PCM_FORMAT_UNKNOWN;
 }
 
@@ -94,31 +85,32 @@ bool format_consistent(const WAVEFORMATEX& f) {
 
 class alsa_backend final : public device_backend {
 public:
-    alsa_backend() = default;
+    explicit alsa_backend(const alsa_library& alsa) : m_alsa(alsa) {}
     ~alsa_backend() override {
-        alsa_quiet quiet;
+        alsa_quiet quiet(m_alsa);
         if (m_pcm)
-            snd_pcm_close(m_pcm);
+            m_alsa.snd_pcm_close(m_pcm);
         if (m_wake_fd >= 0)
             ::close(m_wake_fd);
     }
 
-    // WAVE_ERR_NODRIVER when no default PCM opens here, WAVE_ERR_BADFORMAT
-    // when it cannot play `format`.
+    // WAVE_ERR_NODRIVER when no default PCM opens here (no card, no sound
+    // server), WAVE_ERR_BADFORMAT when the one that does cannot play
+    // `format`.
     int open(const WAVEFORMATEX& format) {
-        alsa_quiet quiet;
-        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        alsa_quiet quiet(m_alsa);
+        if (m_alsa.snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             m_pcm = nullptr;
             return WAVE_ERR_NODRIVER;
         }
         if (!format_consistent(format) ||
-            snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
-                               format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
+            m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
+                                      format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
             return WAVE_ERR_BADFORMAT;
         m_rate = format.nSamplesPerSec;
         m_frame_bytes = format.nBlockAlign;
         if (!read_setup())
-            return WAVE_ERR_NODRIVER;
+            return WAVE_ERR_BADFORMAT;
         m_carry.reset(new (std::nothrow) char[m_frame_bytes]);
         m_fds.reset(new (std::nothrow) pollfd[1 + m_pcm_fd_count]);
         if (!m_carry || !m_fds)
@@ -133,7 +125,7 @@ public:
     const char* name() const override { return "ALSA default"; }
 
     int64_t write(const char* data, uint32_t bytes) override {
-        alsa_quiet quiet;
+        alsa_quiet quiet(m_alsa);
         if (m_carry_len > 0 || bytes < m_frame_bytes)
             return write_split_frame(data, bytes);
         const snd_pcm_sframes_t frames = write_frames(data, bytes / m_frame_bytes);
@@ -143,44 +135,43 @@ public:
     // Nothing more to write for now: a stream that has not started yet plays
     // what it holds, however short.
     void idle() override {
-        alsa_quiet quiet;
-        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
-            snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
-            snd_pcm_start(m_pcm);
+        alsa_quiet quiet(m_alsa);
+        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
+            m_alsa.snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
+            m_alsa.snd_pcm_start(m_pcm);
     }
 
-    // Without a hardware pause the device thread simply stops feeding: ALSA
-    // plays out what it holds and the stream resumes from there.
+    // A device that cannot pause refuses; the device thread then simply
+    // stops feeding, ALSA plays out what it holds and resumes from there.
     void pause() override {
-        alsa_quiet quiet;
-        if (m_can_pause && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
-            snd_pcm_pause(m_pcm, 1);
-        m_paused = true;
+        alsa_quiet quiet(m_alsa);
+        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+            m_alsa.snd_pcm_pause(m_pcm, 1);
     }
 
     void resume() override {
-        alsa_quiet quiet;
-        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED && snd_pcm_pause(m_pcm, 0) < 0)
-            snd_pcm_prepare(m_pcm);
-        m_paused = false;
+        alsa_quiet quiet(m_alsa);
+        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED &&
+            m_alsa.snd_pcm_pause(m_pcm, 0) < 0)
+            m_alsa.snd_pcm_prepare(m_pcm);
     }
 
     void drop(bool queued) override {
-        alsa_quiet quiet;
+        alsa_quiet quiet(m_alsa);
         if (queued) {
-            snd_pcm_drop(m_pcm);
-            snd_pcm_prepare(m_pcm);
+            m_alsa.snd_pcm_drop(m_pcm);
+            m_alsa.snd_pcm_prepare(m_pcm);
         }
         m_carry_len = 0;
     }
 
     // A bounded sleep rather than a drain, which a stalled server could hold
-    // up for ever; nothing plays out of a paused device.
+    // up for ever.
     void drain() override {
-        alsa_quiet quiet;
+        alsa_quiet quiet(m_alsa);
         snd_pcm_sframes_t delay = 0;
-        if (m_paused || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
-            snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
+        if (m_alsa.snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING ||
+            m_alsa.snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0)
             return;
         const std::chrono::microseconds left(int64_t(delay) * 1000000 / m_rate);
         std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, k_play_out_limit));
@@ -189,10 +180,10 @@ public:
     // Polls the eventfd, and with `for_room` the PCM's descriptors too (see
     // k_room_timeout_ms), without the device's lock.
     void sleep(std::unique_lock<std::mutex>& hold, bool for_room) override {
-        alsa_quiet quiet;
+        alsa_quiet quiet(m_alsa);
         nfds_t count = 1;
-        if (for_room &&
-            snd_pcm_poll_descriptors(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
+        if (for_room && m_alsa.snd_pcm_poll_descriptors(m_pcm, &m_fds[1],
+                                                        unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
             count += nfds_t(m_pcm_fd_count);
         hold.unlock();
         const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
@@ -202,25 +193,21 @@ public:
         if (ready > 0 && count > 1) {
             // Some plugins need this to clear what woke the poll.
             unsigned short revents = 0;
-            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count), &revents);
+            m_alsa.snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count),
+                                                    &revents);
         }
     }
 
     void wake() override { eventfd_write(m_wake_fd, 1); }
 
 private:
-    // Reads back what ALSA made of the request: its buffer, its poll
-    // descriptors, and whether the device can pause.
+    // Reads back what ALSA made of the request: its buffer and its poll
+    // descriptors.
     bool read_setup() {
         snd_pcm_uframes_t period = 0;
-        if (snd_pcm_get_params(m_pcm, &m_buffer_frames, &period) < 0)
+        if (m_alsa.snd_pcm_get_params(m_pcm, &m_buffer_frames, &period) < 0)
             return false;
-        snd_pcm_hw_params_t* params = nullptr;
-        snd_pcm_hw_params_alloca(&params);
-        if (snd_pcm_hw_params_current(m_pcm, params) < 0)
-            return false;
-        m_can_pause = snd_pcm_hw_params_can_pause(params) == 1;
-        m_pcm_fd_count = snd_pcm_poll_descriptors_count(m_pcm);
+        m_pcm_fd_count = m_alsa.snd_pcm_poll_descriptors_count(m_pcm);
         return m_pcm_fd_count > 0;
     }
 
@@ -245,26 +232,25 @@ private:
     // to the prepared stream, so nothing queued is lost.
     snd_pcm_sframes_t write_frames(const char* data, snd_pcm_uframes_t frames) {
         for (int attempt = 0; attempt < k_recover_attempts; ++attempt) {
-            const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
+            const snd_pcm_sframes_t written = m_alsa.snd_pcm_writei(m_pcm, data, frames);
             if (written > 0)
                 return written;
             if (written == 0 || written == -EAGAIN) {
                 // Full before it started: ALSA would wait for a start that
                 // never comes.
-                if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
-                    snd_pcm_start(m_pcm);
+                if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                    m_alsa.snd_pcm_start(m_pcm);
                 return 0;
             }
-            if (snd_pcm_recover(m_pcm, int(written), 1) < 0)
+            if (m_alsa.snd_pcm_recover(m_pcm, int(written), 1) < 0)
                 return -1;
         }
         return -1;
     }
 
+    const alsa_library& m_alsa;
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_buffer_frames = 0;
-    bool m_can_pause = false;
-    bool m_paused = false;
     int m_pcm_fd_count = 0;
     std::unique_ptr<pollfd[]> m_fds; // the eventfd, then the PCM's descriptors
     int m_wake_fd = -1;
@@ -276,8 +262,15 @@ private:
 
 } // namespace
 
+bool alsa_available() {
+    return alsa_library::get() != nullptr;
+}
+
 int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out) {
-    std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend);
+    const alsa_library* alsa = alsa_library::get();
+    if (!alsa)
+        return WAVE_ERR_NODRIVER;
+    std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend(*alsa));
     if (!backend)
         return WAVE_ERR_NOMEM;
     const int result = backend->open(format);

@@ -1,15 +1,12 @@
 // The virtual output device: a clock that takes the bytes as they "play", at
-// the format's byte rate, in real time. Nothing is heard; only the timing is
-// real.
+// the format's byte rate, in real time; nothing is heard.
 //
 // A stream starts with the first write after the device ran dry or was
-// reset. Its time runs from 0 then, advancing with the steady clock from
-// m_origin (where it read m_origin_ns) and standing still while paused; by
-// stream time t the clock has taken every byte that t plays. A buffer is thus
-// given back when its last byte has played, at a time computed from all the
-// bytes of the stream rather than by adding up waits, so late wake-ups do not
-// add up into drift; and a wait that ends early merely takes fewer bytes and
-// waits again.
+// reset; its time runs with the steady clock from m_origin (where it read
+// m_origin_ns) and stands still while paused. By stream time t the clock has
+// taken every byte t plays, so a buffer comes back once its last byte has
+// played, on a schedule of the stream's bytes that late wake-ups do not
+// drift, and a wait that ends early merely takes fewer bytes and waits again.
 #include "platform/wave_device.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 // it alone calls the client back, so callbacks come one at a time, in order.
 #include "platform/wave_device.h"
 
+#include <exception>
 #include <new>
-#include <system_error>
 
 namespace sonvale {
 
@@ -31,15 +31,14 @@ wave_device::~wave_device() {
     m_backend->wake();
     if (m_thread.joinable())
         m_thread.join();
-    m_backend->drain();
+    if (!m_paused)
+        m_backend->drain();
 }
 
 bool wave_device::start() {
     try {
         m_thread = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        return false;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) { // no thread or no memory for one
         return false;
     }
     return true;

@@ -1,9 +1,7 @@
-// The output device behind an HWAVEOUT: one core for every backend. The core
-// owns the device thread, the queue of buffers, their completion (each
-// exactly once, in the order queued, one at a time, from the device thread),
-// the reset handshake and pause; a backend supplies only what differs between
-// sound systems (device_backend below). wave_out.cpp keeps the header flags
-// and sends WOM_OPEN and WOM_CLOSE.
+// The output device behind an HWAVEOUT: one core for every backend, owning
+// the device thread, the buffer queue, completion, the reset handshake and
+// pause; a backend supplies only what differs (device_backend below).
+// wave_out.cpp keeps the header flags and sends WOM_OPEN and WOM_CLOSE.
 //
 // What the core promises (the contract the device tests check):
 // - queue() takes a header whose WHDR_INQUEUE is already set; the core uses
@@ -41,10 +39,7 @@ class device_backend {
 public:
     using clock_type = std::chrono::steady_clock;
 
-    device_backend() = default;
     virtual ~device_backend() = default;
-    device_backend(const device_backend&) = delete;
-    device_backend& operator=(const device_backend&) = delete;
 
     // What a user is told plays the sound, e.g. "ALSA default".
     virtual const char* name() const = 0;
@@ -61,8 +56,8 @@ public:
     // A reset: forget what was held back of a split frame; with buffers
     // queued (`queued`), what the device holds of them falls silent too.
     virtual void drop(bool queued) = 0;
-    // Closing, once the device thread has ended (no lock): what the device
-    // still holds was given back as played, so it may play out, briefly.
+    // Closing unpaused, once the device thread has ended (no lock): what the
+    // device still holds was given back as played, so it may play out.
     virtual void drain() {}
 
     // Sleeps until wake() or, with `for_room`, until write() may take more.
@@ -89,8 +84,6 @@ public:
     wave_device(std::unique_ptr<device_backend> backend, wave_out_callback callback,
                 DWORD_PTR instance);
     ~wave_device();
-    wave_device(const wave_device&) = delete;
-    wave_device& operator=(const wave_device&) = delete;
 
     // Starts the device thread; false when it cannot.
     bool start();
@@ -154,6 +147,8 @@ private:
 int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
                          std::unique_ptr<device_backend>& out);
 int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
+// True when alsa-lib is built in and can be loaded here.
+bool alsa_available();
 
 // Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,

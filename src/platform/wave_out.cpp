@@ -10,15 +10,22 @@ namespace sonvale {
 
 namespace {
 
-constexpr wave_backend build_default_backend() {
-#ifdef SONVALE_DEFAULT_ALSA
-    return wave_backend::alsa;
-#else
-    return wave_backend::virtual_device;
-#endif
-}
+std::atomic<wave_backend> g_default_backend{wave_backend::SONVALE_DEFAULT_OUTPUT};
 
-std::atomic<wave_backend> g_default_backend{build_default_backend()};
+int open_backend(wave_backend backend, const WAVEFORMATEX& format,
+                 std::unique_ptr<device_backend>& out) {
+    switch (backend) {
+    case wave_backend::alsa:
+        return open_alsa_backend(format, out);
+    case wave_backend::virtual_device:
+        return open_virtual_backend(format, false, out);
+    case wave_backend::automatic:
+        break;
+    }
+    // The virtual device only where no device answers at all.
+    const int result = open_alsa_backend(format, out);
+    return result == WAVE_ERR_NODRIVER ? open_virtual_backend(format, true, out) : result;
+}
 
 } // namespace
 
@@ -31,21 +38,15 @@ void select_default_wave_backend(wave_backend backend) {
 }
 
 bool wave_backend_available(wave_backend backend) {
-    switch (backend) {
-    case wave_backend::virtual_device:
-        return true;
-    case wave_backend::alsa:
-#ifdef SONVALE_HAVE_ALSA
-        return true;
-#else
-        return false;
-#endif
-    }
-    return false;
+    return backend != wave_backend::alsa || alsa_available();
 }
 
 #ifndef SONVALE_HAVE_ALSA
-// Built without alsa-lib: there is no ALSA device to open.
+// Built without alsa-lib's headers: there is no ALSA device.
+bool alsa_available() {
+    return false;
+}
+
 int open_alsa_backend(const WAVEFORMATEX&, std::unique_ptr<device_backend>&) {
     return WAVE_ERR_NODRIVER;
 }
@@ -64,8 +65,7 @@ int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* fo
     if (!format)
         return WAVE_ERR_INVALPARAM;
     std::unique_ptr<device_backend> device;
-    const int result = backend == wave_backend::alsa ? open_alsa_backend(*format, device)
-                                                     : open_virtual_backend(*format, false, device);
+    const int result = open_backend(backend, *format, device);
     if (result != WAVE_OK)
         return result;
     return wave_out_open_backend(std::move(device), out, callback, instance);
@@ -141,6 +141,11 @@ int wave_out_close(HWAVEOUT handle) {
     device->notify(WOM_CLOSE, 0);
     delete device;
     return WAVE_OK;
+}
+
+const char* wave_out_device_name(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->name() : nullptr;
 }
 
 } // namespace sonvale

@@ -24,16 +24,19 @@ enum wave_result : int {
 using wave_out_callback = void(SONVALE_CALLBACK*)(HWAVEOUT, unsigned int, DWORD_PTR, DWORD_PTR,
                                                   DWORD_PTR);
 
-enum class wave_backend { virtual_device, alsa };
+// automatic: the system's device where one exists (ALSA's "default"), the
+// virtual device where there is none at all; a device that exists but
+// refuses the format still refuses it.
+enum class wave_backend { automatic, virtual_device, alsa };
 
 // The backend the library opens as its default output device: a process-wide
-// setting, ALSA when the build was configured with SONVALE_OUTPUT=alsa, the
-// virtual device otherwise.
+// setting, the one the build was configured with (SONVALE_OUTPUT).
 wave_backend default_wave_backend();
 // Internal (tests): makes `backend` the default for later opens. Devices
 // already open keep their backend.
 void select_default_wave_backend(wave_backend backend);
-// True when the backend was compiled into this build.
+// True when the backend can be opened here at all: ALSA needs alsa-lib
+// built in and loadable.
 bool wave_backend_available(wave_backend backend);
 
 // Opens the default output device for `format`; the callback receives WOM_OPEN
@@ -63,5 +66,8 @@ int wave_out_reset(HWAVEOUT device);
 // queued. The callback receives WOM_CLOSE before this returns.
 // Every call on a null handle returns WAVE_ERR_INVALHANDLE.
 int wave_out_close(HWAVEOUT device);
+// What a user is told plays the sound of an open device, e.g. "ALSA default";
+// null for a null handle.
+const char* wave_out_device_name(HWAVEOUT device);
 
 } // namespace sonvale

@@ -3,7 +3,7 @@
 
 #include "platform/wave_out.h"
 #include "sonvale.h"
-#include "support/output_device.h"
+#include "support/device_probe.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "ring_common.h"
 
 #include "platform/event.h"
-#include "support/output_device.h"
+#include "support/device_probe.h"
 #include "support/settled_threads.h"
 #include "support/test_support.h"
 

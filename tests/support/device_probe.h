@@ -1,9 +1,9 @@
-// An output device under test, on any backend: opens it, records everything
-// it sends to the callback, and owns the buffers queued on it.
+// Output devices under test, on any backend: which can play here, and a
+// probe that opens one, records everything it sends to the callback, and
+// owns the buffers queued on it.
 #pragma once
 
 #include "platform/wave_device.h"
-#include "support/output_device.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,7 +17,20 @@
 
 namespace test_support {
 
-enum class device_kind { virtual_device, alsa, fake };
+// A format record whose block alignment and byte rate follow from the rest.
+WAVEFORMATEX wave_format(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
+
+// True when the ALSA test step has started a sound server whose default sink
+// is a null sink: the ALSA device must then play, and the default capture
+// device records that sink.
+bool null_sink_expected();
+
+// Skips the calling test when `backend` cannot play here (ALSA on a machine
+// without a sound server or card); fails it instead when null_sink_expected().
+// Call it from a fixture's SetUp.
+void skip_unless_device_plays(sonvale::wave_backend backend);
+
+enum class device_kind { virtual_device, alsa, automatic, fake };
 std::string kind_name(device_kind kind);
 
 // What a fake backend was asked, and how it answers; the test holds it.
