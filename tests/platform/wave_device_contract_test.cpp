@@ -289,16 +289,16 @@ protected:
         std::lock_guard<std::mutex> hold(fake().lock);
         return field;
     }
-    void set_room(uint32_t room) {
+    template <class T> void set(T fake_device::*field, T value) {
         std::lock_guard<std::mutex> hold(fake().lock);
-        fake().room = room;
+        fake().*field = value;
     }
 
     device_probe probe;
 };
 
 TEST_F(DeviceCore, WritesEveryByteInOrderAsTheBackendTakesThem) {
-    set_room(7);
+    set(&fake_device::room, 7u);
     std::vector<char> expected;
     char fill = 'a';
     for (uint32_t length : {0u, 1u, 13u, 1000u, 6u}) {
@@ -310,31 +310,25 @@ TEST_F(DeviceCore, WritesEveryByteInOrderAsTheBackendTakesThem) {
 }
 
 TEST_F(DeviceCore, AFailedWriteDropsTheRestOfThatBufferOnly) {
-    {
-        std::lock_guard<std::mutex> hold(fake().lock);
-        fake().failing = true;
-    }
+    set(&fake_device::failing, true);
     probe.play(100, 'a');
     ASSERT_TRUE(probe.wait_returned(1));
-    {
-        std::lock_guard<std::mutex> hold(fake().lock);
-        fake().failing = false;
-    }
+    set(&fake_device::failing, false);
     probe.play(10, 'b');
     ASSERT_TRUE(probe.wait_returned(2));
     EXPECT_EQ(read(fake().written), std::vector<char>(10, 'b'));
 }
 
 TEST_F(DeviceCore, AFullBackendHoldsItsBuffersUntilItHasRoomOrAReset) {
-    set_room(0);
+    set(&fake_device::room, 0u);
     for (int i = 0; i < 3; ++i)
         probe.play(10);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(probe.returned_count(), 0u);
-    set_room(1000);
+    set(&fake_device::room, 1000u);
     ASSERT_TRUE(probe.wait_returned(3));
 
-    set_room(0);
+    set(&fake_device::room, 0u);
     probe.play(10);
     ASSERT_EQ(wave_out_reset(probe.device()), WAVE_OK);
     EXPECT_EQ(probe.returned_count(), 4u);
