@@ -233,9 +233,13 @@ TEST_P(WaveDevice, ConcurrentFeedPauseRestartReset) {
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
         while (!stop.load()) {
-            // A header the device holds refuses to be unprepared.
+            // Each header again once its callback has run.
+            std::map<WAVEHDR*, int> returned;
+            for (WAVEHDR* h : probe.returned())
+                ++returned[h];
             for (WAVEHDR* h : b)
-                if (wave_out_unprepare_header(dev(), h) == WAVE_OK) {
+                if (returned[h] == written[h]) {
+                    EXPECT_EQ(wave_out_unprepare_header(dev(), h), WAVE_OK);
                     probe.queue(h);
                     ++written[h];
                 }
