@@ -7,15 +7,15 @@
 #include "progress.h"
 #include "recording.h"
 #include "tone.h"
-#include "wav_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <limits>
 #include <optional>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace sonvale_cli {
 
@@ -52,13 +52,8 @@ constexpr uint16_t float_bits = 32;
 constexpr uint64_t max_data_bytes = 0xFFFFFFFFull - 36;
 // Shorter recordings finish too fast for a progress bar to be of use.
 constexpr double progress_min_seconds = 1.0;
-
-// One stretch of data to record; fill(offset, len, out) produces `len`
-// bytes of it from byte `offset` on.
-struct segment {
-    uint64_t bytes;
-    std::function<void(uint64_t, size_t, unsigned char*)> fill;
-};
+// Blocks of tone generated and queued at a time.
+constexpr size_t tone_blocks_at_once = 64;
 
 // The command line's numbers, checked before any file is touched.
 struct record_options {
@@ -70,10 +65,24 @@ struct record_options {
     bool is_float = false;
 };
 
+// An input file as the library reads it.
+struct input {
+    std::string path;
+    WAVEFORMATEX format;
+    uint64_t bytes; // of samples
+};
+
 template <class T> std::optional<T> whole_option(const parsed_args& args, const char* name) {
     if (!args.has(name))
         return std::nullopt;
     return static_cast<T>(parse_whole(name, args.value(name), std::numeric_limits<T>::max()));
+}
+
+std::optional<uint16_t> bits_option(const parsed_args& args) {
+    std::optional<uint16_t> bits = whole_option<uint16_t>(args, "bits");
+    if (bits && *bits != 8 && *bits != 16 && *bits != 24 && *bits != 32)
+        throw usage_error("--bits takes 8, 16, 24 or 32, not '" + args.value("bits") + "'");
+    return bits;
 }
 
 record_options read_options(const parsed_args& args) {
@@ -84,7 +93,7 @@ record_options read_options(const parsed_args& args) {
     record_options options;
     options.rate = whole_option<uint32_t>(args, "rate");
     options.channels = whole_option<uint16_t>(args, "channels");
-    options.bits = whole_option<uint16_t>(args, "bits");
+    options.bits = bits_option(args);
     if (args.has("tone"))
         options.tone_hz = parse_positive("tone", args.value("tone"));
     if (args.has("seconds"))
@@ -97,7 +106,7 @@ record_options read_options(const parsed_args& args) {
 
 // The options' format, with the first input's (or the defaults) for
 // whatever the options leave out.
-WAVEFORMATEX recording_format(const record_options& options, const std::vector<wav_file>& inputs) {
+WAVEFORMATEX recording_format(const record_options& options, const std::vector<input>& inputs) {
     WAVEFORMATEX base = inputs.empty()
                             ? make_pcm_format(default_rate, default_channels, default_bits)
                             : inputs.front().format;
@@ -110,76 +119,64 @@ WAVEFORMATEX recording_format(const record_options& options, const std::vector<w
                            options.bits.value_or(base.wBitsPerSample), base.wFormatTag);
 }
 
-std::vector<wav_file> read_inputs(const std::vector<std::string>& paths) {
-    std::vector<wav_file> inputs;
-    for (const std::string& path : paths)
-        inputs.push_back(read_wav_file(path));
+std::vector<input> read_inputs(const std::vector<std::string>& paths) {
+    std::vector<input> inputs;
+    for (const std::string& path : paths) {
+        WAVEFORMATEX format{};
+        const int64_t bytes = MIX_ReadFileFormat(path.c_str(), &format);
+        if (bytes < 0)
+            throw command_error(MIX_GetLastError());
+        inputs.push_back({path, format, static_cast<uint64_t>(bytes)});
+    }
     return inputs;
 }
 
-void check_input_formats(const std::vector<std::string>& paths, const std::vector<wav_file>& inputs,
-                         const WAVEFORMATEX& format) {
-    for (size_t i = 0; i < inputs.size(); ++i)
-        if (!same_layout(inputs[i].format, format))
-            throw command_error("'" + paths[i] + "' is " + describe_format(inputs[i].format) +
+void check_input_formats(const std::vector<input>& inputs, const WAVEFORMATEX& format) {
+    for (const input& in : inputs)
+        if (!same_layout(in.format, format))
+            throw command_error("'" + in.path + "' is " + describe_format(in.format) +
                                 ", but the recording is " + describe_format(format));
 }
 
-void check_fits(double bytes) {
-    if (bytes > static_cast<double>(max_data_bytes))
+uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
+    if (!options.tone_hz)
+        return 0;
+    return static_cast<uint64_t>(std::round(options.seconds * format.nSamplesPerSec)) *
+           format.nBlockAlign;
+}
+
+uint64_t total_bytes(const record_options& options, const WAVEFORMATEX& format,
+                     const std::vector<input>& inputs) {
+    uint64_t total = tone_bytes(options, format);
+    for (const input& in : inputs)
+        total += in.bytes;
+    if (total > max_data_bytes)
         throw command_error("the recording would hold more data than a WAV file can describe "
                             "(4 GiB)");
-}
-
-segment tone_segment(const record_options& options, const WAVEFORMATEX& format) {
-    uint16_t frame = format.nBlockAlign;
-    double frames = std::round(options.seconds * format.nSamplesPerSec);
-    check_fits(frames * frame);
-    tone generator(format, *options.tone_hz);
-    return {static_cast<uint64_t>(frames) * frame,
-            [generator, frame](uint64_t offset, size_t len, unsigned char* out) {
-                generator.fill(offset / frame, len / frame, out);
-            }};
-}
-
-segment file_segment(const wav_file& input) {
-    const std::vector<unsigned char>& data = input.data;
-    return {data.size(), [&data](uint64_t offset, size_t len, unsigned char* out) {
-                std::memcpy(out, data.data() + offset, len);
-            }};
-}
-
-uint64_t total_bytes(const std::vector<segment>& segments) {
-    uint64_t total = 0;
-    for (const segment& s : segments)
-        total += s.bytes;
     return total;
 }
 
-std::vector<segment> plan_segments(const record_options& options,
-                                   const std::vector<wav_file>& inputs,
-                                   const WAVEFORMATEX& format) {
-    std::vector<segment> segments;
-    if (options.tone_hz)
-        segments.push_back(tone_segment(options, format));
-    for (const wav_file& input : inputs)
-        segments.push_back(file_segment(input));
-    check_fits(static_cast<double>(total_bytes(segments)));
-    return segments;
-}
-
-// Queues every segment piece by piece, until done or interrupted; then
+// Queues the tone and then every input, until done or interrupted; then
 // finishes the file with everything queued. True when interrupted.
-bool record_segments(recording& out, const std::vector<segment>& segments) {
+bool record_all(recording& out, const record_options& options, const WAVEFORMATEX& format,
+                const std::vector<input>& inputs) {
     caught_interrupts interrupts;
-    std::vector<unsigned char> piece(out.piece_size());
-    for (const segment& s : segments)
-        for (uint64_t offset = 0; offset < s.bytes && !interrupts.interrupted();
-             offset += piece.size()) {
-            size_t len = static_cast<size_t>(std::min<uint64_t>(piece.size(), s.bytes - offset));
-            s.fill(offset, len, piece.data());
-            out.add(piece.data(), len);
+    const uint64_t tone_frames = tone_bytes(options, format) / format.nBlockAlign;
+    if (tone_frames > 0) {
+        const tone generator(format, *options.tone_hz);
+        const size_t frames_at_once = tone_blocks_at_once * out.block_size() / format.nBlockAlign;
+        std::vector<unsigned char> piece(frames_at_once * format.nBlockAlign);
+        for (uint64_t first = 0; first < tone_frames && !interrupts.interrupted();
+             first += frames_at_once) {
+            const size_t frames =
+                static_cast<size_t>(std::min<uint64_t>(frames_at_once, tone_frames - first));
+            generator.fill(first, frames, piece.data());
+            out.add(piece.data(), frames * format.nBlockAlign);
         }
+    }
+    for (const input& in : inputs)
+        if (!interrupts.interrupted())
+            out.add_file(in.path, in.bytes);
     out.finish();
     return interrupts.interrupted();
 }
@@ -199,20 +196,20 @@ int run_record(const std::vector<std::string>& arg_list) {
     const std::string& out_path = args.positional.front();
     std::vector<std::string> input_paths(args.positional.begin() + 1, args.positional.end());
 
-    std::vector<wav_file> inputs = read_inputs(input_paths);
+    std::vector<input> inputs = read_inputs(input_paths);
     WAVEFORMATEX format = recording_format(options, inputs);
-    check_input_formats(input_paths, inputs, format);
-    std::vector<segment> segments = plan_segments(options, inputs, format);
-    double total_seconds = seconds_of(total_bytes(segments), format);
+    check_input_formats(inputs, format);
+    const double total_seconds = seconds_of(total_bytes(options, format, inputs), format);
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     recording out(out_path, format, [&](uint64_t recorded) {
         bar.update(seconds_of(recorded, format), total_seconds);
     });
-    const bool interrupted = record_segments(out, segments);
+    const bool interrupted = record_all(out, options, format, inputs);
     bar.finish();
-    std::printf("%s '%s': %d items, %llu bytes, %.3f s of %s\n",
-                interrupted ? "Interrupted; recorded" : "Recorded", out_path.c_str(), out.items(),
+    std::printf("%s '%s': %llu items, %llu bytes, %.3f s of %s\n",
+                interrupted ? "Interrupted; recorded" : "Recorded", out_path.c_str(),
+                static_cast<unsigned long long>(out.items()),
                 static_cast<unsigned long long>(out.bytes()), seconds_of(out.bytes(), format),
                 describe_format(format).c_str());
     return interrupted ? interrupted_status : 0;

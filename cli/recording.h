@@ -1,5 +1,6 @@
 // A Sonvale mixer recording into a WAV file through its worker thread, fed
-// in pieces small enough that the worker records every byte of each.
+// with data and WAV files that the library splits into the blocks its
+// worker records.
 #pragma once
 
 #include <sonvale.h>
@@ -20,26 +21,29 @@ public:
     using progress_fn = std::function<void(uint64_t recorded)>;
 
     // Opens a mixer on `format` and starts a recording at `path` in that
-    // format. Throws command_error when the mixer cannot be opened on the
-    // format or the file cannot be created.
+    // format. Throws command_error with the library's reason when the mixer
+    // cannot be opened on the format or the file cannot be created.
     recording(const std::string& path, const WAVEFORMATEX& format, progress_fn progress);
 
-    // The most bytes one piece may hold: whole sample frames, no more than
-    // the worker records of one item.
-    size_t piece_size() const { return m_piece; }
-
-    // Queues a copy of `len` bytes (at most piece_size()) as one item. Every
-    // so many items it first waits until the worker has recorded them, so
-    // memory stays bounded. Throws command_error when the item cannot be
-    // queued or the worker stops recording.
+    // Queues a copy of `len` bytes. Every so much data it waits until the
+    // worker has recorded it, so memory stays bounded. Throws command_error
+    // when the data cannot be queued or the worker stops recording.
     void add(const unsigned char* data, size_t len);
+
+    // Queues every sample of the WAV file at `path`, which holds `bytes` of
+    // them, and waits until they are recorded. Throws command_error with the
+    // library's reason when the file cannot be queued.
+    void add_file(const std::string& path, uint64_t bytes);
 
     // Waits until the worker has recorded everything queued, then finishes
     // the file and closes the mixer. Throws command_error when the worker
     // stops recording before that.
     void finish();
 
-    int items() const { return m_items; }
+    // The most bytes of whole frames the worker records of one item.
+    size_t block_size() const { return m_block; }
+    // The items queued: each holds at most one block of the worker's.
+    uint64_t items() const { return m_items; }
     uint64_t bytes() const { return m_queued; }
 
 private:
@@ -47,15 +51,17 @@ private:
         void operator()(std::remove_pointer_t<HSONVALE>* mixer) const { MIX_Close(mixer); }
     };
 
+    void count(uint64_t bytes);
     // Waits until the worker has recorded everything queued so far.
     void wait_recorded();
 
     std::string m_path;
     progress_fn m_progress;
-    size_t m_piece;
+    size_t m_block;
     std::unique_ptr<std::remove_pointer_t<HSONVALE>, mixer_closer> m_mixer;
-    int m_items = 0;
+    uint64_t m_items = 0;
     uint64_t m_queued = 0;
+    uint64_t m_waited = 0; // m_queued when the worker last caught up
 };
 
 } // namespace sonvale_cli

@@ -1,4 +1,4 @@
-// Reading a WAV file's format and sample data for the commands.
+// Reading a WAV file's format and sample data for playing it.
 #pragma once
 
 #include <sonvale.h>
@@ -13,11 +13,11 @@ struct wav_file {
     std::vector<unsigned char> data; // whole sample frames only
 };
 
-// Reads the "fmt " and "data" chunks of the RIFF/WAVE file at `path`. An
-// extensible format chunk is reported with the tag of its sub-format. A
-// trailing partial sample frame is dropped. Throws command_error naming the
-// file when it cannot be read, is not a WAV file, lacks either chunk, or its
-// "data" chunk is longer than the file.
+// Reads the WAV file at `path`, accepted and described by the library
+// (MIX_ReadFileFormat): its format, an extensible one with its plain tag,
+// and its samples. A trailing partial sample frame is dropped. Throws
+// command_error with the library's reason when the file is refused, or
+// naming the file when it cannot be read.
 wav_file read_wav_file(const std::string& path);
 
 } // namespace sonvale_cli

@@ -18,24 +18,22 @@ lib.MIX_Init.argtypes = [ctypes.POINTER(WAVEFORMATEX), ctypes.c_void_p]
 lib.Record_Open.restype = ctypes.c_bool
 lib.Record_Open.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_ulong,
                             ctypes.c_ushort, ctypes.c_ushort]
-lib.MIX_AddData.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
-                            ctypes.c_int]
+lib.MIX_AddStream.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+lib.MIX_GetLastError.restype = ctypes.c_char_p
 lib.MIX_Flush.argtypes = [ctypes.c_void_p, ctypes.c_int]
 lib.Record_Close.argtypes = lib.MIX_Close.argtypes = [ctypes.c_void_p]
 
 path = sys.argv[1] if len(sys.argv) > 1 else "ctypes.wav"
 mixer = lib.MIX_Init(WAVEFORMATEX(1, 1, 8000, 16000, 2, 16, 0), None)
 if not mixer or not lib.Record_Open(mixer, path.encode(), 8000, 1, 16):
-    sys.exit("cannot start recording")
+    sys.exit("cannot start recording: " + lib.MIX_GetLastError().decode())
 
 tone = b"".join(struct.pack("<h", round(8000 * math.sin(2 * math.pi * 440 * n / 8000)))
                 for n in range(8000))
-# The worker records at most 1280 bytes of one item, so queue the tone in pieces.
-for index, start in enumerate(range(0, len(tone), 1280), 1):
-    piece = tone[start:start + 1280]
-    lib.MIX_AddData(mixer, piece, len(piece), index, 1)
+# 16000 bytes: MIX_AddStream queues them as items of one block each.
+lib.MIX_AddStream(mixer, tone, len(tone), 1)
 
-lib.MIX_Flush(mixer, -1)  # waits until the worker has recorded every piece
+lib.MIX_Flush(mixer, -1)  # waits until the worker has recorded every block
 lib.Record_Close(mixer)
 lib.MIX_Close(mixer)
 print("recorded", path)

@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
          riff("WAVE", concat({fmt_chunk(cd), raw_chunk("LIST", 0xFFFFFFF8u, samples(8)), data}))},
         {"cut.wav", cut},
         {"other-rate.wav", wav_file(other_rate, samples(16))},
+        {"extensible.wav", riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16), data}))},
+        {"extensible-short.wav", riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16, 4), data}))},
+        {"long.wav", wav_file(cd, samples(5000))},
     };
     for (const auto& [name, content] : seeds) {
         if (!write(dir, name, content)) {

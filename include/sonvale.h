@@ -11,7 +11,12 @@
  * separate mixers on separate threads are independent of each other.
  *
  * Nothing in the library throws, logs or prints. Failures are reported as the
- * result codes documented below, as null pointers, or as false.
+ * result codes documented below, as null pointers, or as false; after any
+ * failure, MIX_GetLastError() on the same thread says why.
+ *
+ * What the worker records of one item is one block: at most 1280 bytes of
+ * whole sample frames (see CSonvale). MIX_AddStream and MIX_AddFileStream
+ * queue longer data as a run of such items, so that all of it is recorded.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
@@ -204,6 +209,37 @@ SONVALE_API int MIX_Clear(HSONVALE mixer);
    ran out first (the items stay queued); -1 for an invalid handle. From the
    mixer's client thread. */
 SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
+
+/* Copies `len` bytes of PCM data into consecutive items of one pass, each at
+   most one block of whole frames, and queues them all, so that the
+   recording receives every byte in order (MIX_AddData records one block of
+   its item only). As CSonvale::MIX_AddStream: all or nothing. Returns
+   `index`; -1 for an invalid handle, a negative `len`, a null `data` with a
+   positive `len`, or a lack of memory, having queued nothing. */
+SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index);
+
+/* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
+   checks it, as MIX_AddStream queues data, reading the file a block at a
+   time (memory stays bounded). As CSonvale::MIX_AddFileStream. Returns
+   `index`; -1 for an invalid handle and every failure listed there. */
+SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
+
+/* Reads the format of the WAV file at `path` into `format`, with the checks
+   of MIX_AddFile but no mixer: an extensible PCM or float format is
+   reported as its plain tag (1 or 3) with a cbSize of 0; for a 16-byte
+   "fmt " chunk, cbSize holds the two bytes that follow it. Returns the size
+   of the file's "data" chunk in bytes; -1 (with `format` untouched) for a
+   null `format` or path and every refusal of MIX_AddFile but a format
+   mismatch. Any thread. */
+SONVALE_API int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format);
+
+/* Why the last Sonvale call on the calling thread that failed did so: a
+   short English sentence, such as "'x.wav' has no "data" chunk after its
+   "fmt " chunk" or "the output device refuses 44100 Hz, 2 channels, 12-bit
+   PCM". "" before any failure. A success does not clear it, so read it
+   right after the failure. The text belongs to the calling thread and
+   stays valid until its next failing call. Any thread. */
+SONVALE_API const char* MIX_GetLastError(void);
 
 /* Starts recording into a new WAV file at `path` (created, or truncated)
    with the given header format: PCM, or IEEE float when the mixer was opened
@@ -629,20 +665,47 @@ public:
     int MIX_Pause();
     int MIX_Restart();
 
-    /* Queues the samples of the WAV file at `path` as one item of one pass,
-       read straight into the item. The first top-level "RIFF" chunk of
-       form "WAVE" must hold a "fmt " chunk of at least 16 bytes whose format tag,
+    /* Queues the samples of the WAV file at `path` as one item of one pass:
+       of the samples, only the one block the worker records of such an item
+       is read (straight into the item), however large the file.
+       The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
+       the file's end when it declares more: a file cut short, a placeholder
+       size) must hold a "fmt " chunk of at least 16 bytes whose format tag,
        channels, rate and bits per sample equal the mixer's format (byte
        rate, block alignment and cbSize are not compared), followed by a
-       "data" chunk; other chunks are skipped. A "data" chunk of 0 bytes
-       queues an empty item. Returns `index`, also when no worker takes the
-       item (the mixer is not open: the item is then dropped); -1 for a null
-       path, a missing file or one that is not a regular file, a malformed
-       file, a format mismatch (on a mixer never opened every format that is
-       not all zero mismatches), a "data" chunk declaring more bytes than the
-       file or its "RIFF" chunk holds (refused before anything is allocated),
-       or a lack of memory. */
+       "data" chunk that lies within the file (a final pad byte may be
+       missing); other chunks are skipped. An extensible format (tag 0xFFFE)
+       whose sub-format is PCM or IEEE float, with as many valid bits as
+       bits per sample, counts as that plain tag (1 or 3) on a mixer of that
+       tag; its "fmt " chunk must hold the extension it declares. A "data"
+       chunk of 0 bytes queues an empty item. Returns `index`, also when no
+       worker takes the item (the mixer is not open: the item is then
+       dropped); -1 for a null path, a missing file or one that is not a
+       regular file, a malformed file, a format mismatch (on a mixer never
+       opened every format that is not all zero mismatches), a "data" chunk
+       declaring more bytes than the file holds (refused before anything is
+       allocated), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
+
+    /* Queues all `len` bytes as consecutive one-pass items of at most one
+       block each (whole frames; see the class comment), so that the
+       recording receives every byte, in order. All or nothing: returns
+       `index` once every item is queued (also when the mixer is not open:
+       they are then dropped), or -1 having queued nothing, for a negative
+       `len`, a null `data` with a positive `len`, or a lack of memory. A
+       `len` of 0 queues nothing and returns `index`. */
+    int MIX_AddStream(const unsigned char* data, int len, int index);
+
+    /* Queues all the samples of the WAV file at `path` as MIX_AddStream
+       does, after the checks of MIX_AddFile. The file is read a block at a
+       time and waits while a few hundred blocks are queued but unrecorded,
+       so memory stays bounded whatever the file's size; the call returns
+       once the last block is queued. Returns `index` (also when the mixer
+       is not open, without reading the samples); -1 for every refusal of
+       MIX_AddFile, queueing nothing, and -1 when the samples cannot all be
+       read (the file shrank, an I/O error): the blocks read before stay
+       queued. */
+    int MIX_AddFileStream(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
        endless) with the given pre-buffer threshold (stored in the item; the
@@ -699,6 +762,11 @@ protected:
 private:
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
+    /* True once `target` items are finished, waiting up to `timeoutMs` (no
+       limit when negative). */
+    bool wait_finished(uint64_t target, int timeoutMs);
+    /* Waits while too many items are queued but unfinished. */
+    void wait_for_backlog();
     /* Worker: counts `items` more as finished and wakes MIX_Flush. */
     void items_finished(size_t items);
 

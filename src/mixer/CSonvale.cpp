@@ -1,10 +1,14 @@
 #include "sonvale.h"
 
+#include "platform/format_text.h"
 #include "platform/inbox.h"
+#include "platform/last_error.h"
 #include "platform/thread.h"
+#include "worker/sample_pump.h"
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <new>
 
 namespace {
@@ -13,21 +17,38 @@ sonvale::thread* worker_of(void* handle) {
     return static_cast<sonvale::thread*>(handle);
 }
 
-// A copy of the client's bytes as an item; null for a negative length, null
-// data with a positive length, or a lack of memory.
+// True for client data an item can copy; else false with the reason set.
+bool valid_data(const unsigned char* data, int len) {
+    if (len < 0)
+        sonvale::set_last_error("a length of %d bytes", len);
+    else if (!data && len > 0)
+        sonvale::set_last_error("no data for %d bytes", len);
+    return len >= 0 && (data || len == 0);
+}
+
+// A copy of the client's (valid) bytes as an item; null for a lack of
+// memory.
 CWaveData* new_item(const unsigned char* data, int len, int index, int loops,
                     unsigned int firstAllowPlayLen) {
-    if (len < 0 || (!data && len > 0))
-        return nullptr;
     CWaveData* item =
         new (std::nothrow) CWaveData(data, static_cast<unsigned int>(len), loops, index);
-    if (!item)
-        return nullptr;
-    if (!item->m_pBuff) { // its storage could not be allocated
+    if (item && !item->m_pBuff) { // its storage could not be allocated
         delete item;
-        return nullptr;
+        item = nullptr;
     }
-    item->m_nFirstAllowPlayLen = firstAllowPlayLen;
+    if (item)
+        item->m_nFirstAllowPlayLen = firstAllowPlayLen;
+    return item;
+}
+
+// new_item for client data, with the reason set on every failure.
+CWaveData* new_client_item(const unsigned char* data, int len, int index, int loops,
+                           unsigned int firstAllowPlayLen) {
+    if (!valid_data(data, len))
+        return nullptr;
+    CWaveData* item = new_item(data, len, index, loops, firstAllowPlayLen);
+    if (!item)
+        sonvale::set_last_error("out of memory for %d bytes of data", len);
     return item;
 }
 
@@ -43,14 +64,17 @@ CSonvale::~CSonvale() {
 
 int CSonvale::MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd) {
     MIX_Close();
-    if (!format)
+    if (!format) {
+        sonvale::set_last_error("no format was given");
         return -1;
+    }
     const int opened = m_waveOut.Open(format);
     if (opened != 0)
         return opened;
     uint32_t id = 0;
     sonvale::thread* worker = sonvale::thread_create_suspended(SonvaleThreadPro, this, &id);
     if (!worker) {
+        sonvale::set_last_error("cannot start the worker thread: %s", sonvale::system_error_text());
         m_waveOut.Close();
         return -3;
     }
@@ -86,7 +110,8 @@ int CSonvale::MIX_Close() {
         sonvale::thread_release(worker_of(m_hThread));
         m_hThread = nullptr;
     }
-    m_waveOut.Reset();
+    if (m_waveOut.m_hWaveOut) // (without a device Reset only reports that)
+        m_waveOut.Reset();
     m_waveOut.Close();
     MIX_Clear();
     m_recorder.Close();
@@ -103,7 +128,7 @@ int CSonvale::MIX_Restart() {
 
 int CSonvale::MIX_AddData(const unsigned char* data, int len, int index, int loops,
                           unsigned int firstAllowPlayLen) {
-    CWaveData* item = new_item(data, len, index, loops, firstAllowPlayLen);
+    CWaveData* item = new_client_item(data, len, index, loops, firstAllowPlayLen);
     if (!item)
         return -1;
     queue_item(item);
@@ -111,14 +136,17 @@ int CSonvale::MIX_AddData(const unsigned char* data, int len, int index, int loo
 }
 
 int CSonvale::MIX_AppendData(const unsigned char* data, int len, int index) {
-    if (m_dwThreadId == 0 || !m_recorder.isOpen())
+    if (m_dwThreadId == 0 || !m_recorder.isOpen()) {
+        sonvale::set_last_error(m_dwThreadId == 0 ? "the mixer is not open"
+                                                  : "no recording is open");
         return 0;
+    }
     // Formed wide: no buffer count and size can overflow it.
     const int64_t threshold =
         (static_cast<int64_t>(m_waveOut.m_nBuffNum) + 1) * m_waveOut.m_nBuffSize;
     CWaveData* item =
-        new_item(data, len, index, 1,
-                 static_cast<unsigned int>(std::clamp<int64_t>(threshold, 0, UINT32_MAX)));
+        new_client_item(data, len, index, 1,
+                        static_cast<unsigned int>(std::clamp<int64_t>(threshold, 0, UINT32_MAX)));
     if (!item)
         return 0;
     queue_item(item);
@@ -136,30 +164,66 @@ int CSonvale::MIX_Clear() {
 int CSonvale::MIX_Flush(int timeoutMs) {
     // Items are finished in the order they were queued, so once as many are
     // finished as had been queued, every one queued before this call is.
-    const uint64_t target = m_nQueued.load();
-    auto done = [&] { return m_nFinished.load() >= target; };
-    if (!done()) {
-        if (timeoutMs == 0)
-            return 1;
-        using clock = std::chrono::steady_clock;
-        const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
-        std::unique_lock<std::mutex> lock(m_flushLock);
-        ++m_nFlushWaiters;
-        while (!done()) {
-            if (timeoutMs < 0) {
-                m_flushWake.wait(lock);
-            } else if (clock::now() >= deadline) {
-                break; // a timed wait may end early by the clock: only the clock decides
-            } else {
-                m_flushWake.wait_until(lock, deadline);
-            }
-        }
-        --m_nFlushWaiters;
-        if (!done())
-            return 1;
+    if (!wait_finished(m_nQueued.load(), timeoutMs)) {
+        sonvale::set_last_error("the worker had not recorded every item queued within %d ms",
+                                timeoutMs);
+        return 1;
     }
     m_recorder.Flush();
     return 0;
+}
+
+int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
+    if (!valid_data(data, len))
+        return -1;
+    const size_t piece = sonvale::item_block_bytes(m_waveOut.m_waveFormate);
+    const size_t count = (static_cast<size_t>(len) + piece - 1) / piece;
+    // Every item is made before any is queued: all of them, or none.
+    std::unique_ptr<CWaveData*[]> items(new (std::nothrow) CWaveData*[count]());
+    bool made = items != nullptr;
+    for (size_t i = 0; made && i < count; ++i) {
+        const size_t at = i * piece;
+        const size_t size = std::min(piece, static_cast<size_t>(len) - at);
+        items[i] = new_item(data + at, static_cast<int>(size), index, 1, 0);
+        made = items[i] != nullptr;
+    }
+    if (!made) {
+        for (size_t i = 0; items && i < count; ++i)
+            delete items[i];
+        sonvale::set_last_error("out of memory for %d bytes of data", len);
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i)
+        queue_item(items[i]);
+    return index;
+}
+
+bool CSonvale::wait_finished(uint64_t target, int timeoutMs) {
+    auto done = [&] { return m_nFinished.load() >= target; };
+    if (done() || timeoutMs == 0)
+        return done();
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> lock(m_flushLock);
+    ++m_nFlushWaiters;
+    while (!done()) {
+        if (timeoutMs < 0)
+            m_flushWake.wait(lock);
+        else if (clock::now() >= deadline)
+            break; // a timed wait may end early by the clock: only the clock decides
+        else
+            m_flushWake.wait_until(lock, deadline);
+    }
+    --m_nFlushWaiters;
+    return done();
+}
+
+void CSonvale::wait_for_backlog() {
+    // Enough for the worker never to run dry, few enough to bound memory.
+    constexpr uint64_t most_pending = 256;
+    const uint64_t queued = m_nQueued.load();
+    if (queued > most_pending)
+        wait_finished(queued - most_pending / 2, -1);
 }
 
 void CSonvale::queue_item(CWaveData* item) {

@@ -5,26 +5,44 @@
 #include "sonvale.h"
 
 #include "mixer/mixer_registry.h"
+#include "mixer/wav_loader.h"
+#include "platform/last_error.h"
 
 #include <new>
 
 namespace {
 
-// The live mixer behind `handle`; null for a null, closed or made-up handle.
+// The live mixer behind `handle`; null, with the reason set, for a null,
+// closed or made-up handle.
 CSonvale* mixer_of(HSONVALE handle) {
     CSonvale* mixer = reinterpret_cast<CSonvale*>(handle);
-    return mixer && sonvale::registry_contains(mixer) ? mixer : nullptr;
+    if (mixer && sonvale::registry_contains(mixer))
+        return mixer;
+    sonvale::set_last_error(mixer ? "not a mixer handle, or one closed already"
+                                  : "no mixer handle was given");
+    return nullptr;
 }
 
 // A new mixer on which `init` has succeeded, registered, as a handle; null
 // otherwise.
 template <class Init> HSONVALE open_mixer(WAVEFORMATEX* format, Init init) {
-    if (!format)
+    if (!format) {
+        sonvale::set_last_error("no format was given");
         return nullptr;
+    }
     CSonvale* mixer = new (std::nothrow) CSonvale();
-    if (mixer && (init(*mixer) != 0 || !sonvale::registry_add(mixer))) {
+    if (!mixer) {
+        sonvale::set_last_error("out of memory for a mixer");
+        return nullptr;
+    }
+    if (init(*mixer) != 0) {
+        delete mixer; // the mixer gave the reason
+        return nullptr;
+    }
+    if (!sonvale::registry_add(mixer)) {
         delete mixer;
-        mixer = nullptr;
+        sonvale::set_last_error("out of memory for a mixer");
+        return nullptr;
     }
     return reinterpret_cast<HSONVALE>(mixer);
 }
@@ -47,7 +65,7 @@ HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notif
 }
 
 int MIX_Close(HSONVALE mixer) {
-    CSonvale* m = reinterpret_cast<CSonvale*>(mixer);
+    CSonvale* m = mixer_of(mixer);
     if (!m || !sonvale::registry_remove(m))
         return -1;
     int result = m->MIX_Close();
@@ -86,6 +104,26 @@ int MIX_Clear(HSONVALE mixer) {
 
 int MIX_Flush(HSONVALE mixer, int timeoutMs) {
     return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_Flush(timeoutMs); });
+}
+
+int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddStream(data, len, index); });
+}
+
+int MIX_AddFileStream(HSONVALE mixer, const char* path, int index) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddFileStream(path, index); });
+}
+
+int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format) {
+    if (!format) {
+        sonvale::set_last_error("no format record was given");
+        return -1;
+    }
+    return sonvale::read_wav_format(path, *format);
+}
+
+const char* MIX_GetLastError(void) {
+    return sonvale::last_error();
 }
 
 bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,

@@ -2,6 +2,8 @@
 #include "sonvale.h"
 
 #include "platform/event.h"
+#include "platform/format_text.h"
+#include "platform/last_error.h"
 #include "platform/wave_out.h"
 
 #include <chrono>
@@ -24,6 +26,24 @@ void mark_done(WaveBuff* buff) {
     event_set(buffer_event(buff));
 }
 
+// -1 for a call that needs an open device, with its reason.
+int no_device() {
+    set_last_error("the output device is not open");
+    return -1;
+}
+
+// Why the device would not open for `format`.
+void device_refused(int result, const WAVEFORMATEX& format) {
+    const format_text text(format);
+    if (result == WAVE_ERR_BADFORMAT)
+        set_last_error("the output device refuses %s", text.c_str());
+    else if (result == WAVE_ERR_NOMEM)
+        set_last_error("out of memory for the output device");
+    else
+        set_last_error("the output device cannot be opened for %s (error %d)", text.c_str(),
+                       result);
+}
+
 } // namespace
 
 CWaveMixOut::CWaveMixOut()
@@ -37,40 +57,48 @@ CWaveMixOut::~CWaveMixOut() {
 int CWaveMixOut::Open(WAVEFORMATEX* format) {
     if (m_hWaveOut) {
         Close();
+        set_last_error("the output device was already open");
         return -1;
     }
-    if (!format || m_nBuffNum < 1 || m_nBuffSize < 1)
+    if (!format || m_nBuffNum < 1 || m_nBuffSize < 1) {
+        if (format)
+            set_last_error("a ring needs at least 1 buffer of at least 1 byte, not %d of %d",
+                           m_nBuffNum, m_nBuffSize);
+        else
+            set_last_error("no format was given");
         return -1;
+    }
     Close(); // a ring left without a device (never expected) is freed first
+    auto out_of_memory = [this] {
+        Close();
+        set_last_error("out of memory for the output ring");
+        return -1;
+    };
 
     // The ring keeps the count and size it is built with until Close.
     m_nRingNum = m_nBuffNum;
     m_nRingSize = m_nBuffSize;
     m_ppBuffs = new (std::nothrow) WaveBuff*[static_cast<size_t>(m_nRingNum)]();
-    if (!m_ppBuffs) {
-        Close();
-        return -1;
-    }
+    if (!m_ppBuffs)
+        return out_of_memory();
     for (int32_t i = 0; i < m_nRingNum; ++i) {
         WaveBuff* buff = new (std::nothrow) WaveBuff();
-        if (!buff) {
-            Close();
-            return -1;
-        }
+        if (!buff)
+            return out_of_memory();
         m_ppBuffs[i] = buff;
         buff->hdr.lpData = new (std::nothrow) char[static_cast<size_t>(m_nRingSize)];
         event* done = event_create(i != 0);
         buff->hdr.dwUser = reinterpret_cast<uintptr_t>(done);
-        if (!buff->hdr.lpData || !done) {
-            Close();
-            return -1;
-        }
+        if (!buff->hdr.lpData || !done)
+            return out_of_memory();
     }
 
     std::memcpy(&m_waveFormate, format, sizeof m_waveFormate);
     HWAVEOUT device = nullptr;
-    if (wave_out_open(&device, &m_waveFormate, &CWaveMixOut::CallBackNotify, 0) != WAVE_OK) {
+    const int opened = wave_out_open(&device, &m_waveFormate, &CWaveMixOut::CallBackNotify, 0);
+    if (opened != WAVE_OK) {
         Close();
+        device_refused(opened, m_waveFormate);
         return -2;
     }
     m_hWaveOut = device;
@@ -127,13 +155,13 @@ int CWaveMixOut::Close() {
 
 int CWaveMixOut::Reset() {
     if (!m_hWaveOut)
-        return -1;
+        return no_device();
     return wave_out_reset(m_hWaveOut);
 }
 
 int CWaveMixOut::Pause() {
     if (!m_hWaveOut)
-        return -1;
+        return no_device();
     if (!m_bPaused) {
         wave_out_pause(m_hWaveOut);
         m_bPaused = true;
@@ -143,7 +171,7 @@ int CWaveMixOut::Pause() {
 
 int CWaveMixOut::Restart() {
     if (!m_hWaveOut)
-        return -1;
+        return no_device();
     if (m_bPaused) {
         wave_out_restart(m_hWaveOut);
         m_bPaused = false;

@@ -48,7 +48,8 @@ void riff_reader::close() {
 // Walks the chunk headers from the current position until one with
 // identifier `id` (and, when `form` is given, that form type) is found. Each
 // step moves at least one header forward; a chunk running past `end` stops
-// the walk, since nothing after it can be located reliably.
+// the walk, since nothing after it can be located reliably, unless it is the
+// form searched for, whose sub-chunks are then searched up to `end`.
 bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const char* form) {
     while (m_file.is_open() && m_pos + chunk_header_size <= end) {
         unsigned char header[chunk_header_size];
@@ -58,8 +59,11 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const ch
         std::memcpy(chunk.id, header, sizeof chunk.id);
         chunk.size = riff_le32(header + 4);
         chunk.data_pos = m_pos + chunk_header_size;
-        if (chunk.data_end() > end)
+        const bool past_end = chunk.data_end() > end;
+        if (past_end && !form) {
+            out = chunk;
             return false;
+        }
         if (std::memcmp(chunk.id, id, sizeof chunk.id) == 0) {
             if (!form) {
                 m_pos = chunk.data_pos;
@@ -75,6 +79,8 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char id[4], const ch
                 return true;
             }
         }
+        if (past_end)
+            return false;
         ascend(chunk);
     }
     return false;

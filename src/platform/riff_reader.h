@@ -42,14 +42,17 @@ public:
 
     // From the current position, searches the top-level chunks for a "RIFF"
     // chunk whose form type is `form` and moves to just after the form type.
-    // False when none comes before the end of the file, or when a chunk's
+    // The form found may declare more than the file holds (a file cut short,
+    // a placeholder size): searches inside it stop at the file's end. False
+    // when none comes before the end of the file, or when another chunk's
     // declared size runs past the end first.
     bool descend_form(riff_chunk& out, const char form[4]);
 
     // From the current position, searches the sub-chunks of `parent` for one
     // with identifier `id` and moves to its data. False when none comes
     // before the end of `parent` or of the file, or when a chunk's declared
-    // size runs past either first. The chunk found lies wholly within both.
+    // size runs past either first (when that chunk is the one searched for,
+    // `out` describes it). The chunk found lies wholly within both.
     bool descend(riff_chunk& out, const riff_chunk& parent, const char id[4]);
 
     // Moves past the data and pad byte of `chunk`.

@@ -2,6 +2,7 @@
 // Write / Open / Close / Flush, every block handed to the OS at once,
 // exclusive files, whole-block rollback on a failed write, sizes in the file
 // kept current while recording and clamped at Close.
+#include "platform/last_error.h"
 #include "record/wave_header.h"
 #include "sonvale.h"
 
@@ -47,6 +48,8 @@ bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
     if (!write_header(m_file, header)) {
+        sonvale::set_last_error("cannot write the header of '%s': %s", path,
+                                sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
         m_file.Truncate(0);
         m_file.Close();

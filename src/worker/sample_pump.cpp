@@ -46,10 +46,17 @@ unsigned pump_unit(unsigned width, unsigned block_align) {
     return block_align;
 }
 
+size_t item_block_bytes(const WAVEFORMATEX& format) {
+    const unsigned width = format.wBitsPerSample / 8u;
+    if (!sample_width_supported(width))
+        return block_capacity;
+    return block_room(pump_unit(width, format.nBlockAlign));
+}
+
 size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
     if (!src.data || src.len == 0)
         return 0;
-    const size_t room = block_capacity / unit * unit;
+    const size_t room = block_room(unit);
     size_t produced = 0;
     while (produced < room) {
         const size_t pass_rest = rest_of_pass(src, unit);

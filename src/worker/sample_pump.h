@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sonvale.h"
+
 namespace sonvale {
 
 // Bytes a block may hold at most. A block holds whole units (frames, or
@@ -34,6 +36,15 @@ bool sample_width_supported(unsigned width);
 // pass keeps the channels in place; the sample where the frame is 0, not
 // whole samples, or larger than a block.
 unsigned pump_unit(unsigned width, unsigned block_align);
+
+// The most bytes of whole `unit`s a block holds.
+inline size_t block_room(unsigned unit) {
+    return block_capacity / unit * unit;
+}
+
+// The most bytes the worker records of one item on a mixer of `format`:
+// the block of its unit; a whole block where the worker records nothing.
+size_t item_block_bytes(const WAVEFORMATEX& format);
 
 // Produces the block of `src` into `block` (room for block_capacity bytes)
 // in units of `unit` bytes (from pump_unit) and returns the bytes produced.

@@ -42,7 +42,7 @@ TEST(Errors, MissingInput) {
          {sonvale({"record", dir.file("out.wav"), missing}), sonvale({"play", missing})}) {
         run_result run = run_program(args);
         EXPECT_EQ(run.status, failure);
-        EXPECT_TRUE(contains(run.err, "cannot read '" + missing + "': No such file")) << run.err;
+        EXPECT_TRUE(contains(run.err, "cannot open '" + missing + "': No such file")) << run.err;
     }
     EXPECT_FALSE(file_exists(dir.file("out.wav"))) << "no output for a bad input";
 }
@@ -56,8 +56,8 @@ TEST(Errors, MalformedInputs) {
     const struct {
         std::string file;
         std::string why;
-    } cases[] = {{"text.wav", "no RIFF/WAVE header"},
-                 {"cut.wav", "its \"data\" chunk declares 100 bytes but only 90 follow"}};
+    } cases[] = {{"text.wav", "is not a WAV file: it has no \"RIFF\" chunk of form \"WAVE\""},
+                 {"cut.wav", "declares 100 data bytes but holds fewer"}};
     for (const auto& c : cases)
         for (std::string command : {"record", "play"}) {
             SCOPED_TRACE(command + " " + c.file);
@@ -66,9 +66,7 @@ TEST(Errors, MalformedInputs) {
                                     : sonvale({"play", dir.file(c.file)});
             run_result run = run_program(args);
             EXPECT_EQ(run.status, failure);
-            EXPECT_TRUE(
-                contains(run.err, "'" + dir.file(c.file) + "' is not a usable WAV file: " + c.why))
-                << run.err;
+            EXPECT_TRUE(contains(run.err, "'" + dir.file(c.file) + "' " + c.why)) << run.err;
         }
 }
 
@@ -89,7 +87,6 @@ TEST(Errors, FormatsTheDeviceRefuses) {
     test_support::temp_dir dir;
     test_support::write_file(dir.file("12bit.wav"), twelve_bit_wav());
     const std::vector<std::string> cases[] = {
-        sonvale({"record", dir.file("out.wav"), "--tone", "440", "--bits", "12"}),
         sonvale({"record", dir.file("out.wav"), "--tone", "440", "--channels", "0"}),
         sonvale({"play", dir.file("12bit.wav")}),
     };
@@ -107,7 +104,7 @@ TEST(Errors, UnwritableOutput) {
     for (const std::string& out : {dir.file("no/such/folder/out.wav"), dir.path()}) {
         run_result run = run_program(sonvale({"record", out, "--tone", "440"}));
         EXPECT_EQ(run.status, failure);
-        EXPECT_TRUE(contains(run.err, "cannot create '" + out + "' for writing")) << run.err;
+        EXPECT_TRUE(contains(run.err, "cannot create '" + out + "': ")) << run.err;
     }
 }
 
@@ -128,6 +125,8 @@ TEST(Errors, WrongCommandLines) {
         {{"record", "out.wav", "--tone", "440", "--channels", "70000"},
          "--channels takes a whole number from 0 to 65535, not '70000'"},
         {{"record", "out.wav", "--seconds", "2", "in.wav"}, "--seconds needs --tone"},
+        {{"record", "out.wav", "--tone", "440", "--bits", "12"},
+         "--bits takes 8, 16, 24 or 32, not '12'"},
         {{"play"}, "missing the file to play"},
         {{"play", "a.wav", "b.wav"}, "play takes one file"},
     };

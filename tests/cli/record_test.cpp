@@ -4,6 +4,7 @@
 #include "support/test_support.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -130,4 +131,29 @@ TEST(Record, CtrlCFinishesTheFileWithEverythingQueued) {
     EXPECT_LT(s.frames, 8000LL * 90000) << "it went on to the end";
     EXPECT_EQ(static_cast<uint64_t>(44 + s.frames * 2), test_support::read_file(out).size())
         << "the header describes the whole file";
+}
+
+TEST(Record, LongRecordingsKeepMemoryBounded) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory dwarfs what is measured";
+#endif
+    test_support::temp_dir dir;
+    std::vector<std::string> args = {
+        "record", dir.file("out.wav"), "--tone", "440", "--seconds", "600", "--rate",
+        "44100",  "--channels",        "2"};
+    for (int i = 0; i < 4; ++i) { // 4 x 21 MB of samples
+        args.push_back(dir.file("in" + std::to_string(i) + ".wav"));
+        ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + args.back() +
+                               " synth 120 sine 300 2>/dev/null")
+                                  .c_str()),
+                  0);
+    }
+    run_result run = run_program(sonvale(args));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(run.max_rss_kb, 64 * 1024);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(dir.file("out.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    sf_close(file);
+    EXPECT_EQ(info.frames, 44100 * (600 + 4 * 120));
 }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -103,8 +104,10 @@ run_result run_program(const std::vector<std::string>& argv, const std::vector<s
             }
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
     result.seconds = seconds_since(start);
+    result.max_rss_kb = usage.ru_maxrss;
     result.status = exit_status(status);
     close(out_pipe[0]);
     close(err_pipe[0]);

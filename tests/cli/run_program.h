@@ -12,6 +12,7 @@ struct run_result {
     std::string out;      // standard output (with a terminal: everything)
     std::string err;      // standard error
     double seconds = 0.0; // wall-clock time until it ended
+    long max_rss_kb = 0;  // the most memory it held at once
 };
 
 // Runs `argv` with standard input from /dev/null and `env` added to the

@@ -33,7 +33,10 @@ TEST(FlatApi, ClosedAndMadeUpHandlesAreRefusedUntouched) {
     const unsigned char data[4] = {};
     for (HSONVALE h : {closed, reinterpret_cast<HSONVALE>(&not_issued)}) {
         EXPECT_EQ(MIX_Close(h), -1);
+        EXPECT_STREQ(MIX_GetLastError(), "not a mixer handle, or one closed already");
         EXPECT_EQ(MIX_AddData(h, data, 4, 1, 1), -1);
+        EXPECT_EQ(MIX_AddStream(h, data, 4, 1), -1);
+        EXPECT_EQ(MIX_AddFileStream(h, "x.wav", 1), -1);
         EXPECT_EQ(MIX_Flush(h, 0), -1);
         EXPECT_FALSE(Record_Open(h, "x.wav", 22050, 1, 16));
         Record_Close(h);
@@ -47,6 +50,7 @@ TEST(FlatApi, RefusedOpeningGivesNullAndLeavesNoThread) {
     EXPECT_EQ(MIX_Init(nullptr, nullptr), nullptr);
     EXPECT_EQ(MIX_InitEx(nullptr, 3, 2048, nullptr), nullptr);
     EXPECT_EQ(MIX_Init(&no_channels, nullptr), nullptr);
+    EXPECT_STREQ(MIX_GetLastError(), "the output device refuses 44100 Hz, 0 channels, 16-bit PCM");
     EXPECT_EQ(MIX_InitEx(&no_channels, 3, 2048, nullptr), nullptr);
     EXPECT_EQ(MIX_InitEx(&good, 0, 2048, nullptr), nullptr);
     EXPECT_EQ(MIX_InitEx(&good, 3, 0, nullptr), nullptr);

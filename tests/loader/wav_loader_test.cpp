@@ -1,6 +1,9 @@
 #include "loader/recording_mixer.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace test_support;
 
@@ -47,48 +50,121 @@ TEST(WavLoader, AcceptsUsualChunkLayouts) {
     }
 }
 
-// Every refused file comes back -1 and queues nothing: a file queued after
-// them is the only one recorded.
-TEST(WavLoader, RefusesMismatchedAndMalformedFilesQueuingNothing) {
+// Every refused file comes back -1 with its reason and queues nothing: a
+// file queued after them is the only one recorded.
+TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
     auto with = [](auto change) {
         wav_format f = cd;
         change(f);
         return wav_file(f, pattern(64));
     };
     bytes data = chunk("data", pattern(64));
-    bytes oversized = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 65, pattern(64))}));
-    bytes cut = wav_file(cd, pattern(64));
-    cut.resize(cut.size() - 1);
+    bytes oversized = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 1000, pattern(64))}));
     bytes fmt_at_end = riff("WAVE", raw_chunk("fmt ", 16, pattern(16)));
     wav_format short_fmt = cd;
     short_fmt.fmt_size = 14;
-    const bytes refused[] = {
-        with([](wav_format& f) { f.rate = 22050; }),
-        with([](wav_format& f) { f.channels = 1; }),
-        with([](wav_format& f) { f.bits = 8; }),
-        with([](wav_format& f) { f.tag = 3; }),
-        riff("WAVE", concat({data, fmt_chunk(cd)})),
-        riff("WAVE", concat({fmt_chunk(cd), chunk("LIST", pattern(8))})),
-        riff("WAVE", concat({fmt_chunk(short_fmt), data})),
-        riff("AVI ", concat({fmt_chunk(cd), data})),
-        oversized,
-        cut,
-        fmt_at_end,
-        raw_chunk("RIFF", 0xFFFFFFFF, bytes{'W', 'A', 'V', 'E'}),
-        bytes{},
+    const std::string mismatch = "but the mixer is 44100 Hz, 2 channels, 16-bit PCM";
+    const std::string no_data = "has no \"data\" chunk after its \"fmt \" chunk";
+    const std::string not_wav = "has no \"RIFF\" chunk of form \"WAVE\"";
+    const struct {
+        bytes file;
+        std::string reason;
+    } refused[] = {
+        {with([](wav_format& f) { f.rate = 22050; }),
+         "is 22050 Hz, 2 channels, 16-bit PCM " + mismatch},
+        {with([](wav_format& f) { f.channels = 1; }), mismatch},
+        {with([](wav_format& f) { f.bits = 8; }), mismatch},
+        {with([](wav_format& f) { f.tag = 3; }), "16-bit float " + mismatch},
+        {riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 12), data})), "format tag 0xFFFE"},
+        {riff("WAVE", concat({extensible_fmt_chunk(cd, 2, 16), data})), "format tag 0xFFFE"},
+        {riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16, 2), data})),
+         "too short for its declared extension"},
+        {riff("WAVE", concat({data, fmt_chunk(cd)})), "ends inside its \"fmt \" chunk"},
+        {riff("WAVE", concat({fmt_chunk(cd), chunk("LIST", pattern(8))})), no_data},
+        {riff("WAVE", concat({fmt_chunk(short_fmt), data})), "of 14 bytes, too short"},
+        {riff("AVI ", concat({fmt_chunk(cd), data})), not_wav},
+        {oversized, "declares 1000 data bytes"},
+        {first(wav_file(cd, pattern(64)), 44 + 63), "declares 64 data bytes"},
+        {fmt_at_end, "ends inside its \"fmt \" chunk"},
+        {raw_chunk("RIFF", 0xFFFFFFFF, bytes{'W', 'A', 'V', 'E'}), "has no \"fmt \" chunk"},
+        {bytes{}, not_wav},
     };
     recording_mixer m(cd);
     ASSERT_TRUE(m.opened);
     int fds = fd_count();
-    for (size_t i = 0; i < std::size(refused); ++i)
-        EXPECT_EQ(m.add(refused[i]), -1) << "file " << i;
-    EXPECT_EQ(m.mixer.MIX_AddFile(m.dir.file("missing.wav").c_str(), 7), -1);
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(m.add(refused[i].file), -1) << "file " << i;
+        EXPECT_NE(std::string(MIX_GetLastError()).find(refused[i].reason), std::string::npos)
+            << "file " << i << ": " << MIX_GetLastError();
+    }
+    const struct {
+        std::string path;
+        std::string reason;
+    } unreadable[] = {
+        {m.dir.file("missing.wav"), "missing.wav': No such file or directory"},
+        {m.dir.path(), "is not a regular file"},
+    };
+    for (const auto& u : unreadable) {
+        EXPECT_EQ(m.mixer.MIX_AddFile(u.path.c_str(), 7), -1);
+        EXPECT_NE(std::string(MIX_GetLastError()).find(u.reason), std::string::npos)
+            << MIX_GetLastError();
+    }
     EXPECT_EQ(m.mixer.MIX_AddFile(nullptr, 7), -1);
-    EXPECT_EQ(m.mixer.MIX_AddFile(m.dir.path().c_str(), 7), -1);
+    EXPECT_STREQ(MIX_GetLastError(), "no path was given");
     EXPECT_EQ(fd_count(), fds) << "every refusal closes its file";
     bytes sentinel = pattern(12, 5); // whole frames
     EXPECT_EQ(m.add(wav_file(cd, sentinel), 8), 8);
     EXPECT_EQ(m.recorded(sentinel.size()), sentinel);
+}
+
+// A file cut short after its "data" chunk, a placeholder "RIFF" size, an
+// odd "data" chunk without its pad byte, extensible PCM: all taken whole.
+TEST(WavLoader, TakesFilesAsRealToolsLeaveThem) {
+    const wav_format mono8{1, 1, 8000, 8};
+    const bytes samples = pattern(301, 4);
+    const bytes data = chunk("data", samples);
+    bytes past_end = wav_file(mono8, samples);
+    past_end[4] += 100; // "RIFF" declares 100 bytes more than there are
+    bytes no_pad = wav_file(mono8, samples);
+    no_pad.pop_back(); // the pad byte goes; "RIFF" still counts it
+    const bytes files[] = {past_end, no_pad,
+                           riff("WAVE", concat({extensible_fmt_chunk(mono8, 1, 8), data}))};
+    for (const bytes& file : files) {
+        recording_mixer m(mono8);
+        ASSERT_TRUE(m.opened);
+        EXPECT_EQ(m.add(file), 7) << MIX_GetLastError();
+        EXPECT_EQ(m.recorded(samples.size()), samples);
+    }
+}
+
+// A sparse file whose "data" chunk declares nearly 4 GiB: only the block the
+// worker records of it is read.
+TEST(WavLoader, ReadsOnlyTheRecordedBlockOfAHugeFile) {
+    temp_dir dir;
+    const std::string path = dir.file("huge.wav");
+    bytes head = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 0xFFFFFFD0u)}));
+    head[4] = 0xF4; // "RIFF" holds the whole "data" chunk: 0xFFFFFFF4 bytes
+    head[5] = head[6] = head[7] = 0xFF;
+    write_file(path, head);
+    ASSERT_EQ(truncate(path.c_str(), 5000000000LL), 0);
+    const int code = in_child([&] {
+        CSonvale mixer;
+        WAVEFORMATEX w = waveformat(cd);
+        if (mixer.MIX_Init(&w, nullptr) != 0)
+            return 1;
+        struct rusage before {};
+        getrusage(RUSAGE_SELF, &before);
+        const auto start = std::chrono::steady_clock::now();
+        if (mixer.MIX_AddFile(path.c_str(), 3) != 3)
+            return 2;
+        // Generous bounds: reading the declared size takes seconds and gigabytes.
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(2))
+            return 3;
+        struct rusage after {};
+        getrusage(RUSAGE_SELF, &after);
+        return after.ru_maxrss - before.ru_maxrss < 10 * 1024 ? 0 : 4; // kilobytes
+    });
+    EXPECT_EQ(code, 0);
 }
 
 TEST(WavLoader, AnEmptyDataChunkQueuesAnEmptyItem) {

@@ -101,6 +101,28 @@ inline bytes fmt_chunk(const wav_format& f) {
     return chunk("fmt ", data);
 }
 
+// An extensible "fmt " chunk (tag 0xFFFE, cbSize 22) for `f` whose
+// sub-format is the plain tag `sub_tag` with `valid_bits`; `cut` bytes are
+// left off its end.
+inline bytes extensible_fmt_chunk(const wav_format& f, uint16_t sub_tag, uint16_t valid_bits,
+                                  size_t cut = 0) {
+    wav_format plain = f;
+    plain.fmt_size = 16;
+    bytes data = fmt_chunk(plain);
+    data.erase(data.begin(), data.begin() + 8); // the chunk header
+    data[0] = 0xFE;
+    data[1] = 0xFF;
+    put16(data, 22);
+    put16(data, valid_bits);
+    put32(data, 0); // channel mask
+    put32(data, sub_tag);
+    const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                              0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    data.insert(data.end(), tail, tail + sizeof tail);
+    data.resize(data.size() - cut);
+    return chunk("fmt ", data);
+}
+
 // The usual WAV file: "fmt " then "data".
 inline bytes wav_file(const wav_format& f, const bytes& samples) {
     return riff("WAVE", concat({fmt_chunk(f), chunk("data", samples)}));

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/last_error.h"
 #include "sonvale.h"
 
 namespace {
@@ -106,25 +107,42 @@ CFile::~CFile() {
 }
 
 bool CFile::CreateExclusive(const char* path) {
-    if (!path || m_hFile != no_file)
+    using sonvale::set_last_error;
+    if (!path || m_hFile != no_file) {
+        set_last_error(path ? "the file object already holds a file" : "no path was given");
         return false;
+    }
     // O_NONBLOCK only so that a FIFO without a reader is refused instead of
     // blocking the caller; it is cleared again at once.
     const int fd =
         open_retrying(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == ENXIO)
+            set_last_error("'%s' is a FIFO, which cannot hold a recording", path);
+        else
+            set_last_error("cannot create '%s': %s", path, sonvale::system_error_text());
         return false;
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     struct stat st;
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 || ::fstat(fd, &st) != 0) {
+        set_last_error("cannot create '%s': %s", path, sonvale::system_error_text());
         close_fd(fd);
         return false;
     }
     // A FIFO cannot take the header's sizes back at the start: refused.
     // Only regular files are held and cut. A device such as /dev/null is
     // shared by everyone and written as it is.
-    if (S_ISFIFO(st.st_mode) ||
-        (S_ISREG(st.st_mode) && (!lock_exclusive(fd) || !truncate_retrying(fd, 0)))) {
+    bool held = true;
+    if (S_ISFIFO(st.st_mode))
+        set_last_error("'%s' is a FIFO, which cannot hold a recording", path);
+    else if (S_ISREG(st.st_mode) && !lock_exclusive(fd))
+        set_last_error("'%s' is held by another recording", path);
+    else if (S_ISREG(st.st_mode) && !truncate_retrying(fd, 0))
+        set_last_error("cannot empty '%s': %s", path, sonvale::system_error_text());
+    else
+        held = false;
+    if (held) {
         close_fd(fd);
         return false;
     }

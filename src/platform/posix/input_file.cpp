@@ -1,5 +1,6 @@
 // Reading files on POSIX: open(2) and pread(2).
 #include "platform/input_file.h"
+#include "platform/last_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,10 +19,13 @@ bool input_file::open(const char* path) {
     // Non-blocking so that a FIFO at `path` cannot stall the open; it is
     // refused just below, and the flag changes nothing for a regular file.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        set_last_error("cannot open '%s': %s", path, system_error_text());
         return false;
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        set_last_error("'%s' is not a regular file", path);
         ::close(fd);
         return false;
     }

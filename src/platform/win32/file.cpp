@@ -5,6 +5,7 @@
 // is opened without truncation and only then cut, so a refused open leaves it
 // untouched. Only files on disk are cut; a device (NUL) is written as it is,
 // and a pipe is refused.
+#include "platform/last_error.h"
 #include "platform/win32/wide_path.h"
 #include "sonvale.h"
 
@@ -56,16 +57,36 @@ CFile::~CFile() {
 }
 
 bool CFile::CreateExclusive(const char* path) {
+    using sonvale::set_last_error;
     std::wstring wide;
-    if (m_hFile != no_file || !sonvale::widen_path(path, wide))
+    if (m_hFile != no_file || !sonvale::widen_path(path, wide)) {
+        if (m_hFile != no_file)
+            set_last_error("the file object already holds a file");
+        else if (path)
+            set_last_error("'%s' is not a valid UTF-8 path", path);
+        else
+            set_last_error("no path was given");
         return false;
+    }
     const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION)
+            set_last_error("'%s' is held by another recording", path);
+        else
+            set_last_error("cannot create '%s': %s", path, sonvale::system_error_text());
         return false;
+    }
     // A pipe could not take a recording's header back at the start.
     const DWORD type = GetFileType(h);
-    if (type == FILE_TYPE_PIPE || (type == FILE_TYPE_DISK && !cut_to(h, 0))) {
+    bool refused = true;
+    if (type == FILE_TYPE_PIPE)
+        set_last_error("'%s' is a pipe, which cannot hold a recording", path);
+    else if (type == FILE_TYPE_DISK && !cut_to(h, 0))
+        set_last_error("cannot empty '%s': %s", path, sonvale::system_error_text());
+    else
+        refused = false;
+    if (refused) {
         CloseHandle(h);
         return false;
     }

@@ -1,6 +1,7 @@
 // Reading files on Windows: CreateFileW (the UTF-8 path as UTF-16) and reads
 // at explicit offsets.
 #include "platform/input_file.h"
+#include "platform/last_error.h"
 
 #include "platform/win32/wide_path.h"
 
@@ -25,16 +26,24 @@ input_file::~input_file() {
 bool input_file::open(const char* path) {
     close();
     std::wstring wide;
-    if (!widen_path(path, wide))
+    if (!widen_path(path, wide)) {
+        if (path)
+            set_last_error("'%s' is not a valid UTF-8 path", path);
+        else
+            set_last_error("no path was given");
         return false;
+    }
     // Readers and writers may share the file, as they may on POSIX; a
     // folder cannot be opened this way, and only files on disk are read.
     const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        set_last_error("cannot open '%s': %s", path, system_error_text());
         return false;
+    }
     LARGE_INTEGER size{};
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+        set_last_error("'%s' is not a regular file", path);
         CloseHandle(h);
         return false;
     }

@@ -1,0 +1,26 @@
+// The reason for the last failure on each thread, as the platform keeps a
+// last error per thread: a short English sentence, handed to clients by
+// MIX_GetLastError. Setting it never allocates and never fails; a success
+// leaves it as it was.
+#pragma once
+
+namespace sonvale {
+
+#if defined(__GNUC__)
+#define SONVALE_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#else
+#define SONVALE_PRINTF_LIKE
+#endif
+
+// Sets the calling thread's reason from a printf format (cut short when it
+// would not fit).
+void set_last_error(const char* format, ...) SONVALE_PRINTF_LIKE;
+
+// The calling thread's reason; "" before the first failure.
+const char* last_error();
+
+// The system's words for the error of the last system call that failed on
+// this thread ("Permission denied"). Read it before any other system call.
+const char* system_error_text();
+
+} // namespace sonvale
