@@ -762,6 +762,9 @@ protected:
 private:
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
+    /* Queues `len` bytes as one-pass items of a block each: all, or (out of
+       memory, reason set) none and false. */
+    bool queue_blocks(const unsigned char* data, size_t len, int index);
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */
     bool wait_finished(uint64_t target, int timeoutMs);

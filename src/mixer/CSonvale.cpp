@@ -174,28 +174,32 @@ int CSonvale::MIX_Flush(int timeoutMs) {
 }
 
 int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
-    if (!valid_data(data, len))
+    if (!valid_data(data, len) || !queue_blocks(data, static_cast<size_t>(len), index))
         return -1;
-    const size_t piece = sonvale::item_block_bytes(m_waveOut.m_waveFormate);
-    const size_t count = (static_cast<size_t>(len) + piece - 1) / piece;
+    return index;
+}
+
+bool CSonvale::queue_blocks(const unsigned char* data, size_t len, int index) {
+    const size_t block = sonvale::item_block_bytes(m_waveOut.m_waveFormate);
+    const size_t count = (len + block - 1) / block;
     // Every item is made before any is queued: all of them, or none.
     std::unique_ptr<CWaveData*[]> items(new (std::nothrow) CWaveData*[count]());
     bool made = items != nullptr;
     for (size_t i = 0; made && i < count; ++i) {
-        const size_t at = i * piece;
-        const size_t size = std::min(piece, static_cast<size_t>(len) - at);
-        items[i] = new_item(data + at, static_cast<int>(size), index, 1, 0);
+        const size_t at = i * block;
+        items[i] = new_item(data + at, static_cast<int>(std::min(block, len - at)), index, 1, 0);
         made = items[i] != nullptr;
     }
     if (!made) {
         for (size_t i = 0; items && i < count; ++i)
             delete items[i];
-        sonvale::set_last_error("out of memory for %d bytes of data", len);
-        return -1;
+        sonvale::set_last_error("out of memory for %llu bytes of data",
+                                static_cast<unsigned long long>(len));
+        return false;
     }
     for (size_t i = 0; i < count; ++i)
         queue_item(items[i]);
-    return index;
+    return true;
 }
 
 bool CSonvale::wait_finished(uint64_t target, int timeoutMs) {

@@ -189,18 +189,26 @@ int CSonvale::MIX_AddFile(const char* path, int index) {
 int CSonvale::MIX_AddFileStream(const char* path, int index) {
     sonvale::riff_reader reader;
     sonvale::wav_file_info info;
-    const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
-    if (!sonvale::open_for_mixer(reader, path, format, info))
+    if (!sonvale::open_for_mixer(reader, path, m_waveOut.m_waveFormate, info))
         return -1;
     if (m_dwThreadId == 0)
         return index; // no worker would take the items
-    const size_t piece = sonvale::item_block_bytes(format);
+    // Read a run of blocks at a time: one read for many items.
+    const size_t chunk =
+        std::min<size_t>(info.data_size, sonvale::item_block_bytes(m_waveOut.m_waveFormate) * 64);
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk]);
+    if (!buffer && chunk > 0) {
+        sonvale::set_last_error("out of memory for the samples of '%s'", path);
+        return -1;
+    }
     for (uint64_t left = info.data_size; left > 0;) {
-        const size_t size = static_cast<size_t>(std::min<uint64_t>(left, piece));
-        CWaveData* item = sonvale::read_item(reader, path, size, index);
-        if (!item)
+        const size_t size = static_cast<size_t>(std::min<uint64_t>(left, chunk));
+        if (reader.read(buffer.get(), size) != size) {
+            sonvale::set_last_error("cannot read the samples of '%s'", path);
             return -1;
-        queue_item(item);
+        }
+        if (!queue_blocks(buffer.get(), size, index))
+            return -1;
         wait_for_backlog();
         left -= size;
     }
