@@ -40,7 +40,8 @@ protected:
 };
 
 std::string param_name(const testing::TestParamInfo<device_kind>& info) {
-    return kind_name(info.param);
+    const char* names[] = {"virtual", "alsa", "automatic", "fake"};
+    return names[int(info.param)];
 }
 
 } // namespace

@@ -79,17 +79,6 @@ private:
 
 } // namespace
 
-std::string kind_name(device_kind kind) {
-    switch (kind) {
-    case device_kind::alsa:
-        return "alsa";
-    case device_kind::fake:
-        return "fake";
-    default:
-        return "virtual";
-    }
-}
-
 device_probe::~device_probe() {
     if (m_device) {
         wave_out_reset(m_device);

@@ -31,7 +31,6 @@ bool null_sink_expected();
 void skip_unless_device_plays(sonvale::wave_backend backend);
 
 enum class device_kind { virtual_device, alsa, automatic, fake };
-std::string kind_name(device_kind kind);
 
 // What a fake backend was asked, and how it answers; the test holds it.
 struct fake_device {
