@@ -18,29 +18,14 @@ namespace {
 
 constexpr uint64_t k_ns_per_s = 1000000000;
 
-bool valid_bits(uint16_t tag, uint16_t bits) {
-    if (tag == WAVE_FORMAT_PCM)
-        return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (tag == WAVE_FORMAT_IEEE_FLOAT)
-        return bits == 32 || bits == 64;
-    return true;
-}
-
 // The formats design.md lists: any tag with at least one channel, at least
 // one sample per second, a non-zero block alignment and byte rate; PCM and
 // IEEE float must also be self-consistent at a supported sample width.
 bool format_accepted(const WAVEFORMATEX& f) {
-    if (f.nChannels < 1 || f.nSamplesPerSec < 1 || f.nBlockAlign == 0 || f.nAvgBytesPerSec == 0)
-        return false;
-    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-        if (!valid_bits(f.wFormatTag, f.wBitsPerSample))
-            return false;
-        if (uint32_t(f.nBlockAlign) != uint32_t(f.nChannels) * f.wBitsPerSample / 8)
-            return false;
-        if (uint64_t(f.nAvgBytesPerSec) != uint64_t(f.nSamplesPerSec) * f.nBlockAlign)
-            return false;
-    }
-    return true;
+    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return linear_format_valid(f);
+    return f.nChannels >= 1 && f.nSamplesPerSec >= 1 && f.nBlockAlign != 0 &&
+           f.nAvgBytesPerSec != 0;
 }
 
 class virtual_backend final : public device_backend {
