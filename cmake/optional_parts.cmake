@@ -33,6 +33,13 @@ if(SONVALE_TESTS)
     list(JOIN missing " and " missing)
     list(APPEND SONVALE_LEFT_OUT "the tests, for want of ${missing}")
     set(SONVALE_TESTS OFF)
+  else()
+    # The sox programs read the recorder's files back too, where installed.
+    find_program(SONVALE_SOX sox)
+    find_program(SONVALE_SOXI soxi)
+    if(NOT (SONVALE_SOX AND SONVALE_SOXI))
+      list(APPEND SONVALE_LEFT_OUT "the sox read-back tests, for want of sox (sox)")
+    endif()
   endif()
 endif()
 

@@ -39,6 +39,8 @@ void device_refused(int result, const WAVEFORMATEX& format) {
         set_last_error("the output device refuses %s", text.c_str());
     else if (result == WAVE_ERR_NOMEM)
         set_last_error("out of memory for the output device");
+    else if (result == WAVE_ERR_NODRIVER)
+        set_last_error("no output device was found");
     else
         set_last_error("the output device cannot be opened for %s (error %d)", text.c_str(),
                        result);

@@ -34,8 +34,7 @@ constexpr int k_room_timeout_ms = int(k_latency_us / 1000);
 // that reports more (or a stalled server) is cut short.
 constexpr std::chrono::milliseconds k_play_out_limit{500};
 
-// Attempts at writing after an underrun or a suspend before the write counts
-// as failed.
+// Attempts at a write after an underrun or a suspend before it has failed.
 constexpr int k_recover_attempts = 3;
 
 void ignore_alsa_error(const char*, int, const char*, int, const char*, va_list) {}
@@ -56,8 +55,7 @@ private:
     snd_local_error_handler_t m_previous;
 };
 
-// ALSA's sample format for a wave format; SND_PCM_FORMAT_UNKNOWN when the tag
-// and width name none.
+// ALSA's sample format for a wave format, or SND_PCM_FORMAT_UNKNOWN.
 snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
     const struct {
         uint16_t tag, bits;
@@ -74,15 +72,6 @@ snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
     return SND_PCM_FORMAT_UNKNOWN;
 }
 
-// A format whose fields agree with each other, so that the bytes the client
-// queues split into whole frames of the sample format.
-bool format_consistent(const WAVEFORMATEX& f) {
-    return sample_format(f) != SND_PCM_FORMAT_UNKNOWN && f.nChannels >= 1 &&
-           f.nSamplesPerSec >= 1 &&
-           uint32_t(f.nBlockAlign) == uint32_t(f.nChannels) * f.wBitsPerSample / 8 &&
-           uint64_t(f.nAvgBytesPerSec) == uint64_t(f.nSamplesPerSec) * f.nBlockAlign;
-}
-
 class alsa_backend final : public device_backend {
 public:
     explicit alsa_backend(const alsa_library& alsa) : m_alsa(alsa) {}
@@ -94,16 +83,15 @@ public:
             ::close(m_wake_fd);
     }
 
-    // WAVE_ERR_NODRIVER when no default PCM opens here (no card, no sound
-    // server), WAVE_ERR_BADFORMAT when the one that does cannot play
-    // `format`.
+    // WAVE_ERR_NODRIVER when no default PCM opens (no card, no sound server),
+    // WAVE_ERR_BADFORMAT when the one that does cannot play `format`.
     int open(const WAVEFORMATEX& format) {
         alsa_quiet quiet(m_alsa);
         if (m_alsa.snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             m_pcm = nullptr;
             return WAVE_ERR_NODRIVER;
         }
-        if (!format_consistent(format) ||
+        if (!linear_format_valid(format) ||
             m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
                                       format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
             return WAVE_ERR_BADFORMAT;
@@ -165,8 +153,7 @@ public:
         m_carry_len = 0;
     }
 
-    // A bounded sleep rather than a drain, which a stalled server could hold
-    // up for ever.
+    // A bounded sleep, not a drain, which a stalled server could hold up.
     void drain() override {
         alsa_quiet quiet(m_alsa);
         snd_pcm_sframes_t delay = 0;
@@ -201,8 +188,7 @@ public:
     void wake() override { eventfd_write(m_wake_fd, 1); }
 
 private:
-    // Reads back what ALSA made of the request: its buffer and its poll
-    // descriptors.
+    // Reads back ALSA's buffer and poll descriptors as it set them up.
     bool read_setup() {
         snd_pcm_uframes_t period = 0;
         if (m_alsa.snd_pcm_get_params(m_pcm, &m_buffer_frames, &period) < 0)

@@ -13,24 +13,14 @@ extern "C" {
 
 namespace sonvale {
 
+// clang-format off
 #define SONVALE_ALSA_FUNCTIONS(F)                                                                  \
-    F(snd_lib_error_set_local)                                                                     \
-    F(snd_pcm_open)                                                                                \
-    F(snd_pcm_close)                                                                               \
-    F(snd_pcm_set_params)                                                                          \
-    F(snd_pcm_get_params)                                                                          \
-    F(snd_pcm_poll_descriptors_count)                                                              \
-    F(snd_pcm_poll_descriptors)                                                                    \
-    F(snd_pcm_poll_descriptors_revents)                                                            \
-    F(snd_pcm_state)                                                                               \
-    F(snd_pcm_avail)                                                                               \
-    F(snd_pcm_delay)                                                                               \
-    F(snd_pcm_start)                                                                               \
-    F(snd_pcm_pause)                                                                               \
-    F(snd_pcm_prepare)                                                                             \
-    F(snd_pcm_drop)                                                                                \
-    F(snd_pcm_writei)                                                                              \
+    F(snd_lib_error_set_local) F(snd_pcm_open) F(snd_pcm_close) F(snd_pcm_set_params)              \
+    F(snd_pcm_get_params) F(snd_pcm_poll_descriptors_count) F(snd_pcm_poll_descriptors)            \
+    F(snd_pcm_poll_descriptors_revents) F(snd_pcm_state) F(snd_pcm_avail) F(snd_pcm_delay)         \
+    F(snd_pcm_start) F(snd_pcm_pause) F(snd_pcm_prepare) F(snd_pcm_drop) F(snd_pcm_writei)         \
     F(snd_pcm_recover)
+// clang-format on
 
 // One pointer per function, named as the function.
 struct alsa_library {

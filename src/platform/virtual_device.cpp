@@ -16,15 +16,17 @@ namespace sonvale {
 
 namespace {
 
-bool valid_bits(uint16_t tag, uint16_t bits) {
-    if (tag == WAVE_FORMAT_PCM)
-        return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (tag == WAVE_FORMAT_IEEE_FLOAT)
-        return bits == 32 || bits == 64;
-    return true;
-}
-
 constexpr uint64_t k_ns_per_s = 1000000000;
+
+// The formats design.md lists: any tag with at least one channel, at least
+// one sample per second, a non-zero block alignment and byte rate; PCM and
+// IEEE float must also be self-consistent at a supported sample width.
+bool format_accepted(const WAVEFORMATEX& f) {
+    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return linear_format_valid(f);
+    return f.nChannels >= 1 && f.nSamplesPerSec >= 1 && f.nBlockAlign != 0 &&
+           f.nAvgBytesPerSec != 0;
+}
 
 class virtual_backend final : public device_backend {
 public:
@@ -93,20 +95,6 @@ private:
 };
 
 } // namespace
-
-bool format_accepted(const WAVEFORMATEX& f) {
-    if (f.nChannels < 1 || f.nSamplesPerSec < 1 || f.nBlockAlign == 0 || f.nAvgBytesPerSec == 0)
-        return false;
-    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-        if (!valid_bits(f.wFormatTag, f.wBitsPerSample))
-            return false;
-        if (uint32_t(f.nBlockAlign) != uint32_t(f.nChannels) * f.wBitsPerSample / 8)
-            return false;
-        if (uint64_t(f.nAvgBytesPerSec) != uint64_t(f.nSamplesPerSec) * f.nBlockAlign)
-            return false;
-    }
-    return true;
-}
 
 int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
                          std::unique_ptr<device_backend>& out) {

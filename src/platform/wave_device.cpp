@@ -60,24 +60,23 @@ int wave_device::queue(WAVEHDR* header) {
 }
 
 int wave_device::pause() {
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        if (m_paused)
-            return WAVE_OK;
-        m_paused = true;
-        m_backend->pause();
-    }
-    m_backend->wake();
-    return WAVE_OK;
+    return set_paused(true);
 }
 
 int wave_device::restart() {
+    return set_paused(false);
+}
+
+int wave_device::set_paused(bool paused) {
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (!m_paused)
+        if (m_paused == paused)
             return WAVE_OK;
-        m_paused = false;
-        m_backend->resume();
+        m_paused = paused;
+        if (paused)
+            m_backend->pause();
+        else
+            m_backend->resume();
     }
     m_backend->wake();
     return WAVE_OK;
@@ -176,6 +175,16 @@ void wave_device::complete(WAVEHDR* header) {
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     }
     notify(WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
+}
+
+bool linear_format_valid(const WAVEFORMATEX& f) {
+    const unsigned bits = f.wBitsPerSample;
+    const bool width = f.wFormatTag == WAVE_FORMAT_PCM
+                           ? bits == 8 || bits == 16 || bits == 24 || bits == 32
+                           : f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && (bits == 32 || bits == 64);
+    return width && f.nChannels >= 1 && f.nSamplesPerSec >= 1 &&
+           uint32_t(f.nBlockAlign) == uint32_t(f.nChannels) * bits / 8 &&
+           uint64_t(f.nAvgBytesPerSec) == uint64_t(f.nSamplesPerSec) * f.nBlockAlign;
 }
 
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,

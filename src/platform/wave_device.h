@@ -4,19 +4,16 @@
 // wave_out.cpp keeps the header flags and sends WOM_OPEN and WOM_CLOSE.
 //
 // What the core promises (the contract the device tests check):
-// - queue() takes a header whose WHDR_INQUEUE is already set; the core uses
-//   its lpNext until it gives the header back.
-// - Every queued header is given back exactly once, in the order queued,
-//   through complete() on the device thread (never from inside a client's
-//   call) and never two at once. complete() is the last time the device
-//   touches a header: the client may reuse or free it once the callback runs.
-// - A header is given back once the backend has taken all of its bytes.
+// - Every queued header (WHDR_INQUEUE set; its lpNext is the core's until
+//   given back) comes back exactly once, in the order queued, once the
+//   backend has taken all of its bytes, through complete() on the device
+//   thread, never from inside a client's call and never two at once; the
+//   client may reuse or free it as soon as the callback runs.
 // - reset() gives back every queued header, in order, before it returns, and
 //   no callback for a header queued before the reset runs after it returned.
 // - busy() is true from queue() until complete() of the last queued header
-//   has returned; the service refuses to close a busy device.
-// - The destructor runs only when the device is not busy; it stops the
-//   device thread and sends nothing to the callback.
+//   has returned; the service refuses to close a busy device. The destructor
+//   stops the device thread and sends nothing to the callback.
 // - A client callback must not call wave_out_reset or wave_out_close on its
 //   own device (as on the platform this imitates).
 #pragma once
@@ -114,6 +111,7 @@ private:
     // What the device thread does after one step of feeding the backend.
     enum class step { again, wait_for_room, idle };
 
+    int set_paused(bool paused);
     void run();
     step feed(std::unique_lock<std::mutex>& hold);
     void answer_reset(std::unique_lock<std::mutex>& hold);
@@ -141,11 +139,9 @@ private:
     bool m_quit = false;
 };
 
-// The formats a device is asked to open at all: any tag with at least one
-// channel, at least one sample per second, a non-zero block alignment and
-// byte rate; PCM and IEEE float must also be self-consistent at a supported
-// sample width. The virtual device plays every such format.
-bool format_accepted(const WAVEFORMATEX& format);
+// True for PCM at 8, 16, 24 or 32 bits, or IEEE float at 32 or 64, whose
+// fields agree with each other, so that queued bytes split into whole frames.
+bool linear_format_valid(const WAVEFORMATEX& f);
 
 // Each backend's opener: a backend for `format` in `out`, or a non-zero
 // wave_result: WAVE_ERR_BADFORMAT for a format it cannot play,
@@ -155,8 +151,6 @@ int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
 int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
 // True when alsa-lib is built in and can be loaded here.
 bool alsa_available();
-// The wave mapper; WAVE_ERR_NODRIVER on a system without winmm.
-int open_winmm_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
 
 // Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,

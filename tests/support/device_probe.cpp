@@ -80,31 +80,6 @@ private:
 
 } // namespace
 
-std::string kind_name(device_kind kind) {
-    switch (kind) {
-    case device_kind::alsa:
-        return "alsa";
-    case device_kind::winmm:
-        return "winmm";
-    case device_kind::fake:
-        return "fake";
-    default:
-        return "virtual";
-    }
-}
-
-int open_device(device_kind kind, const WAVEFORMATEX& format, wave_out_callback callback,
-                DWORD_PTR instance, HWAVEOUT* out, std::shared_ptr<fake_device> fake) {
-    if (kind == device_kind::fake)
-        return wave_out_open_backend(std::make_unique<fake_backend>(std::move(fake)), out, callback,
-                                     instance);
-    const wave_backend backend = kind == device_kind::alsa        ? wave_backend::alsa
-                                 : kind == device_kind::winmm     ? wave_backend::winmm
-                                 : kind == device_kind::automatic ? wave_backend::automatic
-                                                                  : wave_backend::virtual_device;
-    return wave_out_open_on(backend, out, &format, callback, instance);
-}
-
 device_probe::~device_probe() {
     if (m_device) {
         wave_out_reset(m_device);
@@ -115,7 +90,14 @@ device_probe::~device_probe() {
 int device_probe::open(device_kind kind, const WAVEFORMATEX& format, bool with_callback) {
     const wave_out_callback on_message = with_callback ? &device_probe::callback : nullptr;
     const auto instance = reinterpret_cast<DWORD_PTR>(this);
-    return open_device(kind, format, on_message, instance, &m_device, fake_state);
+    if (kind == device_kind::fake)
+        return wave_out_open_backend(std::make_unique<fake_backend>(fake_state), &m_device,
+                                     on_message, instance);
+    const wave_backend backend = kind == device_kind::alsa        ? wave_backend::alsa
+                                 : kind == device_kind::winmm     ? wave_backend::winmm
+                                 : kind == device_kind::automatic ? wave_backend::automatic
+                                                                  : wave_backend::virtual_device;
+    return wave_out_open_on(backend, &m_device, &format, on_message, instance);
 }
 
 int device_probe::close() {

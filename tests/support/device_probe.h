@@ -11,7 +11,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -32,7 +31,6 @@ bool null_sink_expected();
 void skip_unless_device_plays(sonvale::wave_backend backend);
 
 enum class device_kind { virtual_device, alsa, winmm, automatic, fake };
-std::string kind_name(device_kind kind);
 
 // The system's own device: winmm on Windows, ALSA elsewhere.
 #ifdef _WIN32
@@ -52,12 +50,6 @@ struct fake_device {
     int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
 };
 
-// Opens a device of `kind` as wave_out_open does; a fake one plays at once
-// whatever the room of `fake` lets it take.
-int open_device(device_kind kind, const WAVEFORMATEX& format, sonvale::wave_out_callback callback,
-                DWORD_PTR instance, HWAVEOUT* out,
-                std::shared_ptr<fake_device> fake = std::make_shared<fake_device>());
-
 class device_probe {
 public:
     using clock_type = std::chrono::steady_clock;
@@ -76,8 +68,8 @@ public:
     device_probe(const device_probe&) = delete;
     device_probe& operator=(const device_probe&) = delete;
 
-    // A device of `kind` for `format` (a fake one on fake_state), with the
-    // recording callback or none.
+    // A device of `kind` for `format`, with the recording callback or none; a
+    // fake one plays at once whatever the room of fake_state lets it take.
     int open(device_kind kind, const WAVEFORMATEX& format, bool with_callback = true);
     int close();
     HWAVEOUT device() const { return m_device; }

@@ -38,7 +38,12 @@ bool input_file::open(const char* path) {
     const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        set_last_error("cannot open '%s': %s", path, system_error_text());
+        // A folder is refused as on POSIX, not with the system's "access denied".
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            set_last_error("'%s' is not a regular file", path);
+        else
+            set_last_error("cannot open '%s': %s", path, system_error_text());
         return false;
     }
     LARGE_INTEGER size{};

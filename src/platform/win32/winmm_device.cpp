@@ -92,11 +92,13 @@ private:
 };
 
 int winmm_backend::open(const WAVEFORMATEX& format) {
-    // A malformed format is refused here: winmm's converters may not survive
-    // one (Wine's abort on a PCM format without channels).
-    if (!format_accepted(format))
+    // A malformed PCM or float format is refused here: winmm's converters
+    // may not survive one (Wine's abort on a PCM format without channels).
+    const bool linear =
+        format.wFormatTag == WAVE_FORMAT_PCM || format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    if ((linear && !linear_format_valid(format)) || format.nBlockAlign == 0)
         return WAVE_ERR_BADFORMAT;
-    m_align = std::max<uint32_t>(format.nBlockAlign, 1);
+    m_align = format.nBlockAlign;
     const uint32_t frames = std::max<uint32_t>(
         static_cast<uint32_t>(uint64_t(format.nAvgBytesPerSec) * k_block_ms / 1000 / m_align), 1);
     m_block_bytes = frames * m_align;
