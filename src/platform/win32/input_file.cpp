@@ -39,7 +39,9 @@ bool input_file::open(const char* path) {
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         // A folder is refused as on POSIX, not with the system's "access denied".
+        const DWORD error = GetLastError();
         const DWORD attributes = GetFileAttributesW(wide.c_str());
+        SetLastError(error);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             set_last_error("'%s' is not a regular file", path);
         else
