@@ -151,6 +151,8 @@ int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
 int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
 // True when alsa-lib is built in and can be loaded here.
 bool alsa_available();
+// The wave mapper; WAVE_ERR_NODRIVER on a system without winmm.
+int open_winmm_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out);
 
 // Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
