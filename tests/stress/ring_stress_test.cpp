@@ -82,6 +82,15 @@ protected:
     // and stop again on a paused device before the call has returned.)
     template <class Call> void expect_feeding_goes_on(Call call, const char* what) {
         const long before = fed.load();
+        // A feeder about to queue its buffer on a paused device would get
+        // nothing from a reset made before it has: wait until the device
+        // holds a buffer, unless feeding has gone on anyway.
+        stress::await_or_abort(
+            [&] {
+                return sonvale::wave_device::from_handle(ring.m_hWaveOut)->busy() ||
+                       fed.load() > before;
+            },
+            "a buffer queued");
         EXPECT_EQ(call(), 0);
         stress::await_or_abort([&] { return fed.load() > before; },
                                std::string("feeding after ") + what);
