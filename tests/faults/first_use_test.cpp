@@ -4,10 +4,12 @@
 // program, alone.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <string>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "faults/failing_new.h"
 #include "faults/faults_common.h"
@@ -21,7 +23,12 @@ constexpr int went_through = 3;
 
 // Runs the test `name` of this program again in a new process of its own,
 // with the `n`-th allocation failing, and returns its exit status (-1 when it
-// did not exit normally). Its report is not shown; a crash still is.
+// did not exit normally). On POSIX its report is not shown; a crash still is.
+#ifdef _WIN32
+int run_in_fresh_process(const std::string& name, long n) {
+    return test_support::run_this_program(name, "SONVALE_FAIL_AT", std::to_string(n));
+}
+#else
 int run_in_fresh_process(const std::string& name, long n) {
     const std::string filter = "--gtest_filter=" + name;
     const std::string fail_at = std::to_string(n);
@@ -38,6 +45,7 @@ int run_in_fresh_process(const std::string& name, long n) {
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 // The first uses: whatever allocation fails, a documented result.
 void mixer_init() {
