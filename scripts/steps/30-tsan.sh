@@ -8,4 +8,4 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSONVALE_SANITIZE=thread \
   -DSONVALE_BENCH=OFF -DSONVALE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$(nproc)"
 bash scripts/ctest-counted.sh --test-dir build-tsan --output-on-failure -j"$(nproc)" --timeout 600 \
-  -L '^(mixer|worker|record|output|platform|flat|loader|stress|cli)$'
+  -L '^(mixer|worker|record|output|platform|device|flat|loader|stress|cli)$'

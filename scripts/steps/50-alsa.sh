@@ -22,12 +22,12 @@ cmake -S . -B build-alsa -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_OUTPUT=auto
 cmake --build build-alsa -j"$(nproc)"
 # One at a time: every test plays into the same sink.
 timeout 1200 bash scripts/ctest-counted.sh --test-dir build-alsa --output-on-failure --timeout 120 \
-  -L '^(output|alsa|platform)$'
+  -L '^(output|alsa|device)$'
 
 for dir in build-asan build-tsan; do
   if [ -f "$dir/CMakeCache.txt" ]; then
     cmake --build "$dir" -j"$(nproc)"
     timeout 1200 bash scripts/ctest-counted.sh --test-dir "$dir" --output-on-failure --timeout 300 \
-      -L '^(output|alsa|platform)$' -R '[Aa]lsa'
+      -L '^(output|alsa|device)$' -R '[Aa]lsa'
   fi
 done

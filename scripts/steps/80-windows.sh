@@ -52,7 +52,7 @@ null_sink_start
 export SONVALE_TEST_NULL_SINK=1
 # One at a time: every test plays into the same sink.
 timeout 900 bash scripts/ctest-counted.sh --test-dir build-win --output-on-failure --timeout 120 \
-  -L '^(output|platform|winmm)$' -R '[Ww]inmm'
+  -L '^(output|device|winmm)$' -R '[Ww]inmm'
 
 "$wine" build-win/bin/sonvale.exe record "$out/tone.wav" --tone 440 --seconds 5 --rate 44100 \
   --channels 2 --bits 16

@@ -4,7 +4,7 @@
 #include "platform/event.h"
 #include "platform/format_text.h"
 #include "platform/last_error.h"
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The ALSA output device, on the user's "default" PCM (see
 // support/device_probe.h for where these tests run; what every device does is
-// proved in platform/wave_device_contract_test.cpp). Under the ALSA test
+// proved in device/wave_device_contract_test.cpp). Under the ALSA test
 // step what it plays is recorded back from the null sink's monitor.
 #include "support/device_probe.h"
 #include "support/settled_threads.h"

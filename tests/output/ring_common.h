@@ -1,7 +1,7 @@
 // Helpers shared by the output ring tests.
 #pragma once
 
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 #include "sonvale.h"
 #include "support/device_probe.h"
 

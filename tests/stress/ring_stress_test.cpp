@@ -2,7 +2,7 @@
 // resets it at random: the feeding never stalls for good, buffers come back
 // in ring order, and at the end every buffer is back with the ring.
 #include "output/ring_common.h"
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 #include "stress/stress_common.h"
 #include "support/figures.h"
 

@@ -3,7 +3,7 @@
 // owns the buffers queued on it.
 #pragma once
 
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 
 #include <atomic>
 #include <chrono>

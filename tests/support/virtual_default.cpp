@@ -1,7 +1,7 @@
 // Linked into every test program: the library's default device is the
 // virtual one there, so that the tests stay deterministic, and silent, on a
 // machine with sound; a test that wants another device opens it explicitly.
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The wave output device service: keeps the header flags, sends WOM_OPEN and
 // WOM_CLOSE, and hands the rest to the backend an HWAVEOUT stands for.
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 
 #include <atomic>
 

@@ -18,7 +18,7 @@
 //   own device (as on the platform this imitates).
 #pragma once
 
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 
 #include <chrono>
 #include <condition_variable>

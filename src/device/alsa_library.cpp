@@ -1,4 +1,4 @@
-#include "platform/alsa_library.h"
+#include "device/alsa_library.h"
 
 #include <dlfcn.h>
 

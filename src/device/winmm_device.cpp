@@ -7,7 +7,7 @@
 // winmm calls the callback on a thread of its own, from inside its own
 // locks, where no other waveOut function may be called: the callback only
 // marks its block free and wakes the device thread, which does the rest.
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 // taken every byte t plays, so a buffer comes back once its last byte has
 // played, on a schedule of the stream's bytes that late wake-ups do not
 // drift, and a wait that ends early merely takes fewer bytes and waits again.
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 
 #include <algorithm>
 #include <new>

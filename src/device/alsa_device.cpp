@@ -8,8 +8,8 @@
 // bytes, so what is heard lags the callbacks by at most ALSA's own buffer
 // (k_latency_us); what ALSA holds has been given back as played, so only a
 // reset with buffers still queued silences it, and closing lets it play out.
-#include "platform/alsa_library.h"
-#include "platform/wave_device.h"
+#include "device/alsa_library.h"
+#include "device/wave_device.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The device core: the device thread moves the queued buffers into the
 // backend in order and gives each back once the backend has taken all of it;
 // it alone calls the client back, so callbacks come one at a time, in order.
-#include "platform/wave_device.h"
+#include "device/wave_device.h"
 
 #include <exception>
 #include <new>

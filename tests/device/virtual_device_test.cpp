@@ -1,7 +1,7 @@
 // The virtual output device: the formats it takes, and its clock (what
 // every device does is proved in wave_device_contract_test.cpp). The lower
 // bounds of the timing checks are exact: the clock never runs early.
-#include "platform/wave_out.h"
+#include "device/wave_out.h"
 
 #include "support/device_probe.h"
 #include "support/test_support.h"

@@ -1,4 +1,4 @@
-// The contract of an output device (platform/wave_device.h), proved once for
+// The contract of an output device (device/wave_device.h), proved once for
 // every backend: the virtual clock, ALSA (where a device plays) and a fake
 // one; then what the device core asks of a backend, on the fake.
 #include "support/device_probe.h"
