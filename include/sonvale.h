@@ -8,7 +8,18 @@
  *
  * Threading: calls on one mixer must come from one client thread at a time.
  * Record_Open / Record_Close may run while the mixer's worker is recording;
- * separate mixers on separate threads are independent of each other.
+ * separate mixers on separate threads are independent of each other. The
+ * one exception is the output ring: while one thread waits in
+ * CWaveMixOut::SingAndRetNextBuff, another may call its Pause, Restart,
+ * Reset and GetDeviceName (or MIX_Pause / MIX_Restart), see CWaveMixOut.
+ *
+ * Output devices: MIX_InitOn and CWaveMixOut::OpenOn open a device by its
+ * name ("auto", "silent", "default" or a system device listed by
+ * MIX_GetOutputDeviceName); a name given there always wins. Only a null
+ * name, and MIX_Init / MIX_InitEx / CWaveMixOut::Open, take the default
+ * the library was built with (the CMake option SONVALE_OUTPUT, "auto"
+ * unless the build chose otherwise). The library reads no environment
+ * variable or file to choose.
  *
  * Nothing in the library throws, logs or prints. Failures are reported as the
  * result codes documented below, as null pointers, or as false; after any
@@ -155,6 +166,42 @@ SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
    Returns null as MIX_Init does, and also for fewer than 1 buffer or a
    buffer size below 1. */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
+
+/** As MIX_InitEx, on the output device called `device`.
+    \param device "auto" (the system's default device, else the silent
+           device), "silent" (a device that plays nothing, at the format's
+           pace), "default" (the system's default device, or failure), a name
+           MIX_GetOutputDeviceName lists, or null for the build's default
+           (then the same as MIX_InitEx).
+    \param format the mixer's format (copied).
+    \param buffNum output buffers, at least 1.
+    \param buffSize bytes per output buffer, at least 1.
+    \param notifyWnd stored only.
+    \return the handle; null as MIX_InitEx, and for an unknown name (the
+            reason says how to list the names), a device that cannot be
+            opened or does not answer within 2 s, or one that refuses the
+            format (the reason names the device). Any thread; the handle is
+            then that thread's to use, as from MIX_InitEx. */
+SONVALE_API HSONVALE MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum,
+                                int buffSize, CWnd* notifyWnd);
+
+/** The count of output device names: "auto", "silent", "default", then the
+    system's devices (ALSA's PCMs that play, as `aplay -L` lists them;
+    winmm's devices by product name), asked of the system on each call.
+    Opens no device.
+    \return the count, at least 3. Any thread. */
+SONVALE_API int MIX_GetOutputDeviceCount(void);
+
+/** Copies the name of output device `i` (from 0, in the order counted by
+    MIX_GetOutputDeviceCount), in UTF-8 with its terminating zero, into
+    `name`, which holds `size` bytes. Opens no device.
+    \param i the device's place in the list.
+    \param name where the name goes.
+    \param size bytes at `name`.
+    \return 0; -1 for an index out of range, or a null or too small buffer
+            (the reason then says the size needed; nothing is written). Any
+            thread. */
+SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
 
 /* Stops the worker (items still queued behind the one in progress are dropped
    unrecorded), closes the output device, finishes an open recording and
@@ -512,7 +559,23 @@ struct WaveBuff {
 /* The wave output device of a mixer and its ring of buffers: fill the buffer
    from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
    returns, and so on; the ring holds the caller to the device's pace.
-   Copying is not offered (two objects would share one ring). */
+   Copying is not offered (two objects would share one ring).
+
+   Threads: one owner thread at a time calls the members. While the owner
+   waits in SingAndRetNextBuff (or feeds the ring), other threads may call
+   Pause, Restart, Reset and GetDeviceName, one at a time, for instance to
+   wake a SingAndRetNextBuff held by a paused device; every other member
+   (Open, OpenOn, Close, the buffer parameters) only from the owner while no
+   other call runs. m_bPaused is atomic for that reason.
+
+   A lost device: one that fails while playing (its sound server gone, the
+   hardware unplugged) or stops answering is marked lost. From then on its
+   buffers come back unplayed, GetNextBuff and SingAndRetNextBuff return
+   null with the reason "the output device was lost", and the ring is
+   closed as usual; nothing falls back to another device by itself.
+   No call waits on a device that stops answering for much more than 1.5 s:
+   Reset and Close then give up on it (the device counts as lost), leaving
+   its thread to finish on its own, holding nothing of the ring's. */
 class SONVALE_API CWaveMixOut {
 public:
     /* Closed, 3 buffers of 2048 bytes, not paused. */
@@ -534,34 +597,57 @@ public:
        unchanged by every -1); -2 when the device cannot be opened for the
        format: it refuses the format, or has no memory or no sound device
        (m_waveFormate then holds that format). Every failure leaves the
-       object closed. m_bPaused is left as it was. */
+       object closed. m_bPaused is left as it was. Owner thread. */
     int Open(WAVEFORMATEX* format);
+
+    /** As Open, on the output device called `device`.
+        \param device "auto", "silent", "default", a name
+               MIX_GetOutputDeviceName lists, or null for the build's default
+               (then exactly Open).
+        \param format the device's format (copied into m_waveFormate).
+        \return as Open; -2 also for an unknown name (the reason says how
+                to list the names) and for a device that does not answer
+                within 2 s (under "auto": the silent device opens instead,
+                and GetDeviceName says why). The reason of a -2 names the
+                device. Owner thread. */
+    int OpenOn(const char* device, WAVEFORMATEX* format);
 
     /* Stops the device, waits until it has given back every buffer it holds
        (with or without a notification window), closes it and frees the ring.
        Always 0; harmless when closed. m_bPaused and m_waveFormate are left as
-       they were. */
+       they were. A device that does not answer is given up on (see the class
+       comment), so Close returns within 2 s. Owner thread. */
     int Close();
 
     /* Stops playback and gives back every queued buffer. 0 on success, the
-       device's non-zero error code otherwise; -1 without a device. */
+       device's non-zero error code otherwise (also when the device did not
+       answer within 1.5 s: it then counts as lost, and the reason says so);
+       -1 without a device. Owner thread, or another one while the owner
+       waits in SingAndRetNextBuff. */
     int Reset();
 
-    /* Pauses the device unless already paused. 0; -1 without a device. */
+    /* Pauses the device unless already paused. 0; -1 without a device.
+       Owner thread, or another one while the owner waits in
+       SingAndRetNextBuff. */
     int Pause();
 
-    /* Resumes the device if paused. 0; -1 without a device. */
+    /* Resumes the device if paused. 0; -1 without a device. Owner thread,
+       or another one while the owner waits in SingAndRetNextBuff. */
     int Restart();
 
     /* Names the device the ring plays into, for a user to read: "ALSA
-       default", "the silent virtual device", or "the silent virtual device:
-       no sound device was found" when the build's automatic choice found
-       none. A string that lives as long as the library; null without a
-       device. */
+       default" (or "ALSA " and the PCM's name), "the Windows wave mapper"
+       (or "winmm " and the device's product name), "the silent virtual
+       device", or that followed by why it plays where "auto" found no
+       system device ("...: no sound device was found", "...: ALSA default
+       did not answer within 1.5 s"). Valid until Close; null without a
+       device. Owner thread, or another one while the owner waits in
+       SingAndRetNextBuff. */
     const char* GetDeviceName();
 
     /* The current buffer to fill; `len` receives its capacity. Null without a
-       ring (`len` is then untouched). */
+       ring (`len` is then untouched), and for a lost device (the reason:
+       "the output device was lost"). Owner thread. */
     unsigned char* GetNextBuff(unsigned int& len);
 
     /* Queues the current buffer with `len` bytes (clamped to the capacity;
@@ -569,18 +655,19 @@ public:
        has given it back, waiting as long as that takes (also while paused,
        until another thread calls Restart or Reset). A buffer the device
        refuses to prepare or queue counts as given back at once. Null without
-       a device. */
+       a device, and once the device is lost (its buffers were not played;
+       the reason: "the output device was lost"). Owner thread. */
     unsigned char* SingAndRetNextBuff(unsigned int& len);
 
-    /* Bytes per sample of the format: wBitsPerSample / 8. */
+    /* Bytes per sample of the format: wBitsPerSample / 8. Owner thread. */
     int GetBytePerSample();
 
-    /* The address of m_waveFormate. */
+    /* The address of m_waveFormate. Owner thread. */
     WAVEFORMATEX* getWaveFormate();
 
     /* Sets / reads the buffer count and size the next Open builds the ring
        with; an existing ring keeps its own until Close. SetBuffParam returns
-       `num`, GetBuffParam returns `size`. */
+       `num`, GetBuffParam returns `size`. Owner thread. */
     int SetBuffParam(int num, int size);
     int GetBuffParam(int& num, int& size);
 
@@ -592,7 +679,9 @@ public:
                                    keeps the count it was built with) */
     int32_t m_nBuffSize;        /* bytes per buffer the next Open builds (an
                                    open ring keeps its own size) */
-    bool m_bPaused;             /* true after Pause until Restart */
+    std::atomic<bool> m_bPaused; /* true after Pause until Restart; one byte,
+                                    shared with the threads that may pause
+                                    or restart */
 
 protected:
     /* The device's completion routine, run on a device thread: on WOM_DONE
@@ -648,6 +737,21 @@ public:
        After a failure
        the mixer is closed. */
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
+
+    /** As MIX_InitEx, on the output device called `device` (see
+        CWaveMixOut::OpenOn).
+        \param device "auto", "silent", "default", a name
+               MIX_GetOutputDeviceName lists, or null for the build's default
+               (then exactly MIX_InitEx).
+        \param format the mixer's format.
+        \param buffNum output buffers, at least 1.
+        \param buffSize bytes per output buffer, at least 1.
+        \param notifyWnd stored only.
+        \return as MIX_InitEx; -2 also for an unknown name and for a
+                device that does not answer within 2 s (the reason names
+                the device). The mixer's client thread. */
+    int MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
+                   CWnd* notifyWnd);
 
     /* Stores the buffer count and size for this and later MIX_Init calls,
        then MIX_Init. Results as MIX_Init (-1 also for fewer than 1 buffer or
@@ -760,6 +864,8 @@ protected:
     long SonvaleThread();
 
 private:
+    /* MIX_Init on the output device called `device` (null: the default). */
+    int init_on(const char* device, WAVEFORMATEX* format, CWnd* notifyWnd);
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
     /* Queues `len` bytes as one-pass items of a block each: all, or (out of

@@ -1,6 +1,7 @@
-// The ALSA output device: plays on the user's "default" PCM, so that desktop
-// sound servers are reached through ALSA's own plugins; where alsa-lib
-// cannot be loaded there is no such device.
+// The ALSA output device: plays on a PCM by its name, "default" (the user's,
+// so that desktop sound servers are reached through ALSA's own plugins) or
+// one that ALSA lists; where alsa-lib cannot be loaded there is no such
+// device.
 //
 // The device thread writes without ever blocking inside ALSA, and sleeps in
 // poll() on the PCM's descriptors (when ALSA is full) and on an eventfd that
@@ -12,6 +13,8 @@
 #include "device/wave_device.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <poll.h>
@@ -83,18 +86,29 @@ public:
             ::close(m_wake_fd);
     }
 
-    // WAVE_ERR_NODRIVER when no default PCM opens (no card, no sound server),
-    // WAVE_ERR_BADFORMAT when the one that does cannot play `format`.
-    int open(const WAVEFORMATEX& format) {
+    // WAVE_ERR_NODRIVER when the PCM does not open (no card, no sound
+    // server), WAVE_ERR_BADFORMAT when it cannot play `format`.
+    int open(const WAVEFORMATEX& format, const char* device, device_note& why) {
         alsa_quiet quiet(m_alsa);
-        if (m_alsa.snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        std::snprintf(m_name, sizeof m_name, "ALSA %s", device);
+        if (!linear_format_valid(format)) {
+            why.set("ALSA plays PCM and float samples only");
+            return WAVE_ERR_BADFORMAT;
+        }
+        const int opened =
+            m_alsa.snd_pcm_open(&m_pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (opened < 0) {
             m_pcm = nullptr;
+            why.set("%s does not open: %s", m_name, m_alsa.snd_strerror(opened));
             return WAVE_ERR_NODRIVER;
         }
-        if (!linear_format_valid(format) ||
-            m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
-                                      format.nChannels, format.nSamplesPerSec, 1, k_latency_us) < 0)
+        const int set = m_alsa.snd_pcm_set_params(m_pcm, sample_format(format),
+                                                  SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
+                                                  format.nSamplesPerSec, 1, k_latency_us);
+        if (set < 0) {
+            why.set("%s cannot play it: %s", m_name, m_alsa.snd_strerror(set));
             return WAVE_ERR_BADFORMAT;
+        }
         m_rate = format.nSamplesPerSec;
         m_frame_bytes = format.nBlockAlign;
         if (!read_setup())
@@ -110,7 +124,7 @@ public:
         return WAVE_OK;
     }
 
-    const char* name() const override { return "ALSA default"; }
+    const char* name() const override { return m_name; }
 
     int64_t write(const char* data, uint32_t bytes) override {
         alsa_quiet quiet(m_alsa);
@@ -131,13 +145,13 @@ public:
 
     // A device that cannot pause refuses; the device thread then simply
     // stops feeding, ALSA plays out what it holds and resumes from there.
-    void pause() override {
+    void pause(clock_type::time_point) override {
         alsa_quiet quiet(m_alsa);
         if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
             m_alsa.snd_pcm_pause(m_pcm, 1);
     }
 
-    void resume() override {
+    void resume(clock_type::time_point) override {
         alsa_quiet quiet(m_alsa);
         if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED &&
             m_alsa.snd_pcm_pause(m_pcm, 0) < 0)
@@ -167,14 +181,13 @@ public:
     // Polls the eventfd, and with `for_room` the PCM's descriptors too (see
     // k_room_timeout_ms), without the device's lock.
     void sleep(std::unique_lock<std::mutex>& hold, bool for_room) override {
+        hold.unlock();
         alsa_quiet quiet(m_alsa);
         nfds_t count = 1;
         if (for_room && m_alsa.snd_pcm_poll_descriptors(m_pcm, &m_fds[1],
                                                         unsigned(m_pcm_fd_count)) == m_pcm_fd_count)
             count += nfds_t(m_pcm_fd_count);
-        hold.unlock();
         const int ready = poll(m_fds.get(), count, for_room ? k_room_timeout_ms : -1);
-        hold.lock();
         eventfd_t ignored = 0;
         eventfd_read(m_wake_fd, &ignored);
         if (ready > 0 && count > 1) {
@@ -183,6 +196,7 @@ public:
             m_alsa.snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], unsigned(m_pcm_fd_count),
                                                     &revents);
         }
+        hold.lock();
     }
 
     void wake() override { eventfd_write(m_wake_fd, 1); }
@@ -235,6 +249,7 @@ private:
     }
 
     const alsa_library& m_alsa;
+    char m_name[224] = {};
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_buffer_frames = 0;
     int m_pcm_fd_count = 0;
@@ -252,17 +267,41 @@ bool alsa_available() {
     return alsa_library::get() != nullptr;
 }
 
-int open_alsa_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out) {
+int open_alsa_backend(const WAVEFORMATEX& format, const char* device,
+                      std::unique_ptr<device_backend>& out, device_note& why) {
     const alsa_library* alsa = alsa_library::get();
     if (!alsa)
         return WAVE_ERR_NODRIVER;
     std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend(*alsa));
     if (!backend)
         return WAVE_ERR_NOMEM;
-    const int result = backend->open(format);
+    const int result = backend->open(format, device, why);
     if (result == WAVE_OK)
         out = std::move(backend);
     return result;
+}
+
+// The PCMs that play, as `aplay -L` lists them, read from ALSA's
+// configuration without opening any.
+void list_alsa_devices(device_name_fn each, void* context) {
+    const alsa_library* alsa = alsa_library::get();
+    void** hints = nullptr;
+    if (!alsa)
+        return;
+    alsa_quiet quiet(*alsa);
+    if (alsa->snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints)
+        return;
+    for (void** hint = hints; *hint; ++hint) {
+        char* name = alsa->snd_device_name_get_hint(*hint, "NAME");
+        char* direction = alsa->snd_device_name_get_hint(*hint, "IOID");
+        // No direction means both; "default" has a name of its own.
+        if (name && (!direction || std::strcmp(direction, "Output") == 0) &&
+            std::strcmp(name, "default") != 0)
+            each(name, context);
+        std::free(name);
+        std::free(direction);
+    }
+    alsa->snd_device_name_free_hint(hints);
 }
 
 } // namespace sonvale

@@ -10,6 +10,7 @@
 #include "device/wave_device.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 namespace sonvale {
@@ -18,25 +19,15 @@ namespace {
 
 constexpr uint64_t k_ns_per_s = 1000000000;
 
-// The formats design.md lists: any tag with at least one channel, at least
-// one sample per second, a non-zero block alignment and byte rate; PCM and
-// IEEE float must also be self-consistent at a supported sample width.
-bool format_accepted(const WAVEFORMATEX& f) {
-    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
-        return linear_format_valid(f);
-    return f.nChannels >= 1 && f.nSamplesPerSec >= 1 && f.nBlockAlign != 0 &&
-           f.nAvgBytesPerSec != 0;
-}
-
 class virtual_backend final : public device_backend {
 public:
-    virtual_backend(uint32_t bytes_per_second, bool fallback)
-        : m_rate(bytes_per_second), m_fallback(fallback) {}
-
-    const char* name() const override {
-        return m_fallback ? "the silent virtual device: no sound device was found"
-                          : "the silent virtual device";
+    // `why` says why it plays where the system's device was asked for.
+    virtual_backend(uint32_t bytes_per_second, const char* why) : m_rate(bytes_per_second) {
+        std::snprintf(m_name, sizeof m_name, why ? "the silent virtual device: %s"
+                                                 : "the silent virtual device", why);
     }
+
+    const char* name() const override { return m_name; }
 
     int64_t write(const char*, uint32_t bytes) override {
         if (!m_running) {
@@ -46,7 +37,9 @@ public:
             m_origin = clock_type::now();
         }
         const uint64_t played = bytes_played(m_origin_ns + elapsed_ns(clock_type::now()));
-        const uint64_t taken = std::min<uint64_t>(bytes, played - m_taken);
+        // A write just after a pause was asked for may have taken a little
+        // beyond the point the clock stopped at.
+        const uint64_t taken = std::min<uint64_t>(bytes, played > m_taken ? played - m_taken : 0);
         m_taken += taken;
         m_wanted = m_taken + (bytes - taken);
         return int64_t(taken);
@@ -54,12 +47,12 @@ public:
 
     void idle() override { m_running = false; }
 
-    void pause() override {
+    void pause(clock_type::time_point at) override {
         if (m_running)
-            m_origin_ns += elapsed_ns(clock_type::now());
+            m_origin_ns += elapsed_ns(std::max(at, m_origin));
     }
 
-    void resume() override { m_origin = clock_type::now(); }
+    void resume(clock_type::time_point at) override { m_origin = at; }
 
     void drop(bool) override { m_running = false; }
 
@@ -86,7 +79,7 @@ private:
     }
 
     const uint64_t m_rate;
-    const bool m_fallback;
+    char m_name[224];
     bool m_running = false;
     clock_type::time_point m_origin{};
     uint64_t m_origin_ns = 0;
@@ -96,11 +89,9 @@ private:
 
 } // namespace
 
-int open_virtual_backend(const WAVEFORMATEX& format, bool fallback,
-                         std::unique_ptr<device_backend>& out) {
-    if (!format_accepted(format))
-        return WAVE_ERR_BADFORMAT;
-    out.reset(new (std::nothrow) virtual_backend(format.nAvgBytesPerSec, fallback));
+int open_virtual_backend(const WAVEFORMATEX& format, const char* device,
+                         std::unique_ptr<device_backend>& out, device_note&) {
+    out.reset(new (std::nothrow) virtual_backend(format.nAvgBytesPerSec, device));
     return out ? WAVE_OK : WAVE_ERR_NOMEM;
 }
 

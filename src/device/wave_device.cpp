@@ -1,12 +1,30 @@
-// The device core: the device thread moves the queued buffers into the
-// backend in order and gives each back once the backend has taken all of it;
-// it alone calls the client back, so callbacks come one at a time, in order.
+// The device core: the device thread opens the backend, moves the queued
+// buffers into it in order and gives each back once the backend has taken
+// all of it; it alone calls the client back, so callbacks come one at a
+// time, in order. Client calls only ever wait on it for k_answer_limit.
 #include "device/wave_device.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
 namespace sonvale {
+
+namespace {
+
+// Bytes handed to the backend at a time: a few milliseconds of any format.
+constexpr uint32_t k_bounce_bytes = 16384;
+
+} // namespace
+
+void device_note::set(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+}
 
 void device_backend::sleep(std::unique_lock<std::mutex>& hold, bool for_room) {
     if (for_room)
@@ -19,34 +37,160 @@ void device_backend::wake() {
     m_wake.notify_all();
 }
 
-wave_device::wave_device(std::unique_ptr<device_backend> backend, wave_out_callback callback,
-                         DWORD_PTR instance)
-    : m_callback(callback), m_instance(instance), m_backend(std::move(backend)) {}
+wave_device::wave_device(wave_out_callback callback, DWORD_PTR instance)
+    : m_callback(callback), m_instance(instance) {}
 
 wave_device::~wave_device() {
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_quit = true;
-    }
-    m_backend->wake();
-    if (m_thread.joinable())
-        m_thread.join();
-    if (!m_paused)
-        m_backend->drain();
+    delete[] m_device_name;
 }
 
-bool wave_device::start() {
+int wave_device::open(backend_opener open, const WAVEFORMATEX& format, const char* device,
+                      const char* label, wave_out_callback callback, DWORD_PTR instance,
+                      wave_device** out, device_note& why) {
+    *out = nullptr;
+    wave_device* self = new (std::nothrow) wave_device(callback, instance);
+    if (!self)
+        return WAVE_ERR_NOMEM;
+    if (!self->start(open, format, device)) {
+        delete self;
+        return WAVE_ERR_NOMEM;
+    }
+    std::unique_lock<std::mutex> hold(self->m_lock);
+    if (!self->wait_past(phase::opening, hold)) {
+        why.set("%s did not answer within %.1f s", label,
+                std::chrono::duration<double>(k_answer_limit).count());
+        self->abandon(hold);
+        hold.unlock();
+        self->release();
+        return WAVE_ERR_NOTANSWERING;
+    }
+    const int result = self->m_open_result;
+    if (result != WAVE_OK) {
+        why = self->m_open_note;
+        hold.unlock();
+        self->close();
+        return result;
+    }
+    *out = self;
+    return WAVE_OK;
+}
+
+int wave_device::adopt(std::unique_ptr<device_backend> backend, wave_out_callback callback,
+                       DWORD_PTR instance, wave_device** out) {
+    *out = nullptr;
+    if (!backend)
+        return WAVE_ERR_NOMEM;
+    wave_device* self = new (std::nothrow) wave_device(callback, instance);
+    if (!self)
+        return WAVE_ERR_NOMEM;
+    self->m_backend = std::move(backend);
+    if (!self->start(nullptr, WAVEFORMATEX{}, nullptr)) {
+        delete self;
+        return WAVE_ERR_NOMEM;
+    }
+    *out = self;
+    return WAVE_OK;
+}
+
+bool wave_device::start(backend_opener open, const WAVEFORMATEX& format, const char* device) {
+    m_bounce.reset(new (std::nothrow) char[k_bounce_bytes]);
+    if (device) {
+        m_device_name = new (std::nothrow) char[std::strlen(device) + 1];
+        if (m_device_name)
+            std::strcpy(m_device_name, device);
+    }
+    if (!m_bounce || (device && !m_device_name))
+        return false;
     try {
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::thread([this, open, format] { thread_main(open, format, m_device_name); });
     } catch (const std::exception&) { // no thread or no memory for one
         return false;
     }
     return true;
 }
 
+bool wave_device::wait_past(phase from, std::unique_lock<std::mutex>& hold) {
+    return m_changed.wait_for(hold, k_answer_limit, [&] { return m_phase != from; });
+}
+
+void wave_device::abandon(std::unique_lock<std::mutex>& hold) {
+    m_abandoned = true;
+    m_quit = true;
+    m_lost = true;
+    wake_thread();
+    hold.unlock();
+    m_thread.detach();
+    hold.lock();
+}
+
+void wave_device::wake_thread() {
+    if (m_backend)
+        m_backend->wake();
+}
+
+void wave_device::release() {
+    if (m_refs.fetch_sub(1) == 1)
+        delete this;
+}
+
+void wave_device::close() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_quit = true;
+    wake_thread();
+    const bool ended = m_stuck ? m_phase == phase::ended : wait_past(phase::running, hold);
+    if (ended) {
+        hold.unlock();
+        m_thread.join();
+    } else {
+        abandon(hold);
+        hold.unlock();
+    }
+    release();
+}
+
+void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const char* device) {
+    std::unique_ptr<device_backend> backend;
+    int result = WAVE_OK;
+    device_note note;
+    if (open) {
+        try {
+            result = open(format, device, backend, note);
+        } catch (const std::exception&) { // a sound system's own allocation
+            result = WAVE_ERR_NOMEM;
+        }
+    }
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (open) {
+        m_backend = std::move(backend);
+        m_open_result = result;
+        m_open_note = note;
+    }
+    if (m_backend)
+        std::snprintf(m_name, sizeof m_name, "%s", m_backend->name());
+    m_phase = result == WAVE_OK && !m_abandoned ? phase::running : phase::ended;
+    m_changed.notify_all();
+    if (m_phase == phase::running)
+        run(hold);
+    const bool play_out = !m_paused && !m_abandoned;
+    backend = std::move(m_backend);
+    hold.unlock();
+    if (play_out && backend)
+        backend->drain();
+    // Closed here, so that a sound system that hangs in its close holds up
+    // only this thread.
+    backend.reset();
+    hold.lock();
+    m_phase = phase::ended;
+    m_changed.notify_all();
+    hold.unlock();
+    release();
+}
+
 int wave_device::queue(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> hold(m_lock);
+        if (m_lost)
+            return WAVE_ERR_LOST;
         header->lpNext = nullptr;
         if (m_tail)
             m_tail->lpNext = header;
@@ -54,42 +198,46 @@ int wave_device::queue(WAVEHDR* header) {
             m_head = header;
         m_tail = header;
         ++m_outstanding;
+        wake_thread();
     }
-    m_backend->wake();
     return WAVE_OK;
 }
 
 int wave_device::pause() {
-    return set_paused(true);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_paused) {
+        m_paused = true;
+        m_paused_at = device_backend::clock_type::now();
+        wake_thread();
+    }
+    return WAVE_OK;
 }
 
 int wave_device::restart() {
-    return set_paused(false);
-}
-
-int wave_device::set_paused(bool paused) {
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        if (m_paused == paused)
-            return WAVE_OK;
-        m_paused = paused;
-        if (paused)
-            m_backend->pause();
-        else
-            m_backend->resume();
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_paused) {
+        m_paused = false;
+        m_paused_at = device_backend::clock_type::now();
+        wake_thread();
     }
-    m_backend->wake();
     return WAVE_OK;
 }
 
 // The device thread gives the buffers back, so that every callback comes from
-// that one thread; this waits until it has.
+// that one thread; this waits until it has, or until it is clear that it
+// will not answer: then the queue is given back from here.
 int wave_device::reset() {
     std::unique_lock<std::mutex> hold(m_lock);
-    const uint64_t ticket = ++m_resets_asked;
-    m_backend->wake();
-    m_reset_done.wait(hold, [&] { return m_resets_done >= ticket; });
-    return WAVE_OK;
+    if (!m_stuck) {
+        const uint64_t ticket = ++m_resets_asked;
+        wake_thread();
+        if (m_changed.wait_for(hold, k_answer_limit, [&] { return m_resets_done >= ticket; }))
+            return WAVE_OK;
+        m_stuck = true;
+    }
+    m_lost = true;
+    give_back_queue(nullptr, hold);
+    return WAVE_ERR_NOTANSWERING;
 }
 
 bool wave_device::busy() {
@@ -102,8 +250,7 @@ void wave_device::notify(unsigned int message, DWORD_PTR param1) {
         m_callback(handle(), message, m_instance, param1, 0);
 }
 
-void wave_device::run() {
-    std::unique_lock<std::mutex> hold(m_lock);
+void wave_device::run(std::unique_lock<std::mutex>& hold) {
     for (;;) {
         if (m_resets_done < m_resets_asked) {
             answer_reset(hold);
@@ -111,10 +258,26 @@ void wave_device::run() {
         }
         if (m_quit)
             return;
-        const step next = feed(hold);
+        if (m_backend_paused != m_paused) {
+            apply_pause(hold);
+            continue;
+        }
+        const step next = m_lost ? step::idle : feed(hold);
         if (next != step::again)
             m_backend->sleep(hold, next == step::wait_for_room);
     }
+}
+
+void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
+    const bool paused = m_paused;
+    const auto at = m_paused_at;
+    m_backend_paused = paused;
+    hold.unlock();
+    if (paused)
+        m_backend->pause(at);
+    else
+        m_backend->resume(at);
+    hold.lock();
 }
 
 // One step: a write into the backend, or the oldest buffer given back.
@@ -123,8 +286,10 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         return step::idle;
     WAVEHDR* head = m_head;
     if (!head) {
+        hold.unlock();
         m_backend->idle();
-        return step::idle;
+        hold.lock();
+        return m_head ? step::again : step::idle;
     }
     if (m_offset == head->dwBufferLength) {
         m_offset = 0;
@@ -134,32 +299,56 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         give_back(head, hold);
         return step::again;
     }
-    const int64_t taken =
-        m_backend->write(head->lpData + m_offset, head->dwBufferLength - m_offset);
+    const uint32_t bytes = std::min(head->dwBufferLength - m_offset, k_bounce_bytes);
+    std::memcpy(m_bounce.get(), head->lpData + m_offset, bytes);
+    hold.unlock();
+    const int64_t taken = m_backend->write(m_bounce.get(), bytes);
+    hold.lock();
+    if (taken < 0) {
+        m_lost = true;
+        give_back_queue(nullptr, hold);
+        return step::idle;
+    }
+    // A reset answered meanwhile (only this thread answers) cannot have
+    // happened; the queue is the same unless the device was lost.
+    if (m_head != head)
+        return step::again;
     if (taken == 0)
         return step::wait_for_room;
-    // A device that failed for good drops the rest of the buffer rather than
-    // keep the client waiting for it.
-    m_offset = taken > 0 ? m_offset + uint32_t(taken) : head->dwBufferLength;
+    m_offset += uint32_t(taken);
     return step::again;
 }
 
-// Gives back every buffer queued, in order, and answers the resets asked so
-// far. With buffers queued, what the backend holds of them falls silent.
+// Gives back every buffer queued when the reset was asked, in order, and
+// answers the resets asked so far. With buffers queued, what the backend
+// holds of them falls silent.
 void wave_device::answer_reset(std::unique_lock<std::mutex>& hold) {
     const uint64_t ticket = m_resets_asked;
-    WAVEHDR* header = m_head;
-    m_backend->drop(header != nullptr);
-    m_head = m_tail = nullptr;
+    WAVEHDR* last = m_tail;
+    hold.unlock();
+    m_backend->drop(last != nullptr);
+    hold.lock();
     m_offset = 0;
-    while (header) {
+    // A client that stopped waiting took the queue already.
+    if (last && !m_lost)
+        give_back_queue(last, hold);
+    m_resets_done = ticket;
+    m_changed.notify_all();
+}
+
+void wave_device::give_back_queue(WAVEHDR* last, std::unique_lock<std::mutex>& hold) {
+    WAVEHDR* header = m_head;
+    WAVEHDR* end = last ? last->lpNext : nullptr;
+    m_head = end;
+    if (!m_head)
+        m_tail = nullptr;
+    m_offset = 0;
+    while (header != end) {
         // Read the link first: once given back, the header is the client's.
         WAVEHDR* next = header->lpNext;
         give_back(header, hold);
         header = next;
     }
-    m_resets_done = ticket;
-    m_reset_done.notify_all();
 }
 
 void wave_device::give_back(WAVEHDR* header, std::unique_lock<std::mutex>& hold) {
@@ -187,21 +376,11 @@ bool linear_format_valid(const WAVEFORMATEX& f) {
            uint64_t(f.nAvgBytesPerSec) == uint64_t(f.nSamplesPerSec) * f.nBlockAlign;
 }
 
-int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
-                          wave_out_callback callback, DWORD_PTR instance) {
-    *out = nullptr;
-    if (!backend)
-        return WAVE_ERR_NOMEM;
-    wave_device* device = new (std::nothrow) wave_device(std::move(backend), callback, instance);
-    if (!device)
-        return WAVE_ERR_NOMEM;
-    if (!device->start()) {
-        delete device;
-        return WAVE_ERR_NOMEM;
-    }
-    *out = device->handle();
-    device->notify(WOM_OPEN, 0);
-    return WAVE_OK;
+bool format_acceptable(const WAVEFORMATEX& f) {
+    if (f.wFormatTag == WAVE_FORMAT_PCM || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return linear_format_valid(f);
+    return f.nChannels >= 1 && f.nSamplesPerSec >= 1 && f.nBlockAlign != 0 &&
+           f.nAvgBytesPerSec != 0;
 }
 
 } // namespace sonvale

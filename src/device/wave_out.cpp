@@ -2,9 +2,11 @@
 // WOM_CLOSE, and hands the rest to the backend an HWAVEOUT stands for.
 #include "device/wave_out.h"
 
+#include "device/device_names.h"
 #include "device/wave_device.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace sonvale {
 
@@ -12,27 +14,69 @@ namespace {
 
 std::atomic<wave_backend> g_default_backend{wave_backend::SONVALE_DEFAULT_OUTPUT};
 
-#ifdef _WIN32
-constexpr wave_backend k_system_backend = wave_backend::winmm;
-#else
-constexpr wave_backend k_system_backend = wave_backend::alsa;
-#endif
+// The silent virtual device; `why` says, after its name, why it plays where
+// the system's device was asked for (null: it was asked for itself).
+int open_silent(const WAVEFORMATEX& format, const char* why, wave_out_callback callback,
+                DWORD_PTR instance, wave_device** out, device_note& note) {
+    return wave_device::open(open_virtual_backend, format, why, "the silent virtual device",
+                             callback, instance, out, note);
+}
 
-int open_backend(wave_backend backend, const WAVEFORMATEX& format,
-                 std::unique_ptr<device_backend>& out) {
+int open_device(wave_backend backend, const char* system, const WAVEFORMATEX& format,
+                wave_out_callback callback, DWORD_PTR instance, wave_device** out,
+                device_note& why) {
+    char label[200];
     switch (backend) {
     case wave_backend::alsa:
-        return open_alsa_backend(format, out);
+        std::snprintf(label, sizeof label, "ALSA %s", system);
+        return wave_device::open(open_alsa_backend, format, system, label, callback, instance,
+                                 out, why);
     case wave_backend::winmm:
-        return open_winmm_backend(format, out);
+        std::snprintf(label, sizeof label, "winmm %s", system);
+        return wave_device::open(open_winmm_backend, format, system, label, callback, instance,
+                                 out, why);
     case wave_backend::virtual_device:
-        return open_virtual_backend(format, false, out);
+        return open_silent(format, nullptr, callback, instance, out, why);
     case wave_backend::automatic:
         break;
     }
-    // The virtual device only where no device answers at all.
-    const int result = open_backend(k_system_backend, format, out);
-    return result == WAVE_ERR_NODRIVER ? open_virtual_backend(format, true, out) : result;
+    // The virtual device only where no device answers at all; one that
+    // refuses the format still refuses.
+    const int result =
+        open_device(system_wave_backend, "default", format, callback, instance, out, why);
+    if (result == WAVE_ERR_NODRIVER)
+        return open_silent(format, "no sound device was found", callback, instance, out, why);
+    if (result == WAVE_ERR_NOTANSWERING) {
+        const device_note late = why;
+        why = device_note();
+        return open_silent(format, late.text, callback, instance, out, why);
+    }
+    return result;
+}
+
+// Hands an open device to the client, with its WOM_OPEN.
+void opened(wave_device* device, HWAVEOUT* out) {
+    *out = device->handle();
+    device->notify(WOM_OPEN, 0);
+}
+
+// Every open checks its arguments and the format the same way, whatever the
+// backend; a backend refuses more only for what its sound system cannot play.
+int open_checked(wave_backend backend, const char* system, HWAVEOUT* out,
+                 const WAVEFORMATEX* format, wave_out_callback callback, DWORD_PTR instance,
+                 device_note& why) {
+    if (!out)
+        return WAVE_ERR_INVALPARAM;
+    *out = nullptr;
+    if (!format)
+        return WAVE_ERR_INVALPARAM;
+    if (!format_acceptable(*format))
+        return WAVE_ERR_BADFORMAT;
+    wave_device* device = nullptr;
+    const int result = open_device(backend, system, *format, callback, instance, &device, why);
+    if (result == WAVE_OK)
+        opened(device, out);
+    return result;
 }
 
 } // namespace
@@ -62,9 +106,12 @@ bool wave_backend_available(wave_backend backend) {
 
 #ifndef _WIN32
 // winmm is Windows's own.
-int open_winmm_backend(const WAVEFORMATEX&, std::unique_ptr<device_backend>&) {
+int open_winmm_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>&,
+                       device_note&) {
     return WAVE_ERR_NODRIVER;
 }
+
+void list_winmm_devices(device_name_fn, void*) {}
 #endif
 
 #ifndef SONVALE_HAVE_ALSA
@@ -73,9 +120,12 @@ bool alsa_available() {
     return false;
 }
 
-int open_alsa_backend(const WAVEFORMATEX&, std::unique_ptr<device_backend>&) {
+int open_alsa_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>&,
+                      device_note&) {
     return WAVE_ERR_NODRIVER;
 }
+
+void list_alsa_devices(device_name_fn, void*) {}
 #endif
 
 int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
@@ -85,16 +135,32 @@ int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback c
 
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
                      wave_out_callback callback, DWORD_PTR instance) {
-    if (!out)
-        return WAVE_ERR_INVALPARAM;
+    device_note ignored;
+    return open_checked(backend, "default", out, format, callback, instance, ignored);
+}
+
+int wave_out_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
+                        wave_out_callback callback, DWORD_PTR instance, device_note& why) {
+    if (!name)
+        return open_checked(default_wave_backend(), "default", out, format, callback, instance,
+                            why);
+    device_choice choice;
+    if (!find_output_device(name, choice)) {
+        if (out)
+            *out = nullptr;
+        return WAVE_ERR_BADDEVICEID;
+    }
+    return open_checked(choice.backend, choice.system, out, format, callback, instance, why);
+}
+
+int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
+                          wave_out_callback callback, DWORD_PTR instance) {
     *out = nullptr;
-    if (!format)
-        return WAVE_ERR_INVALPARAM;
-    std::unique_ptr<device_backend> device;
-    const int result = open_backend(backend, *format, device);
-    if (result != WAVE_OK)
-        return result;
-    return wave_out_open_backend(std::move(device), out, callback, instance);
+    wave_device* device = nullptr;
+    const int result = wave_device::adopt(std::move(backend), callback, instance, &device);
+    if (result == WAVE_OK)
+        opened(device, out);
+    return result;
 }
 
 int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {
@@ -165,13 +231,18 @@ int wave_out_close(HWAVEOUT handle) {
     if (device->busy())
         return WAVE_ERR_STILLPLAYING;
     device->notify(WOM_CLOSE, 0);
-    delete device;
+    device->close();
     return WAVE_OK;
 }
 
 const char* wave_out_device_name(HWAVEOUT handle) {
     wave_device* device = wave_device::from_handle(handle);
     return device ? device->name() : nullptr;
+}
+
+bool wave_out_lost(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device && device->lost();
 }
 
 } // namespace sonvale

@@ -9,6 +9,7 @@ namespace sonvale {
 
 enum wave_result : int {
     WAVE_OK = 0,
+    WAVE_ERR_BADDEVICEID = 2, // no device of that name
     WAVE_ERR_INVALHANDLE = 5,
     WAVE_ERR_NODRIVER = 6,
     WAVE_ERR_NOMEM = 7,
@@ -16,7 +17,11 @@ enum wave_result : int {
     WAVE_ERR_BADFORMAT = 32,
     WAVE_ERR_STILLPLAYING = 33,
     WAVE_ERR_UNPREPARED = 34,
+    WAVE_ERR_NOTANSWERING = 40, // the sound system did not answer in time
+    WAVE_ERR_LOST = 41,         // the device failed, or stopped answering
 };
+
+struct device_note;
 
 // The signature the device calls back with: (device, message, instance,
 // param1, param2). For WOM_DONE, param1 is the WAVEHDR* given back, so the
@@ -28,6 +33,13 @@ using wave_out_callback = void(SONVALE_CALLBACK*)(HWAVEOUT, unsigned int, DWORD_
 // Windows the wave mapper), the virtual device where there is none at all; a
 // device that exists but refuses the format still refuses it.
 enum class wave_backend { automatic, virtual_device, alsa, winmm };
+
+// The system's own sound system.
+#ifdef _WIN32
+constexpr wave_backend system_wave_backend = wave_backend::winmm;
+#else
+constexpr wave_backend system_wave_backend = wave_backend::alsa;
+#endif
 
 // The backend the library opens as its default output device: a process-wide
 // setting, the one the build was configured with (SONVALE_OUTPUT).
@@ -46,6 +58,18 @@ int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback c
 // The same on a chosen backend.
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
                      wave_out_callback callback, DWORD_PTR instance);
+// The same on the device called `name` (see output_device_name; null: the
+// default backend), with the reason for a failure in `why`.
+// WAVE_ERR_BADDEVICEID for a name no device has.
+int wave_out_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
+                        wave_out_callback callback, DWORD_PTR instance, device_note& why);
+
+// The names a device may be opened by: "auto", "silent", "default", then the
+// system's devices. Their count, and the i-th (0 up) into `out` (`size`
+// bytes with its terminating zero); false for an index out of range or too
+// small a buffer, with the size it needs in `needed` (0 out of range).
+int output_device_count();
+bool output_device_name(int i, char* out, size_t size, size_t& needed);
 // Sets WHDR_PREPARED (a prepared header stays as it is). WAVE_ERR_INVALPARAM
 // for a null header or data pointer.
 int wave_out_prepare_header(HWAVEOUT device, WAVEHDR* header);
@@ -69,5 +93,8 @@ int wave_out_close(HWAVEOUT device);
 // What a user is told plays the sound of an open device, e.g. "ALSA default";
 // null for a null handle.
 const char* wave_out_device_name(HWAVEOUT device);
+// True once the device failed while playing or stopped answering: it
+// refuses every buffer from then on; false for a null handle.
+bool wave_out_lost(HWAVEOUT device);
 
 } // namespace sonvale

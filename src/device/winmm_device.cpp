@@ -1,5 +1,5 @@
-// The winmm backend: the system's wave mapper (WAVE_MAPPER), opened with a
-// function callback. The core's buffers are copied into a few blocks of the
+// The winmm backend: the system's wave mapper (WAVE_MAPPER) or a device by
+// its product name, opened with a function callback. The core's buffers are copied into a few blocks of the
 // backend's own, each about 20 ms long, which winmm plays in turn; a buffer
 // thus counts as played once its bytes are in a block, and winmm holds at
 // most about a tenth of a second beyond it.
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -47,16 +48,19 @@ public:
     winmm_backend() = default;
     ~winmm_backend() override { close(); }
 
-    int open(const WAVEFORMATEX& format);
+    int open(const WAVEFORMATEX& format, UINT id);
 
-    const char* name() const override { return "the Windows wave mapper"; }
+    const char* name() const override { return m_name; }
+    void set_name(const char* device) {
+        std::snprintf(m_name, sizeof m_name, "winmm %s", device);
+    }
     int64_t write(const char* data, uint32_t bytes) override;
     void idle() override { submit_whole_frames(); }
-    void pause() override {
+    void pause(clock_type::time_point) override {
         m_paused = true;
         waveOutPause(m_out);
     }
-    void resume() override {
+    void resume(clock_type::time_point) override {
         m_paused = false;
         waveOutRestart(m_out);
     }
@@ -80,6 +84,7 @@ private:
     bool any_held() const;
     void close();
 
+    char m_name[224] = "the Windows wave mapper";
     HWAVEOUT m_out = nullptr;
     block m_blocks[k_blocks];
     uint32_t m_block_bytes = 0;
@@ -91,13 +96,7 @@ private:
     bool m_paused = false;
 };
 
-int winmm_backend::open(const WAVEFORMATEX& format) {
-    // A malformed PCM or float format is refused here: winmm's converters
-    // may not survive one (Wine's abort on a PCM format without channels).
-    const bool linear =
-        format.wFormatTag == WAVE_FORMAT_PCM || format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-    if ((linear && !linear_format_valid(format)) || format.nBlockAlign == 0)
-        return WAVE_ERR_BADFORMAT;
+int winmm_backend::open(const WAVEFORMATEX& format, UINT id) {
     m_align = format.nBlockAlign;
     const uint32_t frames = std::max<uint32_t>(
         static_cast<uint32_t>(uint64_t(format.nAvgBytesPerSec) * k_block_ms / 1000 / m_align), 1);
@@ -113,7 +112,7 @@ int winmm_backend::open(const WAVEFORMATEX& format) {
         b.hdr.dwBufferLength = m_block_bytes;
     }
     const MMRESULT opened =
-        waveOutOpen(&m_out, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&on_message),
+        waveOutOpen(&m_out, id, &format, reinterpret_cast<DWORD_PTR>(&on_message),
                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
         m_out = nullptr;
@@ -215,16 +214,61 @@ void winmm_backend::close() {
     m_out = nullptr;
 }
 
+// Each device's product name, as UTF-8, until `each` says it is found.
+template <class Each> void for_each_winmm_device(Each each) {
+    const UINT count = waveOutGetNumDevs();
+    for (UINT id = 0; id < count; ++id) {
+        WAVEOUTCAPSW caps{};
+        char name[4 * MAXPNAMELEN];
+        if (waveOutGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+            WideCharToMultiByte(CP_UTF8, 0, caps.szPname, -1, name, sizeof name, nullptr,
+                                nullptr) > 0 &&
+            !each(id, name))
+            return;
+    }
+}
+
+// The device called `device`: the wave mapper for "default".
+bool winmm_device_id(const char* device, UINT& id) {
+    if (std::strcmp(device, "default") == 0) {
+        id = WAVE_MAPPER;
+        return true;
+    }
+    bool found = false;
+    for_each_winmm_device([&](UINT each, const char* name) {
+        found = std::strcmp(name, device) == 0;
+        if (found)
+            id = each;
+        return !found;
+    });
+    return found;
+}
+
 } // namespace
 
-int open_winmm_backend(const WAVEFORMATEX& format, std::unique_ptr<device_backend>& out) {
+int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
+                       std::unique_ptr<device_backend>& out, device_note& why) {
+    UINT id = WAVE_MAPPER;
+    if (!winmm_device_id(device, id)) {
+        why.set("winmm has no device called \"%s\" now", device);
+        return WAVE_ERR_NODRIVER;
+    }
     std::unique_ptr<winmm_backend> backend(new (std::nothrow) winmm_backend);
     if (!backend)
         return WAVE_ERR_NOMEM;
-    const int result = backend->open(format);
+    if (id != WAVE_MAPPER)
+        backend->set_name(device);
+    const int result = backend->open(format, id);
     if (result == WAVE_OK)
         out = std::move(backend);
     return result;
+}
+
+void list_winmm_devices(device_name_fn each, void* context) {
+    for_each_winmm_device([&](UINT, const char* name) {
+        each(name, context);
+        return true;
+    });
 }
 
 } // namespace sonvale

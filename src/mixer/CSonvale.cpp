@@ -63,12 +63,22 @@ CSonvale::~CSonvale() {
 }
 
 int CSonvale::MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd) {
+    return init_on(nullptr, format, notifyWnd);
+}
+
+int CSonvale::MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
+                         CWnd* notifyWnd) {
+    m_waveOut.SetBuffParam(buffNum, buffSize);
+    return init_on(device, format, notifyWnd);
+}
+
+int CSonvale::init_on(const char* device, WAVEFORMATEX* format, CWnd* notifyWnd) {
     MIX_Close();
     if (!format) {
         sonvale::set_last_error("no format was given");
         return -1;
     }
-    const int opened = m_waveOut.Open(format);
+    const int opened = m_waveOut.OpenOn(device, format);
     if (opened != 0)
         return opened;
     uint32_t id = 0;

@@ -64,6 +64,13 @@ HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notif
         format, [&](CSonvale& m) { return m.MIX_InitEx(format, buffNum, buffSize, notifyWnd); });
 }
 
+HSONVALE MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
+                    CWnd* notifyWnd) {
+    return open_mixer(format, [&](CSonvale& m) {
+        return m.MIX_InitOn(device, format, buffNum, buffSize, notifyWnd);
+    });
+}
+
 int MIX_Close(HSONVALE mixer) {
     CSonvale* m = mixer_of(mixer);
     if (!m || !sonvale::registry_remove(m))

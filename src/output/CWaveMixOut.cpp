@@ -1,13 +1,16 @@
 // CWaveMixOut: the output device of a mixer and its ring of buffers.
 #include "sonvale.h"
 
+#include "device/wave_device.h"
+#include "device/wave_out.h"
 #include "platform/event.h"
 #include "platform/format_text.h"
 #include "platform/last_error.h"
-#include "device/wave_out.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -32,18 +35,35 @@ int no_device() {
     return -1;
 }
 
-// Why the device would not open for `format`.
-void device_refused(int result, const WAVEFORMATEX& format) {
+// Null for a call that needs a device that was lost, with its reason.
+unsigned char* device_lost() {
+    set_last_error("the output device was lost");
+    return nullptr;
+}
+
+// Why the device called `name` (null: the default one) would not open for
+// `format`; the backend's own words in `why` where it has some.
+void device_refused(int result, const char* name, const WAVEFORMATEX& format,
+                    const device_note& why) {
     const format_text text(format);
-    if (result == WAVE_ERR_BADFORMAT)
-        set_last_error("the output device refuses %s", text.c_str());
+    char device[300];
+    std::snprintf(device, sizeof device, name ? "the output device \"%s\"" : "the output device",
+                  name);
+    const char* sep = why.text[0] ? ": " : "";
+    if (result == WAVE_ERR_BADDEVICEID)
+        set_last_error("there is no output device called \"%s\"; MIX_GetOutputDeviceName lists "
+                       "them (the sonvale program: sonvale devices)",
+                       name);
+    else if (result == WAVE_ERR_BADFORMAT)
+        set_last_error("%s refuses %s%s%s", device, text.c_str(), sep, why.text);
     else if (result == WAVE_ERR_NOMEM)
         set_last_error("out of memory for the output device");
-    else if (result == WAVE_ERR_NODRIVER)
-        set_last_error("no output device was found");
+    else if (result == WAVE_ERR_NODRIVER && !name)
+        set_last_error("no output device was found%s%s", sep, why.text);
+    else if (result == WAVE_ERR_NODRIVER || result == WAVE_ERR_NOTANSWERING)
+        set_last_error("%s cannot be opened%s%s", device, sep, why.text);
     else
-        set_last_error("the output device cannot be opened for %s (error %d)", text.c_str(),
-                       result);
+        set_last_error("%s cannot be opened for %s (error %d)", device, text.c_str(), result);
 }
 
 } // namespace
@@ -56,7 +76,17 @@ CWaveMixOut::~CWaveMixOut() {
     Close();
 }
 
+// The flag is shared with the threads that may pause, restart or reset while
+// SingAndRetNextBuff waits, in the place and size of the plain flag it was.
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool) && alignof(std::atomic<bool>) == 1,
+              "m_bPaused keeps the layout of an 8-bit flag");
+static_assert(std::atomic<bool>::is_always_lock_free, "m_bPaused needs no lock");
+
 int CWaveMixOut::Open(WAVEFORMATEX* format) {
+    return OpenOn(nullptr, format);
+}
+
+int CWaveMixOut::OpenOn(const char* device, WAVEFORMATEX* format) {
     if (m_hWaveOut) {
         Close();
         set_last_error("the output device was already open");
@@ -96,14 +126,16 @@ int CWaveMixOut::Open(WAVEFORMATEX* format) {
     }
 
     std::memcpy(&m_waveFormate, format, sizeof m_waveFormate);
-    HWAVEOUT device = nullptr;
-    const int opened = wave_out_open(&device, &m_waveFormate, &CWaveMixOut::CallBackNotify, 0);
+    HWAVEOUT handle = nullptr;
+    device_note why;
+    const int opened = wave_out_open_named(device, &handle, &m_waveFormate,
+                                           &CWaveMixOut::CallBackNotify, 0, why);
     if (opened != WAVE_OK) {
         Close();
-        device_refused(opened, m_waveFormate);
+        device_refused(opened, device, m_waveFormate, why);
         return -2;
     }
-    m_hWaveOut = device;
+    m_hWaveOut = handle;
     return 0;
 }
 
@@ -158,26 +190,26 @@ int CWaveMixOut::Close() {
 int CWaveMixOut::Reset() {
     if (!m_hWaveOut)
         return no_device();
-    return wave_out_reset(m_hWaveOut);
+    const int result = wave_out_reset(m_hWaveOut);
+    if (result == WAVE_ERR_NOTANSWERING)
+        set_last_error("the output device did not answer; its thread is left to finish on its "
+                       "own, and the device counts as lost");
+    return result;
 }
 
 int CWaveMixOut::Pause() {
     if (!m_hWaveOut)
         return no_device();
-    if (!m_bPaused) {
+    if (!m_bPaused.exchange(true))
         wave_out_pause(m_hWaveOut);
-        m_bPaused = true;
-    }
     return 0;
 }
 
 int CWaveMixOut::Restart() {
     if (!m_hWaveOut)
         return no_device();
-    if (m_bPaused) {
+    if (m_bPaused.exchange(false))
         wave_out_restart(m_hWaveOut);
-        m_bPaused = false;
-    }
     return 0;
 }
 
@@ -188,6 +220,8 @@ const char* CWaveMixOut::GetDeviceName() {
 unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
     if (!m_ppBuffs)
         return nullptr;
+    if (wave_out_lost(m_hWaveOut))
+        return device_lost();
     len = static_cast<unsigned int>(m_nRingSize);
     return reinterpret_cast<unsigned char*>(m_ppBuffs[0]->hdr.lpData);
 }
@@ -195,6 +229,8 @@ unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
 unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
     if (!m_hWaveOut || !m_ppBuffs)
         return nullptr;
+    if (wave_out_lost(m_hWaveOut))
+        return device_lost();
 
     WaveBuff* current = m_ppBuffs[0];
     const unsigned int capacity = static_cast<unsigned int>(m_nRingSize);
@@ -217,6 +253,9 @@ unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
             next->bDone = 0;
         }
     }
+    // A device lost meanwhile gave its buffers back unplayed.
+    if (wave_out_lost(m_hWaveOut))
+        return device_lost();
     return reinterpret_cast<unsigned char*>(next->hdr.lpData);
 }
 

@@ -314,14 +314,23 @@ TEST_F(DeviceCore, WritesEveryByteInOrderAsTheBackendTakesThem) {
     EXPECT_EQ(read(fake().written), expected);
 }
 
-TEST_F(DeviceCore, AFailedWriteDropsTheRestOfThatBufferOnly) {
+TEST_F(DeviceCore, AFailedWriteLosesTheDeviceWhichThenRefusesEveryBuffer) {
+    set(&fake_device::room, 0u);
+    WAVEHDR* held = probe.play(100, 'a');
+    WAVEHDR* waiting = probe.play(100, 'b');
+    EXPECT_FALSE(wave_out_lost(probe.device()));
     set(&fake_device::failing, true);
-    probe.play(100, 'a');
-    ASSERT_TRUE(probe.wait_returned(1));
-    set(&fake_device::failing, false);
-    probe.play(10, 'b');
+    set(&fake_device::room, 1000u);
     ASSERT_TRUE(probe.wait_returned(2));
-    EXPECT_EQ(read(fake().written), std::vector<char>(10, 'b'));
+    EXPECT_EQ(probe.returned(), (std::vector<WAVEHDR*>{held, waiting}));
+    EXPECT_TRUE(wave_out_lost(probe.device()));
+    set(&fake_device::failing, false);
+    WAVEHDR* refused = probe.buffer(10, 'c');
+    ASSERT_EQ(wave_out_prepare_header(probe.device(), refused), WAVE_OK);
+    EXPECT_EQ(wave_out_write(probe.device(), refused), WAVE_ERR_LOST);
+    EXPECT_EQ(refused->dwFlags & WHDR_INQUEUE, 0u);
+    EXPECT_TRUE(read(fake().written).empty());
+    EXPECT_EQ(wave_out_reset(probe.device()), WAVE_OK); // it still answers
 }
 
 TEST_F(DeviceCore, AFullBackendHoldsItsBuffersUntilItHasRoomOrAReset) {
@@ -343,12 +352,15 @@ TEST_F(DeviceCore, AFullBackendHoldsItsBuffersUntilItHasRoomOrAReset) {
 }
 
 TEST_F(DeviceCore, PauseAndRestartReachTheBackendOnceAndCloseDrainsIt) {
+    // The device thread tells the backend; a pause undone before it looked
+    // never reaches it.
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(wave_out_pause(probe.device()), WAVE_OK);
+    ASSERT_TRUE(wait_until([&] { return read(fake().pauses) == 1; }));
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(wave_out_restart(probe.device()), WAVE_OK);
+    ASSERT_TRUE(wait_until([&] { return read(fake().resumes) == 1; }));
     EXPECT_EQ(read(fake().pauses), 1);
-    EXPECT_EQ(read(fake().resumes), 1);
     ASSERT_EQ(probe.close(), WAVE_OK);
     EXPECT_EQ(read(fake().drains), 1);
 }

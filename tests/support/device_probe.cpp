@@ -64,8 +64,8 @@ public:
         m_state->written.insert(m_state->written.end(), data, data + n);
         return n;
     }
-    void pause() override { count(m_state->pauses); }
-    void resume() override { count(m_state->resumes); }
+    void pause(clock_type::time_point) override { count(m_state->pauses); }
+    void resume(clock_type::time_point) override { count(m_state->resumes); }
     void drop(bool queued) override { count(queued ? m_state->silencing_drops : m_state->drops); }
     void drain() override { count(m_state->drains); }
 

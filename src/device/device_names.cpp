@@ -1,0 +1,105 @@
+// The list of output devices is asked of the system each time, so that a
+// device plugged in since shows up; nothing is opened to list it.
+#include "device/device_names.h"
+
+#include "device/wave_device.h"
+
+#include <cstring>
+
+namespace sonvale {
+
+namespace {
+
+struct reserved_name {
+    const char* name;
+    wave_backend backend;
+};
+
+const reserved_name k_reserved[] = {{"auto", wave_backend::automatic},
+                                    {"silent", wave_backend::virtual_device},
+                                    {"default", system_wave_backend}};
+constexpr int k_reserved_count = int(sizeof k_reserved / sizeof k_reserved[0]);
+
+void list_system_devices(device_name_fn each, void* context) {
+    list_alsa_devices(each, context);
+    list_winmm_devices(each, context);
+}
+
+// Looks for the system's device at `index` (counting from 0), or the one
+// called `name`.
+struct device_search {
+    int index = -1;
+    const char* name = nullptr;
+    int seen = 0;
+    char* found = nullptr; // `size` bytes
+    size_t size = 0;
+    size_t needed = 0; // of the one found, with its terminating zero
+
+    static void visit(const char* system, void* context) {
+        auto* self = static_cast<device_search*>(context);
+        const bool match =
+            self->needed == 0 && (self->name ? std::strcmp(system, self->name) == 0
+                                             : self->seen == self->index);
+        ++self->seen;
+        if (!match)
+            return;
+        self->needed = std::strlen(system) + 1;
+        if (self->needed <= self->size)
+            std::memcpy(self->found, system, self->needed);
+    }
+};
+
+// Copies `name` into `out` when it fits.
+bool copy_name(const char* name, char* out, size_t size, size_t& needed) {
+    needed = std::strlen(name) + 1;
+    if (!out || needed > size)
+        return false;
+    std::memcpy(out, name, needed);
+    return true;
+}
+
+} // namespace
+
+int output_device_count() {
+    device_search all;
+    list_system_devices(&device_search::visit, &all);
+    return k_reserved_count + all.seen;
+}
+
+bool output_device_name(int i, char* out, size_t size, size_t& needed) {
+    needed = 0;
+    if (i < 0)
+        return false;
+    if (i < k_reserved_count)
+        return copy_name(k_reserved[i].name, out, size, needed);
+    device_search search;
+    search.index = i - k_reserved_count;
+    search.found = out;
+    search.size = out ? size : 0;
+    list_system_devices(&device_search::visit, &search);
+    needed = search.needed;
+    return needed != 0 && needed <= search.size;
+}
+
+bool find_output_device(const char* name, device_choice& out) {
+    if (!name)
+        return false;
+    for (const reserved_name& r : k_reserved)
+        if (std::strcmp(name, r.name) == 0) {
+            out.backend = r.backend;
+            out.system = "default";
+            return true;
+        }
+    device_search search;
+    search.name = name;
+    search.found = out.storage;
+    search.size = sizeof out.storage;
+    list_system_devices(&device_search::visit, &search);
+    if (search.needed == 0 || search.needed > search.size)
+        return false;
+    out.backend = system_wave_backend;
+    out.system = out.storage;
+    return true;
+}
+
+} // namespace sonvale
