@@ -1,4 +1,5 @@
 // sonvale: records and plays WAV files through the Sonvale library.
+#include "devices_command.h"
 #include "errors.h"
 #include "play_command.h"
 #include "record_command.h"
@@ -13,7 +14,8 @@ const char usage[] = R"(Usage: sonvale COMMAND [options] [files]
 
 Commands:
   record OUT.wav [options] [IN.wav ...]   record a tone and/or WAV files
-  play IN.wav                             play a WAV file
+  play IN.wav [--device NAME]             play a WAV file
+  devices                                 list the output devices
 
 Run 'sonvale COMMAND --help' for a command's options, 'sonvale --version'
 for the version.
@@ -29,6 +31,8 @@ command_fn find_command(const std::string& name) {
         return sonvale_cli::run_record;
     if (name == "play")
         return sonvale_cli::run_play;
+    if (name == "devices")
+        return sonvale_cli::run_devices;
     return nullptr;
 }
 

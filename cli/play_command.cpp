@@ -1,6 +1,7 @@
 #include "play_command.h"
 
 #include "args.h"
+#include "devices_command.h"
 #include "errors.h"
 #include "key_thread.h"
 #include "pcm_format.h"
@@ -16,34 +17,41 @@ namespace sonvale_cli {
 
 namespace {
 
-const char usage[] = R"(Usage: sonvale play IN.wav
+const char usage[] = R"(Usage: sonvale play IN.wav [--device NAME]
 
 Plays a WAV file through a Sonvale mixer's output ring, in the file's own
-format, at the output device's pace, and says which device that is: the
-system's, or the silent virtual device where there is none. On a terminal a
-progress bar shows the time played and the total; space pauses and resumes,
-q stops.
+format, at the output device's pace, and says which device that is. On a
+terminal a progress bar shows the time played and the total; space pauses
+and resumes, q stops.
 
 Options:
-  -h, --help   show this help
+  --device NAME  the output device: auto, silent, default or one that
+                 'sonvale devices' lists (default: the SONVALE_DEVICE
+                 environment variable where set, else the library's own
+                 default, normally auto: the system's device, or the silent
+                 one where there is none)
+  -h, --help     show this help
 
-Exit status: 0 when played or stopped with q, 1 on an error, 2 on a wrong
+Exit status: 0 when played or stopped with q, 1 on an error (also when the
+device is lost while playing: the time reached is said), 2 on a wrong
 command line, 130 when interrupted.
 )";
 
-void open_output(CSonvale& mixer, WAVEFORMATEX format, const std::string& path) {
-    int result = mixer.MIX_Init(&format, nullptr);
+void open_output(CSonvale& mixer, WAVEFORMATEX format, const char* device,
+                 const std::string& path) {
+    CWaveMixOut& ring = mixer.m_waveOut;
+    int result = mixer.MIX_InitOn(device, &format, ring.m_nBuffNum, ring.m_nBuffSize, nullptr);
     if (result == -2)
-        throw command_error("the output device refuses " + describe_format(format) + " of '" +
-                            path + "'");
+        throw command_error(std::string(MIX_GetLastError()) + " (playing '" + path + "', " +
+                            describe_format(format) + ")");
     if (result != 0)
-        throw command_error("cannot open the output device (error " + std::to_string(result) + ")");
+        throw command_error("cannot open the output device: " + std::string(MIX_GetLastError()));
 }
 
 } // namespace
 
 int run_play(const std::vector<std::string>& arg_list) {
-    parsed_args args = parse_args(arg_list, {});
+    parsed_args args = parse_args(arg_list, {"device"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -55,7 +63,8 @@ int run_play(const std::vector<std::string>& arg_list) {
     wav_file wav = read_wav_file(path);
 
     CSonvale mixer;
-    open_output(mixer, wav.format, path);
+    const std::string* option = args.has("device") ? &args.value("device") : nullptr;
+    open_output(mixer, wav.format, chosen_device(option, true, nullptr), path);
     progress_bar bar(stderr, isatty(STDERR_FILENO));
     player playback(mixer, wav.data, bar);
     std::printf("Playing '%s': %s, %s\nOutput: %s\n", path.c_str(),
@@ -65,10 +74,14 @@ int run_play(const std::vector<std::string>& arg_list) {
 
     raw_keys keys;
     key_thread controls(keys, 'q', [&playback](int key) { playback.on_key(key); });
-    playback.play();
+    const bool played = playback.play();
     controls.stop();
     mixer.MIX_Close();
     bar.finish();
+    if (!played)
+        throw command_error("the output device was lost at " +
+                            clock_text(playback.played_seconds()) + " of " +
+                            clock_text(playback.total_seconds()));
 
     std::printf("%s at %s of %s\n", playback.stopped() ? "Stopped" : "Played",
                 clock_text(playback.played_seconds()).c_str(),

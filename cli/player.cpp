@@ -11,7 +11,7 @@ namespace sonvale_cli {
 player::player(CSonvale& mixer, const std::vector<unsigned char>& data, progress_bar& bar)
     : m_mixer(mixer), m_ring(mixer.m_waveOut), m_data(data), m_bar(bar) {}
 
-void player::play() {
+bool player::play() {
     unsigned int capacity = 0;
     unsigned char* buffer = m_ring.GetNextBuff(capacity);
     if (!buffer)
@@ -25,25 +25,31 @@ void player::play() {
     for (size_t offset = 0; offset < m_data.size() && !m_stop;) {
         auto len = static_cast<unsigned int>(std::min<size_t>(capacity, m_data.size() - offset));
         std::memcpy(buffer, m_data.data() + offset, len);
-        submit(buffer, len);
+        if (!submit(buffer, len))
+            return false;
         offset += len;
     }
     // Each call returns once the buffer queued (ring size - 1) calls earlier
     // has played, so that many empty buffers wait out the last sound.
     for (int i = 1; i < m_ring.m_nBuffNum && !m_stop; ++i)
-        submit(buffer, 0);
+        if (!submit(buffer, 0))
+            return false;
+    return true;
 }
 
-void player::submit(unsigned char*& buffer, unsigned int len) {
+bool player::submit(unsigned char*& buffer, unsigned int len) {
     buffer = m_ring.SingAndRetNextBuff(len);
+    // A lost device gave its buffers back unplayed: what was played stays
+    // as counted.
     if (!buffer)
-        throw command_error("the output device went away while playing");
+        return false;
     m_in_ring.push_back(len);
     while (m_in_ring.size() >= static_cast<size_t>(std::max(m_ring.m_nBuffNum, 1))) {
         m_played += m_in_ring.front();
         m_in_ring.pop_front();
     }
     m_bar.update(played_seconds(), total_seconds());
+    return true;
 }
 
 void player::on_key(int key) {

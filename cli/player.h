@@ -19,8 +19,8 @@ public:
     player(CSonvale& mixer, const std::vector<unsigned char>& data, progress_bar& bar);
 
     // Feeds the whole data (or until stop()) and returns once the device has
-    // played it. Throws command_error when the ring fails.
-    void play();
+    // played it: true; false as soon as the device is lost.
+    bool play();
 
     // From any one other thread while play() runs: space pauses and resumes,
     // q stops.
@@ -33,7 +33,8 @@ public:
 private:
     void toggle_pause();
     void stop();
-    void submit(unsigned char*& buffer, unsigned int len);
+    // False when the device was lost.
+    bool submit(unsigned char*& buffer, unsigned int len);
 
     CSonvale& m_mixer;
     CWaveMixOut& m_ring;

@@ -1,6 +1,7 @@
 #include "record_command.h"
 
 #include "args.h"
+#include "devices_command.h"
 #include "errors.h"
 #include "interrupts.h"
 #include "pcm_format.h"
@@ -35,6 +36,10 @@ Options:
                  encoding, else PCM)
   --tone HZ      record a sine tone of HZ hertz
   --seconds S    length of the tone in seconds (default 1)
+  --device NAME  the mixer's output device (default: silent, so that a
+                 recording never holds a sound device or depends on what it
+                 plays; SONVALE_DEVICE does not change it); see 'sonvale
+                 devices'
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and
@@ -185,7 +190,7 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 
 int run_record(const std::vector<std::string>& arg_list) {
     parsed_args args =
-        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds"}, {"float"});
+        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -202,7 +207,8 @@ int run_record(const std::vector<std::string>& arg_list) {
     const double total_seconds = seconds_of(total_bytes(options, format, inputs), format);
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
-    recording out(out_path, format, [&](uint64_t recorded) {
+    const std::string* device = args.has("device") ? &args.value("device") : nullptr;
+    recording out(out_path, format, chosen_device(device, false, "silent"), [&](uint64_t recorded) {
         bar.update(seconds_of(recorded, format), total_seconds);
     });
     const bool interrupted = record_all(out, options, format, inputs);

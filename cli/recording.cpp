@@ -22,12 +22,14 @@ std::string library_reason() {
 
 } // namespace
 
-recording::recording(const std::string& path, const WAVEFORMATEX& format, progress_fn progress)
+recording::recording(const std::string& path, const WAVEFORMATEX& format, const char* device,
+                     progress_fn progress)
     : m_path(path), m_progress(std::move(progress)) {
     const size_t frame = format.nBlockAlign ? format.nBlockAlign : 1;
     m_block = frame <= worker_block ? worker_block / frame * frame : worker_block;
     WAVEFORMATEX mixer_format = format;
-    m_mixer.reset(MIX_Init(&mixer_format, nullptr));
+    // The ring's usual 3 buffers of 2048 bytes: a recording never plays them.
+    m_mixer.reset(MIX_InitOn(device, &mixer_format, 3, 2048, nullptr));
     if (!m_mixer)
         throw command_error("cannot open a mixer: " + library_reason());
     if (!Record_Open(m_mixer.get(), path.c_str(), format.nSamplesPerSec, format.nChannels,

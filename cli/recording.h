@@ -20,10 +20,12 @@ public:
     // has waited for its worker.
     using progress_fn = std::function<void(uint64_t recorded)>;
 
-    // Opens a mixer on `format` and starts a recording at `path` in that
-    // format. Throws command_error with the library's reason when the mixer
-    // cannot be opened on the format or the file cannot be created.
-    recording(const std::string& path, const WAVEFORMATEX& format, progress_fn progress);
+    // Opens a mixer on `format` with the output device called `device` and
+    // starts a recording at `path` in that format. Throws command_error with
+    // the library's reason when the mixer cannot be opened on the format or
+    // the file cannot be created.
+    recording(const std::string& path, const WAVEFORMATEX& format, const char* device,
+              progress_fn progress);
 
     // Queues a copy of `len` bytes. Every so much data it waits until the
     // worker has recorded it, so memory stays bounded. Throws command_error

@@ -102,9 +102,9 @@ public:
             why.set("%s does not open: %s", m_name, m_alsa.snd_strerror(opened));
             return WAVE_ERR_NODRIVER;
         }
-        const int set = m_alsa.snd_pcm_set_params(m_pcm, sample_format(format),
-                                                  SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
-                                                  format.nSamplesPerSec, 1, k_latency_us);
+        const int set =
+            m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
+                                      format.nChannels, format.nSamplesPerSec, 1, k_latency_us);
         if (set < 0) {
             why.set("%s cannot play it: %s", m_name, m_alsa.snd_strerror(set));
             return WAVE_ERR_BADFORMAT;

@@ -37,9 +37,8 @@ struct device_search {
 
     static void visit(const char* system, void* context) {
         auto* self = static_cast<device_search*>(context);
-        const bool match =
-            self->needed == 0 && (self->name ? std::strcmp(system, self->name) == 0
-                                             : self->seen == self->index);
+        const bool match = self->needed == 0 && (self->name ? std::strcmp(system, self->name) == 0
+                                                            : self->seen == self->index);
         ++self->seen;
         if (!match)
             return;

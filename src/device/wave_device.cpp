@@ -124,6 +124,7 @@ void wave_device::abandon(std::unique_lock<std::mutex>& hold) {
 }
 
 void wave_device::wake_thread() {
+    ++m_wakes;
     if (m_backend)
         m_backend->wake();
 }
@@ -262,8 +263,11 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
             apply_pause(hold);
             continue;
         }
+        // A wake while feed() had the lock released must not be slept
+        // through.
+        const uint64_t wakes = m_wakes;
         const step next = m_lost ? step::idle : feed(hold);
-        if (next != step::again)
+        if (next != step::again && wakes == m_wakes)
             m_backend->sleep(hold, next == step::wait_for_room);
     }
 }

@@ -204,6 +204,7 @@ private:
     bool m_backend_paused = false; // as the backend was told
     device_backend::clock_type::time_point m_paused_at{};
     bool m_quit = false;
+    uint64_t m_wakes = 0;     // wake_thread() calls, ever
     bool m_stuck = false;     // a reset went unanswered: wait no more
     bool m_abandoned = false; // the client no longer waits: call nothing back
     // Bytes of the oldest buffer, copied for the backend, so that a backend

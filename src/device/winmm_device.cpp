@@ -1,8 +1,8 @@
 // The winmm backend: the system's wave mapper (WAVE_MAPPER) or a device by
-// its product name, opened with a function callback. The core's buffers are copied into a few blocks of the
-// backend's own, each about 20 ms long, which winmm plays in turn; a buffer
-// thus counts as played once its bytes are in a block, and winmm holds at
-// most about a tenth of a second beyond it.
+// its product name, opened with a function callback. The core's buffers are copied into a few
+// blocks of the backend's own, each about 20 ms long, which winmm plays in turn; a buffer thus
+// counts as played once its bytes are in a block, and winmm holds at most about a tenth of a second
+// beyond it.
 //
 // winmm calls the callback on a thread of its own, from inside its own
 // locks, where no other waveOut function may be called: the callback only
@@ -51,9 +51,7 @@ public:
     int open(const WAVEFORMATEX& format, UINT id);
 
     const char* name() const override { return m_name; }
-    void set_name(const char* device) {
-        std::snprintf(m_name, sizeof m_name, "winmm %s", device);
-    }
+    void set_name(const char* device) { std::snprintf(m_name, sizeof m_name, "winmm %s", device); }
     int64_t write(const char* data, uint32_t bytes) override;
     void idle() override { submit_whole_frames(); }
     void pause(clock_type::time_point) override {
@@ -221,8 +219,8 @@ template <class Each> void for_each_winmm_device(Each each) {
         WAVEOUTCAPSW caps{};
         char name[4 * MAXPNAMELEN];
         if (waveOutGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
-            WideCharToMultiByte(CP_UTF8, 0, caps.szPname, -1, name, sizeof name, nullptr,
-                                nullptr) > 0 &&
+            WideCharToMultiByte(CP_UTF8, 0, caps.szPname, -1, name, sizeof name, nullptr, nullptr) >
+                0 &&
             !each(id, name))
             return;
     }

@@ -128,8 +128,8 @@ int CWaveMixOut::OpenOn(const char* device, WAVEFORMATEX* format) {
     std::memcpy(&m_waveFormate, format, sizeof m_waveFormate);
     HWAVEOUT handle = nullptr;
     device_note why;
-    const int opened = wave_out_open_named(device, &handle, &m_waveFormate,
-                                           &CWaveMixOut::CallBackNotify, 0, why);
+    const int opened =
+        wave_out_open_named(device, &handle, &m_waveFormate, &CWaveMixOut::CallBackNotify, 0, why);
     if (opened != WAVE_OK) {
         Close();
         device_refused(opened, device, m_waveFormate, why);
