@@ -1,10 +1,14 @@
 // `sonvale play`: paced by the output device, with keys on a terminal.
 #include "run_program.h"
 #include "sound_file.h"
+#include "support/pulse_server.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+
+#include <csignal>
+#include <thread>
 
 using namespace cli_test;
 
@@ -33,6 +37,27 @@ TEST(Play, TwoSecondsOfSoundTakeAboutTwoSeconds) {
     EXPECT_GE(run.seconds, 1.8);
     EXPECT_LE(run.seconds, 10.0);
     EXPECT_TRUE(contains(run.out, "Played at 0:02.0 of 0:02.0")) << run.out;
+}
+
+TEST(Play, ExitsWithinASecondOfItsSoundServerDyingAndSaysWhen) {
+    test_support::pulse_server server;
+    std::string why;
+    if (!server.start(why))
+        GTEST_SKIP() << why;
+    test_support::temp_dir dir;
+    if (run_program(sonvale({"play", "--device", "pulse", silence_file(dir, 0.1)})).status != 0)
+        GTEST_SKIP() << "ALSA's pulse PCM does not play here";
+    const std::string in = silence_file(dir, 10.0);
+    constexpr double kill_after = 1.5;
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(kill_after));
+        server.signal(SIGKILL);
+    });
+    const run_result run = run_program(sonvale({"play", "--device", "pulse", in}));
+    killer.join();
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_LT(run.seconds, kill_after + 1.0);
+    EXPECT_TRUE(contains(run.err, "the output device was lost at 0:0")) << run.err;
 }
 
 TEST(PlayKeys, SpacePausesAndResumes) {
