@@ -458,6 +458,36 @@ TEST_P(Ring, ResetGivesBackTheQueuedBuffers) {
     EXPECT_EQ(ring.Reset(), 0); // nothing queued: harmless
 }
 
+TEST_P(Ring, AnotherThreadPausesRestartsAndResetsWhileTheFeederWaits) {
+    // As `sonvale play` drives it: one thread feeds, another (its keys)
+    // pauses, restarts, resets and reads the device's name meanwhile. The
+    // race detector checks what they share; the feeder must get through.
+    open_ok();
+    std::atomic<bool> fed{false};
+    std::thread feeder([&] {
+        unsigned int len = 0;
+        unsigned char* buffer = ring.GetNextBuff(len);
+        for (int i = 0; i < 60 && buffer; ++i) {
+            len = 441;
+            buffer = ring.SingAndRetNextBuff(len);
+        }
+        EXPECT_NE(buffer, nullptr);
+        fed = true;
+    });
+    for (int round = 0; !fed; ++round) {
+        EXPECT_EQ(ring.Pause(), 0);
+        EXPECT_NE(ring.GetDeviceName(), nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (round % 3 == 0)
+            EXPECT_EQ(ring.Reset(), 0);
+        EXPECT_EQ(ring.Restart(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    feeder.join();
+    EXPECT_FALSE(ring.m_bPaused);
+    EXPECT_EQ(ring.Close(), 0);
+}
+
 // --- Close never frees a buffer the device holds ---------------------------------------
 
 TEST_P(Ring, CloseWhilePausedWithBuffersQueued) {
