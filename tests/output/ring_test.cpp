@@ -478,8 +478,9 @@ TEST_P(Ring, AnotherThreadPausesRestartsAndResetsWhileTheFeederWaits) {
         EXPECT_EQ(ring.Pause(), 0);
         EXPECT_NE(ring.GetDeviceName(), nullptr);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (round % 3 == 0)
+        if (round % 3 == 0) {
             EXPECT_EQ(ring.Reset(), 0);
+        }
         EXPECT_EQ(ring.Restart(), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
