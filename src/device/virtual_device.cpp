@@ -23,8 +23,10 @@ class virtual_backend final : public device_backend {
 public:
     // `why` says why it plays where the system's device was asked for.
     virtual_backend(uint32_t bytes_per_second, const char* why) : m_rate(bytes_per_second) {
-        std::snprintf(m_name, sizeof m_name,
-                      why ? "the silent virtual device: %s" : "the silent virtual device", why);
+        if (why)
+            std::snprintf(m_name, sizeof m_name, "the silent virtual device: %s", why);
+        else
+            std::snprintf(m_name, sizeof m_name, "the silent virtual device");
     }
 
     const char* name() const override { return m_name; }

@@ -46,9 +46,9 @@ unsigned char* device_lost() {
 void device_refused(int result, const char* name, const WAVEFORMATEX& format,
                     const device_note& why) {
     const format_text text(format);
-    char device[300];
-    std::snprintf(device, sizeof device, name ? "the output device \"%s\"" : "the output device",
-                  name);
+    char device[300] = "the output device";
+    if (name)
+        std::snprintf(device, sizeof device, "the output device \"%s\"", name);
     const char* sep = why.text[0] ? ": " : "";
     if (result == WAVE_ERR_BADDEVICEID)
         set_last_error("there is no output device called \"%s\"; MIX_GetOutputDeviceName lists "

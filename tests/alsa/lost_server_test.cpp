@@ -74,7 +74,8 @@ TEST_F(LostServer, OpeningOnAStoppedServerIsBounded) {
         WAVEFORMATEX format = cd_format();
         const auto start = clock_type::now();
         ASSERT_EQ(ring.OpenOn(c.device, &format), c.result) << MIX_GetLastError();
-        EXPECT_LT(seconds_since(start), 2.0);
+        // 1.5 s of waiting; the rest is for a loaded or instrumented build.
+        EXPECT_LT(seconds_since(start), 2.5);
         const std::string said = c.result == 0 ? ring.GetDeviceName() : MIX_GetLastError();
         EXPECT_NE(said.find(c.reason), std::string::npos) << said;
         ring.Close();
