@@ -54,9 +54,10 @@ public:
             m_pcm = nullptr;
             return false;
         }
-        // Two seconds of room, to ride out a loaded machine.
+        // Half a second: a longer buffer delivers in longer periods, and the
+        // last of what was played would come after the capture stopped.
         if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
-                               44100, 1, 2000000) < 0)
+                               44100, 1, 500000) < 0)
             return false;
         m_thread = std::thread([this] { run(); });
         return true;
