@@ -640,8 +640,8 @@ public:
        (or "winmm " and the device's product name), "the silent virtual
        device", or that followed by why it plays where "auto" found no
        system device ("...: no sound device was found", "...: ALSA default
-       did not answer within 1.5 s"). Valid until Close; null without a
-       device. Owner thread, or another one while the owner waits in
+       did not answer within 1.5 s"). A string that lives as long as the
+       library; null without a device. Owner thread, or another one while the owner waits in
        SingAndRetNextBuff. */
     const char* GetDeviceName();
 

@@ -91,16 +91,16 @@ public:
     int open(const WAVEFORMATEX& format, const char* device, device_note& why) {
         alsa_quiet quiet(m_alsa);
         std::snprintf(m_name, sizeof m_name, "ALSA %s", device);
-        if (!linear_format_valid(format)) {
-            why.set("ALSA plays PCM and float samples only");
-            return WAVE_ERR_BADFORMAT;
-        }
         const int opened =
             m_alsa.snd_pcm_open(&m_pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (opened < 0) {
             m_pcm = nullptr;
             why.set("%s does not open: %s", m_name, m_alsa.snd_strerror(opened));
             return WAVE_ERR_NODRIVER;
+        }
+        if (!linear_format_valid(format)) {
+            why.set("ALSA plays PCM and float samples only");
+            return WAVE_ERR_BADFORMAT;
         }
         const int set =
             m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,

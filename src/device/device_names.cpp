@@ -5,6 +5,10 @@
 #include "device/wave_device.h"
 
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
 
 namespace sonvale {
 
@@ -99,6 +103,17 @@ bool find_output_device(const char* name, device_choice& out) {
     out.backend = system_wave_backend;
     out.system = out.storage;
     return true;
+}
+
+const char* lasting_name(const char* name) {
+    static std::mutex lock;
+    static std::set<std::string> names;
+    std::lock_guard<std::mutex> hold(lock);
+    try {
+        return names.insert(name).first->c_str();
+    } catch (const std::bad_alloc&) {
+        return "an output device";
+    }
 }
 
 } // namespace sonvale

@@ -18,4 +18,8 @@ struct device_choice {
 // False for a null name or one no device has.
 bool find_output_device(const char* name, device_choice& out);
 
+// `name`, kept for the life of the process (each text once), so that a
+// device's name outlives the device; a generic name when memory runs out.
+const char* lasting_name(const char* name);
+
 } // namespace sonvale

@@ -4,6 +4,8 @@
 // time, in order. Client calls only ever wait on it for k_answer_limit.
 #include "device/wave_device.h"
 
+#include "device/device_names.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -167,7 +169,7 @@ void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const ch
         m_open_note = note;
     }
     if (m_backend)
-        std::snprintf(m_name, sizeof m_name, "%s", m_backend->name());
+        m_name = lasting_name(m_backend->name());
     m_phase = result == WAVE_OK && !m_abandoned ? phase::running : phase::ended;
     m_changed.notify_all();
     if (m_phase == phase::running)

@@ -186,8 +186,8 @@ private:
     std::thread m_thread;
     std::atomic<int> m_refs{2};
     std::atomic<bool> m_lost{false};
-    char m_name[160] = "an output device";
-    char* m_device_name = nullptr; // the system device being opened (owned)
+    const char* m_name = "an output device"; // lives as long as the process
+    char* m_device_name = nullptr;           // the system device being opened (owned)
     int m_open_result = WAVE_OK;
     device_note m_open_note;
 

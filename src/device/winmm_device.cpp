@@ -259,6 +259,8 @@ int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
     const int result = backend->open(format, id);
     if (result == WAVE_OK)
         out = std::move(backend);
+    else if (result == WAVE_ERR_BADFORMAT)
+        why.set("%s cannot play it", backend->name());
     return result;
 }
 
