@@ -6,7 +6,8 @@
  * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
  *
- * Threading: calls on one mixer must come from one client thread at a time.
+ * Threading: calls on one mixer must come from one client thread at a time,
+ * except MIX_Close, which may come from any thread (see there).
  * Record_Open / Record_Close may run while the mixer's worker is recording;
  * separate mixers on separate threads are independent of each other.
  *
@@ -137,8 +138,27 @@ typedef struct CWnd CWnd;
    valid until MIX_Close. Null means no mixer. The flat functions keep a
    registry of the live mixers they created: an invalid handle (null, closed
    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
-   result each function gives for it, and never touched. */
+   result each function gives for it, and never touched.
+   A closed mixer's address is not given to a new mixer while the next
+   MIX_MIXER_QUARANTINE mixers are closed: the storage of the last
+   MIX_MIXER_QUARANTINE closed mixers (one CSonvale object each, under a
+   kilobyte; its buffers and thread are freed at MIX_Close) is kept out of
+   reuse. So a stale handle gets the invalid-handle result at least until
+   MIX_MIXER_QUARANTINE more mixers have been closed after it; only then may
+   its address come back as another mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
+
+/** Closed mixers whose addresses are kept out of reuse (see HSONVALE). A
+    constant: usable from any thread. */
+#define MIX_MIXER_QUARANTINE 1024
+
+/** The most buffers a ring of MIX_InitEx or CWaveMixOut::Open may have. A
+    constant: usable from any thread. */
+#define MIX_MAX_BUFF_NUM 4096
+
+/** The most bytes (buffers x buffer size) such a ring may have: 64 MiB. A
+    constant: usable from any thread. */
+#define MIX_MAX_RING_BYTES (64 * 1024 * 1024)
 
 #ifdef __cplusplus
 extern "C" {
@@ -152,14 +172,22 @@ extern "C" {
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
 /* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
-   Returns null as MIX_Init does, and also for fewer than 1 buffer or a
-   buffer size below 1. */
+   Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
+   size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
+   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated). */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /* Stops the worker (items still queued behind the one in progress are dropped
    unrecorded), closes the output device, finishes an open recording and
    destroys the mixer. The handle is invalid afterwards: a second MIX_Close
    on it returns -1.
+   Unlike the other functions, it may be called from any thread, also while
+   other calls on the same handle are in progress on other threads: those
+   calls finish first (a running MIX_AddFileStream stops at its next read and
+   returns -1 with the reason "the mixer was closed"; the items they queued
+   are dropped as MIX_Close drops them), then the mixer is stopped as above.
+   Calls on the handle that begin after MIX_Close has begun, MIX_Close
+   included, get the invalid-handle result.
    Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
@@ -421,8 +449,9 @@ private:
    follow the data: Write brings them up to date whenever 200 ms have passed
    since they last were, and Flush at once. So after the process is killed
    the file reads, in any WAV reader, as every block written up to the last
-   such update (at most 200 ms before the kill while blocks keep coming),
-   never a part of a block. Nothing is synced to the disk (no fsync): after
+   such update (while blocks keep coming, that holds the blocks written more
+   than 200 ms of the process's running time before it was killed or
+   stopped), never a part of a block. Nothing is synced to the disk (no fsync): after
    a power loss or a system crash the operating system decides what
    remains.
 
@@ -529,8 +558,9 @@ public:
        the silent virtual device, which keeps time; a build configured with
        SONVALE_OUTPUT=alsa or =virtual opens only that one.
        Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
-       opened then), or a lack of memory or of an event (m_waveFormate is
+       a null format, fewer than 1 buffer, a buffer size below 1, more than
+       MIX_MAX_BUFF_NUM buffers or more than MIX_MAX_RING_BYTES bytes in all
+       (nothing is allocated or opened then), or a lack of memory or of an event (m_waveFormate is
        unchanged by every -1); -2 when the device cannot be opened for the
        format: it refuses the format, or has no memory or no sound device
        (m_waveFormate then holds that format). Every failure leaves the
@@ -624,11 +654,13 @@ private:
    number of frames ends in a frame completed with zero bytes, so every
    channel stays in its place. Where nBlockAlign is 0, not a multiple of the
    sample width, or larger than 1280, the same holds for whole samples
-   instead of frames. An item without data records nothing. Each sample is decoded, clamped to its
-   width's range and encoded again, which leaves every byte as it was. Blocks go to m_recorder and
-   are dropped while no recording is open. With a width of 0 or above 4 (fewer than 8 bits per
-   sample, or 40 and more) the worker ends at once and records nothing: what reached it is destroyed
-   and later items are dropped as soon as they are queued. */
+   instead of frames. An item without data records nothing. The worker
+   copies the item's bytes in runs, unchanged: the same bytes that decoding
+   each sample, clamping it to its width's range and encoding it again
+   would give. Blocks go to m_recorder and are dropped while no recording
+   is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+   40 and more) the worker ends at once and records nothing: what reached
+   it is destroyed and later items are dropped as soon as they are queued. */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -650,8 +682,9 @@ public:
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
     /* Stores the buffer count and size for this and later MIX_Init calls,
-       then MIX_Init. Results as MIX_Init (-1 also for fewer than 1 buffer or
-       a size below 1). */
+       then MIX_Init. Results as MIX_Init (-1 also for a ring CWaveMixOut::Open
+       refuses: fewer than 1 buffer, a size below 1, or more than
+       MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
     /* Stops the worker and waits for it to end: the item it is working on

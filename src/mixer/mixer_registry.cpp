@@ -1,18 +1,30 @@
 #include "mixer/mixer_registry.h"
 
+#include "sonvale.h"
+
+#include <condition_variable>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace sonvale {
 
 namespace {
 
-// In static storage, constructed on first use; an empty set allocates
-// nothing, so only adding can run out of memory.
+struct holds {
+    int calls = 0;        // calls in progress on the mixer
+    bool closing = false; // MIX_Close has begun: no new call is let in
+};
+
+// In static storage, constructed on first use; an empty map allocates
+// nothing, so only adding can run out of memory. The quarantine is a fixed
+// ring, so closing never allocates.
 struct registry {
     std::mutex lock;
-    std::unordered_set<const CSonvale*> live;
+    std::condition_variable idle;
+    std::unordered_map<const void*, holds> live;
+    void* quarantine[quarantined_mixers] = {};
+    size_t next = 0; // the oldest entry, replaced by the next closed mixer
 };
 
 registry& the_registry() {
@@ -22,27 +34,69 @@ registry& the_registry() {
 
 } // namespace
 
+CSonvale* registry_new_mixer() {
+    void* storage = ::operator new(sizeof(CSonvale), std::nothrow);
+    return storage ? new (storage) CSonvale() : nullptr;
+}
+
+void registry_dispose(CSonvale* mixer) {
+    mixer->~CSonvale();
+    registry& r = the_registry();
+    void* oldest = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(r.lock);
+        oldest = r.quarantine[r.next];
+        r.quarantine[r.next] = mixer;
+        r.next = (r.next + 1) % quarantined_mixers;
+    }
+    ::operator delete(oldest);
+}
+
 bool registry_add(CSonvale* mixer) {
     registry& r = the_registry();
     std::lock_guard<std::mutex> guard(r.lock);
     try {
-        r.live.insert(mixer);
+        r.live.emplace(mixer, holds{});
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-bool registry_contains(const CSonvale* mixer) {
+CSonvale* registry_acquire(const void* handle) {
     registry& r = the_registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    return r.live.count(mixer) != 0;
+    const auto found = r.live.find(handle);
+    if (found == r.live.end() || found->second.closing)
+        return nullptr;
+    ++found->second.calls;
+    return static_cast<CSonvale*>(const_cast<void*>(handle));
 }
 
-bool registry_remove(CSonvale* mixer) {
+void registry_release(CSonvale* mixer) {
     registry& r = the_registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    return r.live.erase(mixer) != 0;
+    holds& h = r.live.find(mixer)->second;
+    if (--h.calls == 0 && h.closing)
+        r.idle.notify_all();
+}
+
+CSonvale* registry_begin_close(const void* handle) {
+    registry& r = the_registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto found = r.live.find(handle);
+    if (found == r.live.end() || found->second.closing)
+        return nullptr;
+    found->second.closing = true;
+    return static_cast<CSonvale*>(const_cast<void*>(handle));
+}
+
+void registry_end_close(CSonvale* mixer) {
+    registry& r = the_registry();
+    std::unique_lock<std::mutex> lock(r.lock);
+    const auto found = r.live.find(mixer);
+    r.idle.wait(lock, [&] { return found->second.calls == 0; });
+    r.live.erase(found);
 }
 
 } // namespace sonvale
