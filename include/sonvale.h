@@ -277,7 +277,8 @@ SONVALE_API const char* MIX_GetLastError(void);
    a file is open afterwards: also when one was already open, which then goes
    on unchanged and the arguments are ignored. Returns false for an invalid
    handle, a null path, a file that cannot be created, a FIFO, or a file that
-   another open recording holds (left untouched). */
+   another open recording holds (left untouched; on Windows also one another
+   program has open without letting writers in). */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
@@ -405,7 +406,10 @@ public:
        descriptor is closed on exec.
        Windows: the path is converted to UTF-16, so any file name works; the
        file is shared with readers only, so the system keeps every other
-       writer out. A device (NUL) is not cut; a pipe is refused.
+       writer out. A file another program holds open so that no writer may
+       join (a reader sharing reading only, for one) is refused too, with
+       the reason that it "is open in another program" rather than held by
+       another recording. A device (NUL) is not cut; a pipe is refused.
        False for a null path, a path that is not valid UTF-8 (Windows), when
        this object already has a file open, when the file cannot be opened,
        is held, sits on a file system that cannot lock, or cannot be cut;

@@ -65,8 +65,7 @@ bool ring_size_valid(int32_t count, int32_t size) {
         set_last_error("a ring needs at least 1 buffer of at least 1 byte, not %d of %d", count,
                        size);
     else if (count > MIX_MAX_BUFF_NUM)
-        set_last_error("a ring of %d buffers is more than the %d allowed", count,
-                       MIX_MAX_BUFF_NUM);
+        set_last_error("a ring of %d buffers is more than the %d allowed", count, MIX_MAX_BUFF_NUM);
     else if (int64_t{count} * size > MIX_MAX_RING_BYTES)
         set_last_error("a ring of %d buffers of %d bytes is more than the %d bytes allowed", count,
                        size, MIX_MAX_RING_BYTES);
