@@ -4,7 +4,7 @@
 // at exit in the sanitizer build); whatever was accepted is recorded whole.
 #include <gtest/gtest.h>
 
-#include "faults/failing_new.h"
+#include "support/failing_new.h"
 #include "faults/faults_common.h"
 #include "stress/stress_common.h"
 #include "support/figures.h"

@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "faults/failing_new.h"
+#include "support/failing_new.h"
 #include "output/ring_common.h"
 #include "sonvale.h"
 #include "support/figures.h"
