@@ -32,6 +32,18 @@ registry& the_registry() {
     return r;
 }
 
+// `change(holds)` under the lock when `handle` is a live mixer not being
+// closed; returns that mixer, or null.
+template <class Change> CSonvale* with_open_mixer(const void* handle, Change change) {
+    registry& r = the_registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto found = r.live.find(handle);
+    if (found == r.live.end() || found->second.closing)
+        return nullptr;
+    change(found->second);
+    return static_cast<CSonvale*>(const_cast<void*>(handle));
+}
+
 } // namespace
 
 CSonvale* registry_new_mixer() {
@@ -64,13 +76,7 @@ bool registry_add(CSonvale* mixer) {
 }
 
 CSonvale* registry_acquire(const void* handle) {
-    registry& r = the_registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    const auto found = r.live.find(handle);
-    if (found == r.live.end() || found->second.closing)
-        return nullptr;
-    ++found->second.calls;
-    return static_cast<CSonvale*>(const_cast<void*>(handle));
+    return with_open_mixer(handle, [](holds& h) { ++h.calls; });
 }
 
 void registry_release(CSonvale* mixer) {
@@ -82,13 +88,7 @@ void registry_release(CSonvale* mixer) {
 }
 
 CSonvale* registry_begin_close(const void* handle) {
-    registry& r = the_registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    const auto found = r.live.find(handle);
-    if (found == r.live.end() || found->second.closing)
-        return nullptr;
-    found->second.closing = true;
-    return static_cast<CSonvale*>(const_cast<void*>(handle));
+    return with_open_mixer(handle, [](holds& h) { h.closing = true; });
 }
 
 void registry_end_close(CSonvale* mixer) {
