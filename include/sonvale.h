@@ -249,7 +249,9 @@ SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len
 /* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
    checks it, as MIX_AddStream queues data, reading the file a block at a
    time (memory stays bounded). As CSonvale::MIX_AddFileStream. Returns
-   `index`; -1 for an invalid handle and every failure listed there. */
+   `index`; -1 for an invalid handle and every failure listed there, and -1
+   with the reason "the mixer was closed" when MIX_Close on another thread
+   stops it between two reads. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
 /* Reads the format of the WAV file at `path` into `format`, with the checks
@@ -741,7 +743,9 @@ public:
        is not open, without reading the samples); -1 for every refusal of
        MIX_AddFile, queueing nothing, and -1 when the samples cannot all be
        read (the file shrank, an I/O error): the blocks read before stay
-       queued. */
+       queued. Between reads it stops once m_bStop is set (by MIX_Close of the
+       flat functions on another thread), returning -1 with the reason "the
+       mixer was closed". */
     int MIX_AddFileStream(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
