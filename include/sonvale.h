@@ -139,13 +139,13 @@ typedef struct CWnd CWnd;
    registry of the live mixers they created: an invalid handle (null, closed
    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
    result each function gives for it, and never touched.
-   A closed mixer's address is not given to a new mixer while the next
-   MIX_MIXER_QUARANTINE mixers are closed: the storage of the last
-   MIX_MIXER_QUARANTINE closed mixers (one CSonvale object each, under a
-   kilobyte; its buffers and thread are freed at MIX_Close) is kept out of
-   reuse. So a stale handle gets the invalid-handle result at least until
-   MIX_MIXER_QUARANTINE more mixers have been closed after it; only then may
-   its address come back as another mixer's. */
+   A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
+   mixers have been closed by MIX_Close after it: the storage of the last
+   MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
+   object each, under a kilobyte, so under 1 MiB in all; their buffers and
+   threads are freed at MIX_Close). Until then a stale handle gets the
+   invalid-handle result; after that its address may come back as another
+   mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
 
 /** Closed mixers whose addresses are kept out of reuse (see HSONVALE). A

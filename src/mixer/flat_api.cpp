@@ -30,11 +30,11 @@ template <class Init> HSONVALE open_mixer(WAVEFORMATEX* format, Init init) {
         return nullptr;
     }
     if (init(*mixer) != 0) {
-        sonvale::registry_dispose(mixer); // the mixer gave the reason
+        sonvale::registry_discard(mixer); // the mixer gave the reason
         return nullptr;
     }
     if (!sonvale::registry_add(mixer)) {
-        sonvale::registry_dispose(mixer);
+        sonvale::registry_discard(mixer);
         sonvale::set_last_error("out of memory for a mixer");
         return nullptr;
     }

@@ -51,6 +51,11 @@ CSonvale* registry_new_mixer() {
     return storage ? new (storage) CSonvale() : nullptr;
 }
 
+void registry_discard(CSonvale* mixer) {
+    mixer->~CSonvale();
+    ::operator delete(mixer);
+}
+
 void registry_dispose(CSonvale* mixer) {
     mixer->~CSonvale();
     registry& r = the_registry();

@@ -16,8 +16,10 @@ constexpr size_t quarantined_mixers = 1024;
 
 // A new, closed mixer in storage of its own; null when memory runs out.
 CSonvale* registry_new_mixer();
-// Destroys a mixer from registry_new_mixer that is not (or no longer) live
-// and keeps its storage out of reuse for a while.
+// Destroys a mixer from registry_new_mixer that was never live, and frees it.
+void registry_discard(CSonvale* mixer);
+// Destroys a mixer from registry_new_mixer that is live no more, and keeps
+// its storage out of reuse while `quarantined_mixers` more are disposed of.
 void registry_dispose(CSonvale* mixer);
 
 // Records `mixer` as live. False when memory runs out (it is then not).
