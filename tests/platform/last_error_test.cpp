@@ -31,26 +31,19 @@ TEST(LastError, ShortReasonsReadAsPrintfWouldPrintThem) {
     EXPECT_AS_PRINTF("%.2f %g %s %s", 3.14159, 0.5, "", "'a path' in quotes");
 }
 
+// The end-to-end case (a long path and the system's cause) is in the flat
+// functions' tests; here several long strings must still end whole.
 TEST(LastError, LongStringsLoseTheirMiddleAndCutsFallBetweenCharacters) {
-    const std::string euro = "\xE2\x82\xAC", ellipsis = "\xE2\x80\xA6";
     std::string path = "/start/";
     for (int i = 0; i < 500; ++i)
-        path += euro;
-    path += "/end.wav";
-    set_last_error("cannot create '%s': %s", path.c_str(), "No such file or directory");
+        path += "\xE2\x82\xAC";
+    set_last_error("'%s' %s %s %s: %s", path.c_str(), path.c_str(), path.c_str(), path.c_str(),
+                   "the cause");
     const std::string reason = last_error();
     EXPECT_TRUE(test_support::valid_utf8(reason)) << reason;
-    EXPECT_EQ(reason.rfind("cannot create '/start/", 0), 0u) << reason;
-    EXPECT_NE(reason.find(ellipsis), std::string::npos) << reason;
-    const std::string tail = euro + "/end.wav': No such file or directory";
-    EXPECT_EQ(reason.substr(reason.size() - tail.size()), tail);
-    EXPECT_LT(reason.size(), 400u);
-
-    // Several long strings together still end between characters.
-    set_last_error("%s %s %s %s %s", path.c_str(), path.c_str(), path.c_str(), path.c_str(),
-                   path.c_str());
-    EXPECT_TRUE(test_support::valid_utf8(last_error()));
-    EXPECT_LT(std::string(last_error()).size(), 1024u);
+    EXPECT_EQ(reason.rfind("'/start/", 0), 0u) << reason;
+    EXPECT_NE(reason.find("\xE2\x82\xAC\xE2\x80\xA6\xE2\x82\xAC"), std::string::npos) << reason;
+    EXPECT_LT(reason.size(), 1024u);
 }
 
 } // namespace
