@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <set>
 #include <string>
 
 using namespace test_support;
@@ -126,30 +124,6 @@ TEST(FlatApi, InitExRefusesRingsAndAlignmentsItCannotHonour) {
         MIX_InitEx(&good, MIX_MAX_BUFF_NUM, MIX_MAX_RING_BYTES / MIX_MAX_BUFF_NUM, nullptr);
     EXPECT_NE(largest, nullptr) << MIX_GetLastError();
     EXPECT_EQ(MIX_Close(largest), 0);
-}
-
-// A closed handle's address is not handed to a new mixer while the next
-// MIX_MIXER_QUARANTINE mixers close, so no stale handle reaches one.
-TEST(FlatApi, StaleHandlesNeverReachANewMixer) {
-    WAVEFORMATEX f = waveformat(wav_format{});
-    const unsigned char data[4] = {};
-    std::deque<HSONVALE> closed; // the most recent, oldest first
-    std::set<HSONVALE> recent;
-    for (int cycle = 0; cycle < 10000; ++cycle) {
-        HSONVALE h = MIX_Init(&f, nullptr);
-        ASSERT_NE(h, nullptr) << MIX_GetLastError();
-        ASSERT_EQ(recent.count(h), 0u) << "cycle " << cycle << " reused a recent address";
-        if (!closed.empty()) {
-            ASSERT_EQ(MIX_AddData(closed.back(), data, 4, 1, 1), -1) << "cycle " << cycle;
-        }
-        ASSERT_EQ(MIX_Close(h), 0);
-        closed.push_back(h);
-        recent.insert(h);
-        if (closed.size() > MIX_MIXER_QUARANTINE) {
-            recent.erase(closed.front());
-            closed.pop_front();
-        }
-    }
 }
 
 // A reason naming a long path keeps whole characters, the path's ends and

@@ -25,7 +25,9 @@ TEST(LastError, ShortReasonsReadAsPrintfWouldPrintThem) {
     EXPECT_AS_PRINTF("plain words, 100%% sure");
     EXPECT_AS_PRINTF("%d %i %u %x %X %o %c", -7, 42, 4000000000u, 0xBEEF, 0xBEEF, 8, 'q');
     EXPECT_AS_PRINTF("%ld %lu %lld %llu", -5L, 6UL, -1234567890123LL, 18446744073709551615ULL);
+#ifndef _WIN32 // the Windows runtime's formats, which the compiler checks, lack these
     EXPECT_AS_PRINTF("%zu %hd %hhu", size_t{123456789}, short{-3}, static_cast<unsigned char>(200));
+#endif
     EXPECT_AS_PRINTF("[%5d] [%-5d] [%05d] [%+d] [%*d] [%.3s] [%.*s]", 42, 42, 42, 42, 6, 7,
                      "abcdef", 2, "xyz");
     EXPECT_AS_PRINTF("%.2f %g %s %s", 3.14159, 0.5, "", "'a path' in quotes");
