@@ -99,9 +99,11 @@ CSonvale* registry_begin_close(const void* handle) {
 void registry_end_close(CSonvale* mixer) {
     registry& r = the_registry();
     std::unique_lock<std::mutex> lock(r.lock);
-    const auto found = r.live.find(mixer);
-    r.idle.wait(lock, [&] { return found->second.calls == 0; });
-    r.live.erase(found);
+    // A reference, unlike an iterator, outlives a rehash while the lock is
+    // let go.
+    const holds& h = r.live.find(mixer)->second;
+    r.idle.wait(lock, [&] { return h.calls == 0; });
+    r.live.erase(mixer);
 }
 
 } // namespace sonvale

@@ -5,14 +5,14 @@
 // `quarantined_mixers` closings, so a stale handle cannot name a new mixer.
 #pragma once
 
-#include <cstddef>
+#include "sonvale.h"
 
-class CSonvale;
+#include <cstddef>
 
 namespace sonvale {
 
 // Closed mixers whose storage is kept before it is freed.
-constexpr size_t quarantined_mixers = 1024;
+constexpr size_t quarantined_mixers = MIX_MIXER_QUARANTINE;
 
 // A new, closed mixer in storage of its own; null when memory runs out.
 CSonvale* registry_new_mixer();
