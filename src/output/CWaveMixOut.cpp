@@ -2,7 +2,7 @@
 #include "sonvale.h"
 
 #include "platform/event.h"
-#include "platform/format_text.h"
+#include "wav/format_text.h"
 #include "platform/last_error.h"
 #include "platform/wave_out.h"
 

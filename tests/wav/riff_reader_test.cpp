@@ -1,4 +1,4 @@
-#include "platform/riff_reader.h"
+#include "wav/riff_reader.h"
 #include "support/riff_builder.h"
 #include "support/test_support.h"
 
