@@ -23,6 +23,11 @@ inline void put32(bytes& out, uint32_t v) {
     put16(out, v >> 16);
 }
 
+inline void put64(bytes& out, uint64_t v) {
+    put32(out, static_cast<uint32_t>(v));
+    put32(out, static_cast<uint32_t>(v >> 32));
+}
+
 inline void put_id(bytes& out, const std::string& id) {
     out.insert(out.end(), id.begin(), id.end());
 }
@@ -126,6 +131,25 @@ inline bytes extensible_fmt_chunk(const wav_format& f, uint16_t sub_tag, uint16_
 // The usual WAV file: "fmt " then "data".
 inline bytes wav_file(const wav_format& f, const bytes& samples) {
     return riff("WAVE", concat({fmt_chunk(f), chunk("data", samples)}));
+}
+
+// An RF64 file: "RF64" and "data" declare 0xFFFFFFFF bytes, and a "ds64"
+// chunk of `ds64_size` bytes (28: the sizes, a sample count of 0 and an
+// empty table; less cuts it short) gives their sizes. `fmt` is a laid-out
+// "fmt " chunk.
+inline bytes rf64(const bytes& fmt, const bytes& samples, uint32_t ds64_size = 28) {
+    const uint64_t padded = samples.size() + samples.size() % 2;
+    const uint64_t form_size = 4 + 8 + ds64_size + fmt.size() + 8 + padded;
+    bytes ds64;
+    put64(ds64, form_size);
+    put64(ds64, samples.size());
+    put64(ds64, 0);
+    put32(ds64, 0);
+    ds64.resize(ds64_size);
+    bytes out = raw_chunk("RF64", 0xFFFFFFFF);
+    put_id(out, "WAVE");
+    return concat({out, chunk("ds64", ds64), fmt, raw_chunk("data", 0xFFFFFFFF, samples),
+                   bytes(padded - samples.size(), 0)});
 }
 
 } // namespace test_support
