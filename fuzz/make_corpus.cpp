@@ -64,9 +64,6 @@ int main(int argc, char** argv) {
     pipe[5] = 0xF0;
     pipe[6] = 0xFF;
     pipe[7] = 0x7F;
-    bytes odd_fmt = fmt_chunk(cd);
-    odd_fmt.erase(odd_fmt.begin(), odd_fmt.begin() + 8);
-    odd_fmt.push_back(0);
 
     const std::pair<const char*, bytes> seeds[] = {
         {"plain.wav", wav_file(cd, samples(64))},
@@ -92,7 +89,7 @@ int main(int argc, char** argv) {
         {"rf64.wav", rf64(fmt_chunk(cd), samples(64))},
         {"rf64-cut.wav", rf64_cut},
         {"pipe.wav", pipe},
-        {"odd-fmt-no-pad.wav", riff("WAVE", concat({raw_chunk("fmt ", 17, odd_fmt), data}))},
+        {"odd-fmt-no-pad.wav", riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), data}))},
         {"data-after-riff.wav", concat({riff("WAVE", fmt_chunk(cd)), data})},
     };
     for (const auto& [name, content] : seeds) {

@@ -92,9 +92,8 @@ bool riff_reader::find(riff_chunk& out, uint64_t end, const char* id, const char
 bool riff_reader::matches(const riff_chunk& chunk, const char* id, const char* form) {
     if (!form)
         return chunk.is(id);
-    const unsigned char* type = chunk.size >= form_type_size
-                                    ? window_at(chunk.data_pos, form_type_size)
-                                    : nullptr;
+    const unsigned char* type =
+        chunk.size >= form_type_size ? window_at(chunk.data_pos, form_type_size) : nullptr;
     return (chunk.is("RIFF") || chunk.is("RF64")) && type &&
            std::memcmp(type, form, form_type_size) == 0;
 }

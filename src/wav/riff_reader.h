@@ -35,7 +35,9 @@ struct riff_chunk {
     uint64_t data_pos; // file offset of the data (for a form: of its form type)
 
     // The offset just past the data; saturates rather than wraps.
-    uint64_t data_end() const { return size > UINT64_MAX - data_pos ? UINT64_MAX : data_pos + size; }
+    uint64_t data_end() const {
+        return size > UINT64_MAX - data_pos ? UINT64_MAX : data_pos + size;
+    }
     bool is(const char other[4]) const;
 };
 

@@ -70,8 +70,8 @@ bool take_data(riff_reader& reader, const char* path, const riff_chunk& form,
     return true;
 }
 
-bool find_data(riff_reader& reader, const char* path, const riff_chunk& form,
-               const riff_chunk& fmt, wav_file_info& out) {
+bool find_data(riff_reader& reader, const char* path, const riff_chunk& form, const riff_chunk& fmt,
+               wav_file_info& out) {
     riff_chunk data;
     reader.ascend(fmt);
     if (data_from(reader, form, reader.position(), data))

@@ -56,9 +56,9 @@ TEST(Errors, MalformedInputs) {
     const struct {
         std::string file;
         std::string why;
-    } cases[] = {{"text.wav", "is not a WAV file: it has no \"RIFF\" chunk of form \"WAVE\""},
-                 {"short-riff.wav",
-                  "has a \"data\" chunk that runs past the end of its \"RIFF\" chunk"}};
+    } cases[] = {
+        {"text.wav", "is not a WAV file: it has no \"RIFF\" chunk of form \"WAVE\""},
+        {"short-riff.wav", "has a \"data\" chunk that runs past the end of its \"RIFF\" chunk"}};
     for (const auto& c : cases)
         for (std::string command : {"record", "play"}) {
             SCOPED_TRACE(command + " " + c.file);

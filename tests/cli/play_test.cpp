@@ -1,7 +1,7 @@
 // `sonvale play`: paced by the output device, with keys on a terminal.
 #include "run_program.h"
-#include "sound_file.h"
 #include "sonvale.h"
+#include "sound_file.h"
 #include "support/test_support.h"
 
 #include <filesystem>

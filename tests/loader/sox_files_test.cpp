@@ -17,10 +17,6 @@ bool sox(const std::string& args) {
     return std::system(("sox " + args + " 2>/dev/null").c_str()) == 0;
 }
 
-bytes first(const bytes& b, size_t n) {
-    return bytes(b.begin(), b.begin() + std::min(n, b.size()));
-}
-
 // Streams the file at `path` into the recording of `m` and reads the
 // recording back.
 bytes streamed(recording_mixer& m, const std::string& path) {

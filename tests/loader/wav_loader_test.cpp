@@ -13,19 +13,6 @@ namespace {
 
 const wav_format cd; // 16-bit stereo at 44100 Hz
 
-bytes first(const bytes& b, size_t n) {
-    return bytes(b.begin(), b.begin() + std::min(n, b.size()));
-}
-
-// The data of a 17-byte "fmt " chunk for `f`: an odd size, whose pad byte
-// some writers leave out.
-bytes odd_fmt(const wav_format& f) {
-    bytes data = fmt_chunk(f);
-    data.erase(data.begin(), data.begin() + 8);
-    data.push_back(0);
-    return data;
-}
-
 TEST(WavLoader, QueuesAMatchingFileWhoseFirstBlockIsRecorded) {
     for (size_t len : {100u, 4000u}) {
         recording_mixer m(cd);
@@ -72,7 +59,6 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
     bytes data = chunk("data", pattern(64));
     bytes oversized = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 1000, pattern(64))}));
     bytes fmt_at_end = riff("WAVE", raw_chunk("fmt ", 16, pattern(16)));
-    const bytes fmt17 = odd_fmt(cd);
     bytes short_riff = wav_file(cd, pattern(64));
     short_riff[4] = 40; // ends 4 bytes into the samples
     wav_format short_fmt = cd;
@@ -106,7 +92,7 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
         {riff("WAVE", raw_chunk("fmt ", 40, pattern(16))), "ends inside its \"fmt \" chunk"},
         {concat({riff("WAVE", raw_chunk("fmt ", 40, pattern(16))), pattern(30)}),
          "has a \"fmt \" chunk that runs past the end of its \"RIFF\" chunk"},
-        {riff("WAVE", concat({raw_chunk("fmt ", 17, fmt17), chunk("LIST", pattern(8))})),
+        {riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), chunk("LIST", pattern(8))})),
          "\"fmt \" chunk of 17 bytes, with or without its pad byte"},
         {rf64(fmt_chunk(cd), pattern(64), 10),
          "is an RF64 file without a \"ds64\" chunk of its sizes"},
@@ -156,10 +142,9 @@ TEST(WavLoader, TakesFilesAsRealToolsLeaveThem) {
     past_end[4] += 100; // "RIFF" declares 100 bytes more than there are
     bytes no_pad = wav_file(mono8, samples);
     no_pad.pop_back(); // the pad byte goes; "RIFF" still counts it
-    const bytes files[] = {past_end,
-                           no_pad,
+    const bytes files[] = {past_end, no_pad,
                            riff("WAVE", concat({extensible_fmt_chunk(mono8, 1, 8), data})),
-                           riff("WAVE", concat({raw_chunk("fmt ", 17, odd_fmt(mono8)), data})),
+                           riff("WAVE", concat({unpadded_odd_fmt_chunk(mono8), data})),
                            rf64(fmt_chunk(mono8), samples)};
     for (const bytes& file : files) {
         recording_mixer m(mono8);

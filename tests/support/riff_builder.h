@@ -4,6 +4,8 @@
 
 #include "sonvale.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -48,6 +50,11 @@ inline bytes chunk(const std::string& id, const bytes& data) {
     if (data.size() % 2)
         out.push_back(0);
     return out;
+}
+
+// The first `n` bytes of `b` (all of them when it is shorter).
+inline bytes first(const bytes& b, size_t n) {
+    return bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
 }
 
 inline bytes concat(std::initializer_list<bytes> parts) {
@@ -104,6 +111,16 @@ inline bytes fmt_chunk(const wav_format& f) {
         put16(data, f.fmt_size - 18);
     data.resize(f.fmt_size, 0);
     return chunk("fmt ", data);
+}
+
+// A "fmt " chunk of 17 bytes for `f` (its 16-byte record and a zero byte)
+// without the pad byte its odd size calls for, as some writers leave it.
+inline bytes unpadded_odd_fmt_chunk(wav_format f) {
+    f.fmt_size = 16;
+    bytes out = fmt_chunk(f);
+    out[4] = 17;
+    out.push_back(0);
+    return out;
 }
 
 // An extensible "fmt " chunk (tag 0xFFFE, cbSize 22) for `f` whose

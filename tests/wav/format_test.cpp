@@ -22,13 +22,13 @@ TEST(BlockSize, WholeFramesOrWholeSamples) {
         uint16_t bits, channels, align;
         int block;
     } cases[] = {
-        {16, 2, 4, 1280},   {24, 2, 6, 1278},    {16, 6, 12, 1272}, {24, 1, 3, 1278},
-        {8, 1, 1, 1280},    {24, 2, 0, 1278},    {16, 2, 3, 1280},  {24, 1000, 3000, 1278},
-        {64, 1, 8, 1280},   {32, 40, 160, 1280}, {32, 3, 12, 1272},
+        {16, 2, 4, 1280}, {24, 2, 6, 1278},    {16, 6, 12, 1272}, {24, 1, 3, 1278},
+        {8, 1, 1, 1280},  {24, 2, 0, 1278},    {16, 2, 3, 1280},  {24, 1000, 3000, 1278},
+        {64, 1, 8, 1280}, {32, 40, 160, 1280}, {32, 3, 12, 1272},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.bits << "-bit, " << c.channels << " channels, align "
-                                        << c.align);
+        SCOPED_TRACE(testing::Message()
+                     << c.bits << "-bit, " << c.channels << " channels, align " << c.align);
         WAVEFORMATEX f{WAVE_FORMAT_PCM, c.channels, 8000, 0, c.align, c.bits, 0};
         EXPECT_EQ(MIX_GetBlockSize(&f), c.block);
     }

@@ -1,6 +1,6 @@
-#include "wav/riff_reader.h"
 #include "support/riff_builder.h"
 #include "support/test_support.h"
+#include "wav/riff_reader.h"
 
 #include <gtest/gtest.h>
 #include <string>

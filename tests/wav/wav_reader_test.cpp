@@ -11,22 +11,11 @@ namespace {
 
 const wav_format cd; // 16-bit stereo at 44100 Hz: 4-byte frames
 
-bytes first(const bytes& b, size_t n) {
-    return bytes(b.begin(), b.begin() + std::min(n, b.size()));
-}
-
 // `file` with its "RIFF" size replaced by `size`.
 bytes riff_size(bytes file, uint32_t size) {
     for (int i = 0; i < 4; ++i)
         file[4 + i] = static_cast<uint8_t>(size >> (8 * i));
     return file;
-}
-
-bytes fmt_data(const wav_format& f, size_t extra) {
-    bytes data = fmt_chunk(f);
-    data.erase(data.begin(), data.begin() + 8);
-    data.resize(data.size() + extra, 0);
-    return data;
 }
 
 TEST(WavReader, FindsTheSamplesOfEveryLayout) {
@@ -43,18 +32,19 @@ TEST(WavReader, FindsTheSamplesOfEveryLayout) {
     } cases[] = {
         {"16-byte \"fmt \": no cbSize", wav_file(cd, samples), 64, 44, 1, 0},
         {"20-byte \"fmt \": its own cbSize", wav_file(fmt20, samples), 64, 48, 1, 2},
-        {"extensible PCM", riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16), chunk("data", samples)})), 64, 68, 1, 0},
+        {"extensible PCM",
+         riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16), chunk("data", samples)})), 64, 68, 1,
+         0},
         {"RF64", rf64(fmt_chunk(cd), samples), 64, 80, 1, 0},
         {"RF64 cut short", first(rf64(fmt_chunk(cd), samples), 80 + 63), 60, 80, 1, 0},
         {"cut inside a frame", first(wav_file(cd, samples), 44 + 30), 28, 44, 1, 0},
         {"a pipe's placeholder sizes",
          riff_size(riff("WAVE", concat({fmt_chunk(cd), pipe_data})), 0x7FFFF024u), 1000, 44, 1, 0},
         {"odd \"fmt \" without its pad byte",
-         riff("WAVE", concat({raw_chunk("fmt ", 17, fmt_data(cd, 1)), chunk("data", samples)})), 64,
-         45, 1, 0},
+         riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), chunk("data", samples)})), 64, 45, 1, 0},
         {"odd \"fmt \" with its pad byte",
-         riff("WAVE", concat({chunk("fmt ", fmt_data(cd, 1)), chunk("data", samples)})), 64, 46, 1,
-         0},
+         riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), bytes{0}, chunk("data", samples)})), 64,
+         46, 1, 0},
     };
     temp_dir dir;
     const std::string path = dir.file("in.wav");
