@@ -23,6 +23,11 @@ for path in "$libdir/libsonvale.so" "$libdir/$soname" "$prefix/include/sonvale.h
 done
 [ -L "$libdir/libsonvale.so" ] && [ -L "$libdir/$soname" ] \
   || { echo "the SONAME links are missing" >&2; exit 1; }
+# The SONAME names the major version; the file the whole version.
+version=$(sed -n 's/^project(Sonvale VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+library=$(basename "$(readlink -f "$libdir/libsonvale.so")")
+[ "$soname" = "libsonvale.so.${version%%.*}" ] && [ "$library" = "libsonvale.so.$version" ] \
+  || { echo "version $version installed as $library, SONAME $soname" >&2; exit 1; }
 
 echo "-- the installed program"
 "$prefix/bin/sonvale" --version
@@ -52,7 +57,7 @@ embedded() {
   built=$(find "$dir" \( -name CMakeFiles -o -name sonvale-src \) -prune \
     -o -type f \( -executable -o -name '*.a' \) -print \
     | xargs -r -n1 basename | sort | tr '\n' ' ')
-  [ "$built" = "consumer libsonvale.so.${soname#libsonvale.so.}.0 " ] \
+  [ "$built" = "consumer $library " ] \
     || { echo "$how: built more than the library: $built" >&2; exit 1; }
 }
 embedded subdirectory "$PWD"

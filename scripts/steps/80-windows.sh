@@ -13,7 +13,7 @@
 #    header and samples it queued.
 set -euo pipefail
 
-bash scripts/deps.sh # the cross compiler, Wine and GoogleTest's source
+bash scripts/deps.sh windows # the cross compiler, Wine, GoogleTest's source, clang and lld
 
 # Debian installs the 64-bit Wine launcher outside PATH.
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
