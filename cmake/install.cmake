@@ -35,4 +35,11 @@ file(RELATIVE_PATH SONVALE_PC_TO_INCLUDEDIR
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sonvale.pc.in ${PROJECT_BINARY_DIR}/sonvale.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/sonvale.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(WIN32)
+  # A Windows prefix is a folder of its own, the licence and a word on its
+  # use at the top.
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt DESTINATION . RENAME README.txt)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()

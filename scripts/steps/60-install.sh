@@ -62,4 +62,5 @@ embedded() {
 }
 embedded subdirectory "$PWD"
 bash scripts/source-tarball.sh "$work/sonvale.tar.gz"
+(cd "$work" && sha256sum -c sonvale.tar.gz.sha256)
 embedded fetch "$work/sonvale.tar.gz"
