@@ -31,8 +31,12 @@ if ! (cd "$work/sonvale-$version" && dpkg-buildpackage -us -uc -b -j"$(nproc)") 
 fi
 debs=()
 for p in "${packages[@]}"; do
-  debs+=("$(ls "$work/${p}_${version}_"{"$(dpkg --print-architecture)",all}.deb 2>/dev/null)")
+  # The API reference is the same on every architecture.
+  for arch in "$(dpkg --print-architecture)" all; do
+    [ -f "$work/${p}_${version}_$arch.deb" ] && debs+=("$work/${p}_${version}_$arch.deb")
+  done
 done
+[ ${#debs[@]} -eq ${#packages[@]} ] || { echo "not every package was built" >&2; exit 1; }
 ls -l "${debs[@]}" | awk '{ print $5, $NF }'
 
 echo "-- lintian"
