@@ -125,9 +125,10 @@ print("sonvale.dll and sonvale.exe carry version", sys.argv[1])
 PY
 
 echo "-- a MinGW consumer built with find_package against the zip's prefix"
-cmake -S examples/consumer -B "$out/consumer" --toolchain cmake/toolchains/mingw-w64-x86_64.cmake \
-  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=BOTH \
-  -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
+# The cross toolchain looks for packages under the MinGW root only: the
+# prefix is named to find_package directly.
+cmake -S examples/consumer -B "$out/consumer" --toolchain "$PWD/cmake/toolchains/mingw-w64-x86_64.cmake" \
+  -DSonvale_DIR="$prefix/lib/cmake/Sonvale" -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
 cmake --build "$out/consumer" >/dev/null
 cp "$prefix/bin/sonvale.dll" "$out/consumer/"
 (cd "$out/consumer" && "$wine" ./consumer.exe consumer.wav)
