@@ -1,9 +1,9 @@
 # What a Windows binary of Sonvale carries beside its code: a version
-# resource, and its debug information in a file of its own
+# resource; its debug information and symbol table go to a file of their own
 # (<binary>.debug, which debuggers find through the binary's debug link), so
-# that what is shipped is stripped. And for sonvale.dll an MSVC-style import
-# library, sonvale.lib, with its module definition sonvale.def: the flat
-# functions, which any compiler can call.
+# that what is shipped is stripped, as Debian's packages are. And for
+# sonvale.dll an MSVC-style import library, sonvale.lib, with its module
+# definition sonvale.def: the flat functions, which any compiler can call.
 enable_language(RC)
 find_program(SONVALE_DLLTOOL NAMES llvm-dlltool x86_64-w64-mingw32-dlltool dlltool)
 
@@ -22,7 +22,7 @@ function(sonvale_windows_binary target file description)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
             $<TARGET_FILE:${target}>
     VERBATIM)
   if(SONVALE_INSTALL)
