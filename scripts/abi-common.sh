@@ -16,10 +16,11 @@ abi_build_linux() {
 }
 
 # abidw's description of the shared library $1: the exported interface only,
-# without paths or source locations, so that it changes only with the ABI.
+# without source locations, and its sources named from the source folder, so
+# that it changes only with the ABI.
 abi_describe() {
   abidw --no-corpus-path --no-comp-dir-path --no-show-locs --exported-interfaces-only \
-    --type-id-style hash "$1"
+    --type-id-style hash "$1" | sed "s|path='$PWD/|path='|"
 }
 
 # The names the shared library or DLL $1 exports, demangled and sorted: what
