@@ -6,7 +6,8 @@
  * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
  *
- * Threading: calls on one mixer must come from one client thread at a time.
+ * Threading: calls on one mixer must come from one client thread at a time,
+ * except MIX_Close, which may come from any thread (see there).
  * Record_Open / Record_Close may run while the mixer's worker is recording;
  * separate mixers on separate threads are independent of each other. The
  * one exception is the output ring: while one thread waits in
@@ -26,8 +27,9 @@
  * failure, MIX_GetLastError() on the same thread says why.
  *
  * What the worker records of one item is one block: at most 1280 bytes of
- * whole sample frames (see CSonvale). MIX_AddStream and MIX_AddFileStream
- * queue longer data as a run of such items, so that all of it is recorded.
+ * whole sample frames (see CSonvale; MIX_GetBlockSize gives it for a
+ * format). MIX_AddStream and MIX_AddFileStream queue longer data as a run
+ * of such items, so that all of it is recorded.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
@@ -148,8 +150,27 @@ typedef struct CWnd CWnd;
    valid until MIX_Close. Null means no mixer. The flat functions keep a
    registry of the live mixers they created: an invalid handle (null, closed
    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
-   result each function gives for it, and never touched. */
+   result each function gives for it, and never touched.
+   A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
+   mixers have been closed by MIX_Close after it: the storage of the last
+   MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
+   object each, under a kilobyte, so under 1 MiB in all; their buffers and
+   threads are freed at MIX_Close). Until then a stale handle gets the
+   invalid-handle result; after that its address may come back as another
+   mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
+
+/** Closed mixers whose addresses are kept out of reuse (see HSONVALE). A
+    constant: usable from any thread. */
+#define MIX_MIXER_QUARANTINE 1024
+
+/** The most buffers a ring of MIX_InitEx or CWaveMixOut::Open may have. A
+    constant: usable from any thread. */
+#define MIX_MAX_BUFF_NUM 4096
+
+/** The most bytes (buffers x buffer size) such a ring may have: 64 MiB. A
+    constant: usable from any thread. */
+#define MIX_MAX_RING_BYTES (64 * 1024 * 1024)
 
 #ifdef __cplusplus
 extern "C" {
@@ -163,8 +184,9 @@ extern "C" {
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
 /* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
-   Returns null as MIX_Init does, and also for fewer than 1 buffer or a
-   buffer size below 1. */
+   Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
+   size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
+   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated). */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /** As MIX_InitEx, on the output device called `device`.
@@ -207,6 +229,13 @@ SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
    unrecorded), closes the output device, finishes an open recording and
    destroys the mixer. The handle is invalid afterwards: a second MIX_Close
    on it returns -1.
+   Unlike the other functions, it may be called from any thread, also while
+   other calls on the same handle are in progress on other threads: those
+   calls finish first (a running MIX_AddFileStream stops at its next read and
+   returns -1 with the reason "the mixer was closed"; the items they queued
+   are dropped as MIX_Close drops them), then the mixer is stopped as above.
+   Calls on the handle that begin after MIX_Close has begun, MIX_Close
+   included, get the invalid-handle result.
    Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
@@ -267,18 +296,66 @@ SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len
 
 /* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
    checks it, as MIX_AddStream queues data, reading the file a block at a
-   time (memory stays bounded). As CSonvale::MIX_AddFileStream. Returns
-   `index`; -1 for an invalid handle and every failure listed there. */
+   time (memory stays bounded). A file cut short (a pipe's placeholder
+   size, a crash) is read up to its last whole frame. As
+   CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
+   and every failure listed there, and -1 with the reason "the mixer was
+   closed" when MIX_Close on another thread stops it between two reads. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
 /* Reads the format of the WAV file at `path` into `format`, with the checks
    of MIX_AddFile but no mixer: an extensible PCM or float format is
-   reported as its plain tag (1 or 3) with a cbSize of 0; for a 16-byte
-   "fmt " chunk, cbSize holds the two bytes that follow it. Returns the size
-   of the file's "data" chunk in bytes; -1 (with `format` untouched) for a
-   null `format` or path and every refusal of MIX_AddFile but a format
-   mismatch. Any thread. */
+   reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
+   chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
+   read as their "ds64" chunk sizes them. Returns the size in bytes of the
+   file's "data" chunk (64-bit), or, when the file ends before that chunk
+   does, the bytes of whole frames up to the file's end (what
+   MIX_AddFileStream records of it); -1 (with `format` untouched) for a null
+   `format` or path and every refusal of MIX_AddFile but a format mismatch
+   and a file cut short. Any thread. */
 SONVALE_API int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format);
+
+/**
+ * Reads a WAV file's format as MIX_ReadFileFormat does, and where its
+ * samples start: a program that reads the samples itself needs no WAV
+ * parser of its own.
+ * \param path the file, UTF-8.
+ * \param format receives the format as MIX_ReadFileFormat gives it.
+ * \param dataOffset when not null, receives the file offset of the first
+ *        byte of the "data" chunk's samples.
+ * \return the bytes of samples from `dataOffset` on, as MIX_ReadFileFormat
+ *         returns them; -1, with `format` and `dataOffset` untouched, for
+ *         every refusal of MIX_ReadFileFormat.
+ * Any thread.
+ */
+SONVALE_API int64_t MIX_ReadFileFormatEx(const char* path, WAVEFORMATEX* format,
+                                         uint64_t* dataOffset);
+
+/**
+ * Writes a format in the words the library's reasons use, such as
+ * "44100 Hz, 2 channels, 16-bit PCM" ("float" for tag 3, "format tag
+ * 0x0006" for any other tag), as snprintf does: at most `size` bytes, the
+ * last one always the terminating null.
+ * \param format the format to describe.
+ * \param text the buffer; may be null when `size` is 0.
+ * \param size the buffer's size in bytes.
+ * \return the length of the whole text, without its null (a result of
+ *         `size` or more means it was cut short); -1 for a null `format`, a
+ *         negative `size`, or a null `text` with a positive `size`.
+ * Any thread.
+ */
+SONVALE_API int MIX_DescribeFormat(const WAVEFORMATEX* format, char* text, int size);
+
+/**
+ * The most bytes the worker records of one item on a mixer of `format`:
+ * 1280 bytes, less what does not make a whole frame (1278 for 24-bit
+ * stereo), or a whole sample where the frame is not whole samples. The
+ * queueing calls split longer data into items of that size.
+ * \param format the mixer's format.
+ * \return the block size in bytes; -1 for a null `format`.
+ * Any thread.
+ */
+SONVALE_API int MIX_GetBlockSize(const WAVEFORMATEX* format);
 
 /* Why the last Sonvale call on the calling thread that failed did so: a
    short English sentence, such as "'x.wav' has no "data" chunk after its
@@ -296,7 +373,8 @@ SONVALE_API const char* MIX_GetLastError(void);
    a file is open afterwards: also when one was already open, which then goes
    on unchanged and the arguments are ignored. Returns false for an invalid
    handle, a null path, a file that cannot be created, a FIFO, or a file that
-   another open recording holds (left untouched). */
+   another open recording holds (left untouched; on Windows also one another
+   program has open without letting writers in). */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
@@ -424,7 +502,10 @@ public:
        descriptor is closed on exec.
        Windows: the path is converted to UTF-16, so any file name works; the
        file is shared with readers only, so the system keeps every other
-       writer out. A device (NUL) is not cut; a pipe is refused.
+       writer out. A file another program holds open so that no writer may
+       join (a reader sharing reading only, for one) is refused too, with
+       the reason that it "is open in another program" rather than held by
+       another recording. A device (NUL) is not cut; a pipe is refused.
        False for a null path, a path that is not valid UTF-8 (Windows), when
        this object already has a file open, when the file cannot be opened,
        is held, sits on a file system that cannot lock, or cannot be cut;
@@ -468,10 +549,11 @@ private:
    follow the data: Write brings them up to date whenever 200 ms have passed
    since they last were, and Flush at once. So after the process is killed
    the file reads, in any WAV reader, as every block written up to the last
-   such update (at most 200 ms before the kill while blocks keep coming),
-   never a part of a block. Nothing is synced to the disk (no fsync): after
-   a power loss or a system crash the operating system decides what
-   remains.
+   such update (while blocks keep coming, that holds the blocks written more
+   than 200 ms of the process's running time before it was killed or
+   stopped), never a part of a block. Nothing is synced to the disk (no
+   fsync): after a power loss or a system crash the operating system decides
+   what remains.
 
    The file is written by its open descriptor: deleted or renamed while
    recording, it goes on being written where it now is (or unlinked, until
@@ -592,9 +674,10 @@ public:
        the silent virtual device, which keeps time; a build configured with
        SONVALE_OUTPUT=alsa or =virtual opens only that one.
        Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
-       opened then), or a lack of memory or of an event (m_waveFormate is
-       unchanged by every -1); -2 when the device cannot be opened for the
+       a null format, fewer than 1 buffer, a buffer size below 1, more than
+       MIX_MAX_BUFF_NUM buffers or more than MIX_MAX_RING_BYTES bytes in all
+       (nothing is allocated or opened then), or a lack of memory or of an
+       event (m_waveFormate is unchanged by every -1); -2 when the device cannot be opened for the
        format: it refuses the format, or has no memory or no sound device
        (m_waveFormate then holds that format). Every failure leaves the
        object closed. m_bPaused is left as it was. Owner thread. */
@@ -713,11 +796,13 @@ private:
    number of frames ends in a frame completed with zero bytes, so every
    channel stays in its place. Where nBlockAlign is 0, not a multiple of the
    sample width, or larger than 1280, the same holds for whole samples
-   instead of frames. An item without data records nothing. Each sample is decoded, clamped to its
-   width's range and encoded again, which leaves every byte as it was. Blocks go to m_recorder and
-   are dropped while no recording is open. With a width of 0 or above 4 (fewer than 8 bits per
-   sample, or 40 and more) the worker ends at once and records nothing: what reached it is destroyed
-   and later items are dropped as soon as they are queued. */
+   instead of frames. An item without data records nothing. The worker
+   copies the item's bytes in runs, unchanged: the same bytes that decoding
+   each sample, clamping it to its width's range and encoding it again
+   would give. Blocks go to m_recorder and are dropped while no recording
+   is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+   40 and more) the worker ends at once and records nothing: what reached
+   it is destroyed and later items are dropped as soon as they are queued. */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -754,8 +839,9 @@ public:
                    CWnd* notifyWnd);
 
     /* Stores the buffer count and size for this and later MIX_Init calls,
-       then MIX_Init. Results as MIX_Init (-1 also for fewer than 1 buffer or
-       a size below 1). */
+       then MIX_Init. Results as MIX_Init (-1 also for a ring CWaveMixOut::Open
+       refuses: fewer than 1 buffer, a size below 1, or more than
+       MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
     /* Stops the worker and waits for it to end: the item it is working on
@@ -773,22 +859,25 @@ public:
        of the samples, only the one block the worker records of such an item
        is read (straight into the item), however large the file.
        The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
-       the file's end when it declares more: a file cut short, a placeholder
-       size) must hold a "fmt " chunk of at least 16 bytes whose format tag,
-       channels, rate and bits per sample equal the mixer's format (byte
-       rate, block alignment and cbSize are not compared), followed by a
-       "data" chunk that lies within the file (a final pad byte may be
-       missing); other chunks are skipped. An extensible format (tag 0xFFFE)
-       whose sub-format is PCM or IEEE float, with as many valid bits as
-       bits per sample, counts as that plain tag (1 or 3) on a mixer of that
-       tag; its "fmt " chunk must hold the extension it declares. A "data"
-       chunk of 0 bytes queues an empty item. Returns `index`, also when no
-       worker takes the item (the mixer is not open: the item is then
-       dropped); -1 for a null path, a missing file or one that is not a
-       regular file, a malformed file, a format mismatch (on a mixer never
-       opened every format that is not all zero mismatches), a "data" chunk
-       declaring more bytes than the file holds (refused before anything is
-       allocated), or a lack of memory. */
+       the file's end when it declares more: a placeholder size), or an
+       "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
+       "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
+       least 16 bytes whose format tag, channels, rate and bits per sample
+       equal the mixer's format (byte rate, block alignment and cbSize are
+       not compared), followed by a "data" chunk that lies within the file
+       and the form (a final pad byte may be missing, and so may the pad
+       byte of an odd "fmt " chunk); other chunks are skipped. An extensible
+       format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
+       many valid bits as bits per sample, counts as that plain tag (1 or 3)
+       on a mixer of that tag; its "fmt " chunk must hold the extension it
+       declares. A "data" chunk of 0 bytes queues an empty item. Returns
+       `index`, also when no worker takes the item (the mixer is not open:
+       the item is then dropped); -1 for a null path, a missing file or one
+       that is not a regular file, a malformed file, a format mismatch (on a
+       mixer never opened every format that is not all zero mismatches), a
+       "data" chunk declaring more bytes than the file holds (refused before
+       anything is allocated; MIX_AddFileStream reads such a file up to its
+       last whole frame), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
     /* Queues all `len` bytes as consecutive one-pass items of at most one
@@ -804,11 +893,16 @@ public:
        does, after the checks of MIX_AddFile. The file is read a block at a
        time and waits while a few hundred blocks are queued but unrecorded,
        so memory stays bounded whatever the file's size; the call returns
-       once the last block is queued. Returns `index` (also when the mixer
-       is not open, without reading the samples); -1 for every refusal of
-       MIX_AddFile, queueing nothing, and -1 when the samples cannot all be
-       read (the file shrank, an I/O error): the blocks read before stay
-       queued. */
+       once the last block is queued. A "data" chunk that runs past the end
+       of the file (a pipe's placeholder size, a file cut short) is read up
+       to the file's last whole frame (of the file's block alignment).
+       Returns `index` (also when the mixer is not open, without reading
+       the samples); -1 for every refusal of MIX_AddFile but a file cut
+       short, queueing nothing, and -1 when the samples cannot all be read
+       (the file shrank, an I/O error): the blocks read before stay
+       queued. Between reads it stops once m_bStop is set (by MIX_Close of
+       the flat functions on another thread), returning -1 with the reason
+       "the mixer was closed". */
     int MIX_AddFileStream(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:

@@ -6,6 +6,7 @@
 
 #include "device/device_names.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -305,7 +306,7 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         give_back(head, hold);
         return step::again;
     }
-    const uint32_t bytes = std::min(head->dwBufferLength - m_offset, k_bounce_bytes);
+    const uint32_t bytes = std::min<uint32_t>(head->dwBufferLength - m_offset, k_bounce_bytes);
     std::memcpy(m_bounce.get(), head->lpData + m_offset, bytes);
     hold.unlock();
     const int64_t taken = m_backend->write(m_bounce.get(), bytes);
