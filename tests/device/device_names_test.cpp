@@ -98,11 +98,11 @@ TEST(DeviceNames, EachNameOpensItsDeviceOrFailsNamingIt) {
 }
 
 TEST(DeviceNames, TheSilentDeviceRefusesWhatEveryDeviceRefusesAndNamesItself) {
-    WAVEFORMATEX twelve_bit{WAVE_FORMAT_PCM, 1, 8000, 12000, 2, 12, 0};
+    WAVEFORMATEX twelve_bit{WAVE_FORMAT_PCM, 2, 8000, 24000, 3, 12, 0};
     CWaveMixOut ring;
     EXPECT_EQ(ring.OpenOn("silent", &twelve_bit), -2);
     EXPECT_STREQ(MIX_GetLastError(),
-                 "the output device \"silent\" refuses 8000 Hz, 1 channel, 12-bit PCM");
+                 "the output device \"silent\" refuses 8000 Hz, 2 channels, 12-bit PCM");
 }
 
 TEST(DeviceNames, ANullNameIsTheBuildsDefaultAsInMixInitEx) {
