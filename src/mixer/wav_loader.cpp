@@ -170,6 +170,7 @@ int64_t read_wav_format(const char* path, WAVEFORMATEX& format) {
 } // namespace sonvale
 
 int CSonvale::MIX_AddFile(const char* path, int index) {
+    m_recorder.drop_stream_tail();
     sonvale::riff_reader reader;
     sonvale::wav_file_info info;
     const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
@@ -187,6 +188,7 @@ int CSonvale::MIX_AddFile(const char* path, int index) {
 }
 
 int CSonvale::MIX_AddFileStream(const char* path, int index) {
+    m_recorder.drop_stream_tail();
     sonvale::riff_reader reader;
     sonvale::wav_file_info info;
     if (!sonvale::open_for_mixer(reader, path, m_waveOut.m_waveFormate, info))

@@ -1,12 +1,15 @@
 // The WAV recorder: a lock serialising
 // Write / Open / Close / Flush, every block handed to the OS at once,
 // exclusive files, whole-block rollback on a failed write, sizes in the file
-// kept current while recording and clamped at Close.
+// kept current while recording, and an account of the bytes that did not
+// reach the file.
 #include "platform/last_error.h"
-#include "record/wave_header.h"
 #include "sonvale.h"
+#include "wav/wave_header.h"
 
-using sonvale::wave_header_bytes;
+#include <cstdio>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -14,18 +17,22 @@ namespace {
 // killed process leaves a file that reads as nearly all it recorded.
 constexpr std::chrono::milliseconds sizes_max_age{200};
 
-// Writes the serialised header at offset 0. True when all 44 bytes went in.
-bool write_header(CFile& file, const WaveFileHeader& header) {
-    unsigned char bytes[wave_header_bytes];
-    sonvale::wave_header_serialise(header, bytes);
-    return file.Seek(0) && file.Write(bytes, sizeof bytes) == sizeof bytes;
+// A copy of `path` for the reasons of later failures; null when there is no
+// memory for it.
+std::unique_ptr<char[]> copy_of(const char* path) {
+    const size_t n = std::strlen(path) + 1;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[n]);
+    if (copy)
+        std::memcpy(copy.get(), path, n);
+    return copy;
 }
 
 } // namespace
 
 CWaveRecorder::CWaveRecorder()
-    : m_nDataLen(0), m_header(), m_bOpen(0), m_nFileData(0), m_nSyncedData(0),
-      m_nSourceTag(WAVE_FORMAT_PCM), m_nSourceBits(0) {}
+    : m_nDataLen(0), m_header(), m_bOpen(0), m_nFlags(0), m_bRF64(false), m_bHeaderStale(false),
+      m_nFileData(0), m_nSyncedData(0), m_nLost(0), m_nLostReported(0), m_szLossReason(),
+      m_nStreamTail(0), m_nSourceTag(WAVE_FORMAT_PCM), m_nSourceBits(0) {}
 
 CWaveRecorder::~CWaveRecorder() {
     Close();
@@ -33,12 +40,28 @@ CWaveRecorder::~CWaveRecorder() {
 
 bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
                          unsigned short bitsPerSample) {
+    return OpenEx(path, samplesPerSec, channels, bitsPerSample, 0);
+}
+
+bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsigned short channels,
+                           unsigned short bitsPerSample, unsigned int flags) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bOpen)
         return true; // the open file goes on; the arguments are ignored
     m_nDataLen = 0;
-    if (!path)
+    m_nFileData = 0;
+    m_nLost = 0;
+    m_nLostReported = 0;
+    m_bRF64 = false;
+    m_bHeaderStale = false;
+    if (!path) {
+        sonvale::set_last_error("no path was given for the recording");
         return false;
+    }
+    if ((flags & ~SONVALE_RECORD_RF64_AUTO) != 0) {
+        sonvale::set_last_error("unknown recording flags 0x%x", flags);
+        return false;
+    }
     // Fill a local header first, so that a failed Open leaves m_header as it
     // was.
     const bool is_float = m_nSourceTag == WAVE_FORMAT_IEEE_FLOAT && m_nSourceBits == bitsPerSample;
@@ -47,7 +70,9 @@ bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned
                               samplesPerSec, channels, bitsPerSample);
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
-    if (!write_header(m_file, header)) {
+    m_header = header;
+    m_nFlags = flags;
+    if (!write_header()) {
         sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                 sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
@@ -55,8 +80,7 @@ bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned
         m_file.Close();
         return false;
     }
-    m_header = header;
-    m_nFileData = 0;
+    m_pszPath = copy_of(path);
     m_nSyncedData = 0;
     m_synced = std::chrono::steady_clock::now();
     m_bOpen = 1;
@@ -79,10 +103,15 @@ void CWaveRecorder::Write(const char* data, int len) {
             write_sizes();
         return;
     }
+    // Read before any other system call can change it.
+    char reason[sizeof m_szLossReason];
+    std::snprintf(reason, sizeof reason, "cannot write to '%s': %s",
+                  m_pszPath ? m_pszPath.get() : "the recording", sonvale::system_error_text());
+    count_loss(want, reason);
     // A short or failed write: drop the block whole. Cut off whatever part of
     // it reached the file and move back to the end of the data, so that the
     // next block follows the last whole one.
-    const uint64_t end = wave_header_bytes + m_nFileData;
+    const uint64_t end = header_bytes() + m_nFileData;
     if (written > 0)
         m_file.Truncate(end);
     m_file.Seek(end);
@@ -90,14 +119,16 @@ void CWaveRecorder::Write(const char* data, int len) {
 
 void CWaveRecorder::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
+    drop_stream_tail_locked();
     if (!m_bOpen)
         return;
     m_bOpen = 0;
     write_sizes();
     // Should a rollback's cut have failed, leftovers of a dropped block may
     // lie past the data: the file ends where the data ends.
-    m_file.Truncate(wave_header_bytes + m_nFileData);
+    m_file.Truncate(header_bytes() + m_nFileData);
     m_file.Close();
+    m_pszPath.reset();
 }
 
 void CWaveRecorder::Flush() {
@@ -106,18 +137,92 @@ void CWaveRecorder::Flush() {
         write_sizes();
 }
 
-void CWaveRecorder::write_sizes() {
-    sonvale::wave_header_set_sizes(m_header, m_nDataLen);
-    unsigned char bytes[wave_header_bytes];
-    sonvale::wave_header_serialise(m_header, bytes);
-    // The whole header in one positioned write: the rest of it is unchanged,
-    // and the position stays at the end of the data.
-    m_file.WriteAt(0, bytes, sizeof bytes);
-    m_nSyncedData = m_nFileData;
-    m_synced = std::chrono::steady_clock::now();
+int CWaveRecorder::GetStatus(SONVALE_RECORD_STATUS* status) {
+    if (!status || status->cbSize < sizeof(SONVALE_RECORD_STATUS)) {
+        sonvale::set_last_error(status ? "the status record's cbSize is %u, less than %u bytes"
+                                       : "no status record was given",
+                                status ? status->cbSize : 0u,
+                                static_cast<unsigned>(sizeof(SONVALE_RECORD_STATUS)));
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) | (m_bRF64 ? SONVALE_STATUS_RF64 : 0u) |
+                    (m_bHeaderStale ? SONVALE_STATUS_HEADER_STALE : 0u);
+    status->dataBytes = m_nFileData;
+    status->lostBytes = m_nLost;
+    return 0;
 }
 
 int CWaveRecorder::isOpen() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_bOpen;
+}
+
+size_t CWaveRecorder::header_bytes() const {
+    return (m_nFlags & SONVALE_RECORD_RF64_AUTO) ? sonvale::rf64_header_bytes
+                                                 : sonvale::wave_header_bytes;
+}
+
+bool CWaveRecorder::write_header() {
+    unsigned char bytes[sonvale::rf64_header_bytes];
+    const size_t n = header_bytes();
+    if (m_nFlags & SONVALE_RECORD_RF64_AUTO) {
+        sonvale::wave_header_serialise_rf64(m_header, m_nFileData, bytes);
+    } else {
+        sonvale::wave_header_set_sizes(m_header, m_nDataLen);
+        sonvale::wave_header_serialise(m_header, bytes);
+    }
+    // The whole header in one positioned write: the rest of it is unchanged,
+    // and the position stays at the end of the data.
+    return m_file.WriteAt(0, bytes, n) == n;
+}
+
+void CWaveRecorder::write_sizes() {
+    m_bHeaderStale = !write_header();
+    if (!m_bHeaderStale && (m_nFlags & SONVALE_RECORD_RF64_AUTO))
+        m_bRF64 = sonvale::wave_header_needs_rf64(m_nFileData);
+    m_nSyncedData = m_nFileData;
+    m_synced = std::chrono::steady_clock::now();
+}
+
+void CWaveRecorder::note_loss(uint64_t bytes, const char* reason) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bOpen)
+        count_loss(bytes, reason);
+}
+
+void CWaveRecorder::count_loss(uint64_t bytes, const char* reason) {
+    if (bytes == 0)
+        return;
+    // The first failure since the last report is the one reported.
+    if (m_nLost == m_nLostReported)
+        std::snprintf(m_szLossReason, sizeof m_szLossReason, "%s", reason);
+    m_nLost += bytes;
+}
+
+bool CWaveRecorder::report_loss() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_nLost == m_nLostReported)
+        return false;
+    m_nLostReported = m_nLost;
+    sonvale::set_last_error("%s", m_szLossReason);
+    return true;
+}
+
+void CWaveRecorder::drop_stream_tail() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    drop_stream_tail_locked();
+}
+
+void CWaveRecorder::drop_stream_tail_locked() {
+    if (m_nStreamTail == 0 || !m_bOpen) {
+        m_nStreamTail = 0; // nothing was meant for a recording
+        return;
+    }
+    char reason[96];
+    std::snprintf(reason, sizeof reason,
+                  "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
+                  static_cast<unsigned>(m_nStreamTail));
+    count_loss(m_nStreamTail, reason);
+    m_nStreamTail = 0;
 }

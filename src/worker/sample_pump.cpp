@@ -53,6 +53,11 @@ size_t item_block_bytes(const WAVEFORMATEX& format) {
     return block_room(pump_unit(width, format.nBlockAlign));
 }
 
+unsigned stream_unit(const WAVEFORMATEX& format) {
+    const unsigned width = format.wBitsPerSample / 8u;
+    return sample_width_supported(width) ? pump_unit(width, format.nBlockAlign) : 1u;
+}
+
 size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
     if (!src.data || src.len == 0)
         return 0;

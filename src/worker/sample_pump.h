@@ -46,6 +46,10 @@ inline size_t block_room(unsigned unit) {
 // the block of its unit; a whole block where the worker records nothing.
 size_t item_block_bytes(const WAVEFORMATEX& format);
 
+// The unit a stream fed in pieces is recorded in on a mixer of `format`:
+// the pump's unit; 1 where the worker records nothing.
+unsigned stream_unit(const WAVEFORMATEX& format);
+
 // Produces the block of `src` into `block` (room for block_capacity bytes)
 // in units of `unit` bytes (from pump_unit) and returns the bytes produced.
 // Units are taken until the last pass ends or no further whole unit fits; a

@@ -15,7 +15,7 @@
 #endif
 
 #include "record/record_util.h"
-#include "record/wave_header.h"
+#include "wav/wave_header.h"
 #include "sonvale.h"
 #include "support/test_support.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "record/wave_header.h"
+#include "wav/wave_header.h"
 
 namespace {
 
