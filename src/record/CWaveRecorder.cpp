@@ -72,7 +72,8 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         return false; // cannot be created, or another recorder holds it
     m_header = header;
     m_nFlags = flags;
-    if (!write_header()) {
+    // The header goes in by a positioned write: the data follows it.
+    if (!write_header() || !m_file.Seek(header_bytes())) {
         sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                 sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.

@@ -66,7 +66,7 @@ void wave_header_fill(WaveFileHeader& h, uint16_t formatTag, unsigned long sampl
 
 void wave_header_set_sizes(WaveFileHeader& h, uint32_t dataLen) {
     uint32_t size = dataLen;
-    if (size > wave_max_data_size) {
+    if (size >= wave_max_data_size) {
         const uint32_t frame = h.blockAlign ? h.blockAlign : 1u;
         size = wave_max_data_size / frame * frame;
     }
