@@ -67,6 +67,28 @@ TEST(Loss, FailedWritesAreCountedAndReported) {
     }
 }
 
+// A failed header update loses no data, but the status says the sizes in
+// the file lag until the next update goes in.
+TEST(Loss, AFailedHeaderUpdateIsFlaggedUntilOneSucceeds) {
+    test_support::temp_dir dir;
+    WAVEFORMATEX f = ring_test::pcm(8000, 16, 1);
+    HSONVALE mixer = MIX_Init(&f, nullptr);
+    ASSERT_NE(mixer, nullptr);
+    const std::vector<uint8_t> block = test_support::pattern(1000);
+    // Writes: the header at open, the block, then the header update.
+    const failing_writes writes = failing_writes::nth_write(3);
+    ASSERT_TRUE(
+        Record_OpenEx(mixer, dir.file("stale.wav").c_str(), 8000, 1, 16, SONVALE_RECORD_RF64_AUTO));
+    for (const uint32_t flags :
+         {SONVALE_STATUS_OPEN | SONVALE_STATUS_HEADER_STALE, SONVALE_STATUS_OPEN}) {
+        ASSERT_EQ(MIX_AddStream(mixer, block.data(), 1000, 1), 1);
+        EXPECT_EQ(MIX_Flush(mixer, -1), 0);
+        EXPECT_EQ(status_of(mixer).flags, flags);
+    }
+    EXPECT_EQ(status_of(mixer).dataBytes, 2000u);
+    EXPECT_EQ(MIX_Close(mixer), 0);
+}
+
 TEST(Loss, AMixerThatCannotRecordItsWidthLosesEveryByteQueued) {
     test_support::temp_dir dir;
     const std::string path = dir.file("f64.wav");
