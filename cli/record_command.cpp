@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -223,6 +224,11 @@ int run_record(const std::vector<std::string>& arg_list) {
     if (args.positional.empty())
         throw usage_error("missing the output file");
     record_options options = read_options(args);
+#ifdef SIGXFSZ
+    // Past a file size limit a write then fails, and the bytes it loses are
+    // reported, instead of the signal ending the program mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     const std::string& out_path = args.positional.front();
     std::vector<std::string> input_paths(args.positional.begin() + 1, args.positional.end());
 
