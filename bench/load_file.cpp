@@ -5,12 +5,15 @@
 // - MIX_AddFileStream of the same file into a recording on /dev/null, until
 //   MIX_Flush says every block is recorded;
 // - MIX_AddFile of a 5 GB sparse file whose "data" chunk declares nearly
-//   4 GiB (a forged size).
+//   4 GiB (a forged size);
+// - MIX_ReadFileFormat of a 64 MiB sparse file of empty chunks (a "RIFF"
+//   chunk of form "WAVE", then zeros), which it refuses after walking them.
 // Each run happens in a forked child, so that its peak resident memory
 // (VmHWM) is its own; the peak is reported above the child's resident memory
 // just before the run.
 //
-// Targets: the forged file in under 50 ms and under 10 MiB of peak.
+// Targets: the forged file in under 50 ms and under 10 MiB of peak; the
+// empty chunks in under a second.
 // Usage: bench_load_file [MiB] (default 256). Exits 1 when a target is missed.
 #include "sonvale.h"
 
@@ -90,6 +93,15 @@ bool make_wav(const std::string& path, uint32_t data_size, uint32_t written, off
     return fd >= 0 && close(fd) == 0 && ok;
 }
 
+// A sparse file of `file_size` bytes: a "RIFF" chunk of 0xFFFFFFFF bytes of
+// form "WAVE", then zeros, which read as chunks of 0 bytes.
+bool make_empty_chunks(const std::string& path, off_t file_size) {
+    unsigned char h[12] = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && write_all(fd, h, sizeof h) && ftruncate(fd, file_size) == 0;
+    return fd >= 0 && close(fd) == 0 && ok;
+}
+
 // Reads the whole file once, so that both variants find it in the page cache.
 void warm(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -149,6 +161,16 @@ bool run_add_file_stream(const std::string& path, uint32_t, sample& out) {
         out);
 }
 
+bool run_read_format(const std::string& path, uint32_t, sample& out) {
+    WAVEFORMATEX f{};
+    double rss = status_bytes("VmRSS");
+    double start = now();
+    bool refused = MIX_ReadFileFormat(path.c_str(), &f) == -1;
+    out.seconds = now() - start;
+    out.peak_bytes = status_bytes("VmHWM") - rss;
+    return refused;
+}
+
 using variant = bool (*)(const std::string&, uint32_t, sample&);
 
 // Runs `run` in a forked child and collects its figures through a pipe.
@@ -184,7 +206,7 @@ sample median(std::vector<sample> v) {
 } // namespace
 
 void report(const char* what, const sample& s, uint32_t data_size) {
-    std::printf("%-28s %8.1f ms  peak %7.1f MiB (%.3fx data)\n", what, s.seconds * 1e3,
+    std::printf("%-33s %8.1f ms  peak %7.1f MiB (%.3fx data)\n", what, s.seconds * 1e3,
                 s.peak_bytes / (1 << 20), s.peak_bytes / data_size);
 }
 
@@ -196,26 +218,33 @@ int main(int argc, char** argv) {
     std::string dir = std::string(tmp ? tmp : "/tmp") + "/sonvale-bench-XXXXXX";
     if (!mkdtemp(dir.data()))
         return 2;
-    std::string path = dir + "/load.wav", forged = dir + "/forged.wav";
+    std::string path = dir + "/load.wav", forged = dir + "/forged.wav",
+                empty = dir + "/empty-chunks.wav";
+    const uint32_t empty_size = 64u << 20;
     bool ok = make_wav(path, data_size, data_size, 0) &&
-              make_wav(forged, forged_size, 1 << 20, 5000000000LL);
-    std::vector<sample> reads, loads, streams, forgeds;
+              make_wav(forged, forged_size, 1 << 20, 5000000000LL) &&
+              make_empty_chunks(empty, empty_size);
+    std::vector<sample> reads, loads, streams, forgeds, empties;
     if (ok) {
         warm(path);
+        warm(empty);
         for (int i = 0; ok && i < repetitions; ++i) {
-            sample r{}, l{}, st{}, f{};
+            sample r{}, l{}, st{}, f{}, e{};
             ok = in_child(run_read, path, data_size, r) &&
                  in_child(run_add_file, path, data_size, l) &&
                  in_child(run_add_file_stream, path, data_size, st) &&
-                 in_child(run_add_file, forged, forged_size, f);
+                 in_child(run_add_file, forged, forged_size, f) &&
+                 in_child(run_read_format, empty, empty_size, e);
             reads.push_back(r);
             loads.push_back(l);
             streams.push_back(st);
             forgeds.push_back(f);
+            empties.push_back(e);
         }
     }
     unlink(path.c_str());
     unlink(forged.c_str());
+    unlink(empty.c_str());
     rmdir(dir.c_str());
     if (!ok) {
         std::fprintf(stderr, "bench_load_file: a run failed\n");
@@ -228,8 +257,11 @@ int main(int argc, char** argv) {
     report("MIX_AddFile:", median(loads), data_size);
     report("MIX_AddFileStream + flush:", median(streams), data_size);
     report("MIX_AddFile, forged 4 GiB:", f, forged_size);
-    const bool met = f.seconds < 0.05 && f.peak_bytes < 10.0 * (1 << 20);
+    const sample e = median(empties);
+    report("MIX_ReadFileFormat, empty chunks:", e, empty_size);
+    const bool met = f.seconds < 0.05 && f.peak_bytes < 10.0 * (1 << 20) && e.seconds < 1.0;
     std::printf("forged size: %.1f ms (target < 50 ms), peak %.1f MiB (target < 10 MiB)\n",
                 f.seconds * 1e3, f.peak_bytes / (1 << 20));
+    std::printf("64 MiB of empty chunks: %.1f ms (target < 1000 ms)\n", e.seconds * 1e3);
     return met ? 0 : 1;
 }

@@ -19,16 +19,9 @@ bool same_layout(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
 }
 
 std::string describe_format(const WAVEFORMATEX& format) {
-    std::string encoding;
-    if (format.wFormatTag == WAVE_FORMAT_PCM)
-        encoding = "PCM";
-    else if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
-        encoding = "float";
-    else
-        encoding = "format tag " + std::to_string(format.wFormatTag);
-    return std::to_string(format.nSamplesPerSec) + " Hz, " + std::to_string(format.nChannels) +
-           (format.nChannels == 1 ? " channel, " : " channels, ") +
-           std::to_string(format.wBitsPerSample) + "-bit " + encoding;
+    char text[128];
+    MIX_DescribeFormat(&format, text, sizeof text);
+    return text;
 }
 
 double seconds_of(uint64_t bytes, const WAVEFORMATEX& format) {

@@ -17,7 +17,7 @@ WAVEFORMATEX make_pcm_format(uint32_t rate, uint16_t channels, uint16_t bits,
 // whether data of one format can go into a recording of the other.
 bool same_layout(const WAVEFORMATEX& a, const WAVEFORMATEX& b);
 
-// "44100 Hz, 2 channels, 16-bit PCM".
+// "44100 Hz, 2 channels, 16-bit PCM", in the library's words.
 std::string describe_format(const WAVEFORMATEX& format);
 
 // Playing time of `bytes` of data in `format`; 0 for a format without a

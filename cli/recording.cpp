@@ -8,10 +8,8 @@ namespace sonvale_cli {
 
 namespace {
 
-// The worker turns each item into one block of at most this many bytes.
-constexpr size_t worker_block = 1280;
-// Data queued between two waits for the worker.
-constexpr uint64_t queued_between_waits = 64 * worker_block;
+// Blocks of data queued between two waits for the worker.
+constexpr uint64_t blocks_between_waits = 64;
 // How long the worker may take over what was queued before it counts as
 // stuck.
 constexpr int stall_limit_ms = 10000;
@@ -25,8 +23,7 @@ std::string library_reason() {
 recording::recording(const std::string& path, const WAVEFORMATEX& format, unsigned int flags,
                      progress_fn progress)
     : m_path(path), m_progress(std::move(progress)) {
-    const size_t frame = format.nBlockAlign ? format.nBlockAlign : 1;
-    m_block = frame <= worker_block ? worker_block / frame * frame : worker_block;
+    m_block = static_cast<size_t>(MIX_GetBlockSize(&format));
     WAVEFORMATEX mixer_format = format;
     m_mixer.reset(MIX_Init(&mixer_format, nullptr));
     if (!m_mixer)
@@ -40,7 +37,7 @@ void recording::add(const unsigned char* data, size_t len) {
     if (MIX_AddStream(m_mixer.get(), data, static_cast<int>(len), 1) != 1)
         throw command_error("cannot queue data for the worker: " + library_reason());
     count(len);
-    if (m_queued - m_waited >= queued_between_waits)
+    if (m_queued - m_waited >= blocks_between_waits * m_block)
         wait_recorded();
 }
 

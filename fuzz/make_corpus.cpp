@@ -1,10 +1,13 @@
 // Writes the seed corpus of the loader's fuzz target into the folder given:
 // valid WAV files in the fuzz target's format, laid out in the usual ways,
-// and a few broken ones.
+// and a few broken ones. With a second folder, also writes there the inputs
+// too large for the fuzzer's size cap, to be run once each.
 #include "support/riff_builder.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 using namespace test_support;
 
@@ -25,11 +28,23 @@ bool write(const std::string& dir, const std::string& name, const bytes& content
     return std::fclose(f) == 0 && ok;
 }
 
+// A sparse file of `size` bytes: a "RIFF" chunk declaring 0xFFFFFFFF bytes
+// of form "WAVE", then zeros, read as empty chunks one after another.
+bool write_empty_chunks(const std::string& dir, const char* name, uintmax_t size) {
+    bytes head = raw_chunk("RIFF", 0xFFFFFFFFu);
+    put_id(head, "WAVE");
+    std::error_code error;
+    if (!write(dir, name, head))
+        return false;
+    std::filesystem::resize_file(dir + "/" + name, size, error);
+    return !error;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s CORPUS_DIR [LARGE_DIR]\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
@@ -41,6 +56,14 @@ int main(int argc, char** argv) {
     bytes data = chunk("data", samples(64));
     bytes cut = wav_file(cd, samples(64));
     cut.resize(cut.size() - 10);
+    bytes rf64_cut = rf64(fmt_chunk(cd), samples(64));
+    rf64_cut.resize(rf64_cut.size() - 7);
+    // As sox writes to a pipe: placeholder sizes far past the end.
+    bytes pipe = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 0x7FFFF000u, samples(99))}));
+    pipe[4] = 0x24;
+    pipe[5] = 0xF0;
+    pipe[6] = 0xFF;
+    pipe[7] = 0x7F;
 
     const std::pair<const char*, bytes> seeds[] = {
         {"plain.wav", wav_file(cd, samples(64))},
@@ -63,12 +86,23 @@ int main(int argc, char** argv) {
         {"extensible.wav", riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16), data}))},
         {"extensible-short.wav", riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16, 4), data}))},
         {"long.wav", wav_file(cd, samples(5000))},
+        {"rf64.wav", rf64(fmt_chunk(cd), samples(64))},
+        {"rf64-cut.wav", rf64_cut},
+        {"pipe.wav", pipe},
+        {"odd-fmt-no-pad.wav", riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), data}))},
+        {"data-after-riff.wav", concat({riff("WAVE", fmt_chunk(cd)), data})},
     };
     for (const auto& [name, content] : seeds) {
         if (!write(dir, name, content)) {
             std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name);
             return 1;
         }
+    }
+    // Several read-ahead windows' worth of chunk headers.
+    const uintmax_t empty_chunks_size = 16u << 20;
+    if (argc == 3 && !write_empty_chunks(argv[2], "empty-chunks.wav", empty_chunks_size)) {
+        std::fprintf(stderr, "%s: cannot write %s/empty-chunks.wav\n", argv[0], argv[2]);
+        return 1;
     }
     return 0;
 }

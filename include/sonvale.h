@@ -15,8 +15,9 @@
  * failure, MIX_GetLastError() on the same thread says why.
  *
  * What the worker records of one item is one block: at most 1280 bytes of
- * whole sample frames (see CSonvale). MIX_AddStream and MIX_AddFileStream
- * queue longer data as a run of such items, so that all of it is recorded.
+ * whole sample frames (see CSonvale; MIX_GetBlockSize gives it for a
+ * format). MIX_AddStream and MIX_AddFileStream queue longer data as a run
+ * of such items, so that all of it is recorded.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
@@ -257,18 +258,65 @@ SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len
 
 /* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
    checks it, as MIX_AddStream queues data, reading the file a block at a
-   time (memory stays bounded). As CSonvale::MIX_AddFileStream. Returns
-   `index`; -1 for an invalid handle and every failure listed there. */
+   time (memory stays bounded). A file cut short (a pipe's placeholder
+   size, a crash) is read up to its last whole frame. As
+   CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
+   and every failure listed there. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
 /* Reads the format of the WAV file at `path` into `format`, with the checks
    of MIX_AddFile but no mixer: an extensible PCM or float format is
-   reported as its plain tag (1 or 3) with a cbSize of 0; for a 16-byte
-   "fmt " chunk, cbSize holds the two bytes that follow it. Returns the size
-   of the file's "data" chunk in bytes; -1 (with `format` untouched) for a
-   null `format` or path and every refusal of MIX_AddFile but a format
-   mismatch. Any thread. */
+   reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
+   chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
+   read as their "ds64" chunk sizes them. Returns the size in bytes of the
+   file's "data" chunk (64-bit), or, when the file ends before that chunk
+   does, the bytes of whole frames up to the file's end (what
+   MIX_AddFileStream records of it); -1 (with `format` untouched) for a null
+   `format` or path and every refusal of MIX_AddFile but a format mismatch
+   and a file cut short. Any thread. */
 SONVALE_API int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format);
+
+/**
+ * Reads a WAV file's format as MIX_ReadFileFormat does, and where its
+ * samples start: a program that reads the samples itself needs no WAV
+ * parser of its own.
+ * \param path the file, UTF-8.
+ * \param format receives the format as MIX_ReadFileFormat gives it.
+ * \param dataOffset when not null, receives the file offset of the first
+ *        byte of the "data" chunk's samples.
+ * \return the bytes of samples from `dataOffset` on, as MIX_ReadFileFormat
+ *         returns them; -1, with `format` and `dataOffset` untouched, for
+ *         every refusal of MIX_ReadFileFormat.
+ * Any thread.
+ */
+SONVALE_API int64_t MIX_ReadFileFormatEx(const char* path, WAVEFORMATEX* format,
+                                         uint64_t* dataOffset);
+
+/**
+ * Writes a format in the words the library's reasons use, such as
+ * "44100 Hz, 2 channels, 16-bit PCM" ("float" for tag 3, "format tag
+ * 0x0006" for any other tag), as snprintf does: at most `size` bytes, the
+ * last one always the terminating null.
+ * \param format the format to describe.
+ * \param text the buffer; may be null when `size` is 0.
+ * \param size the buffer's size in bytes.
+ * \return the length of the whole text, without its null (a result of
+ *         `size` or more means it was cut short); -1 for a null `format`, a
+ *         negative `size`, or a null `text` with a positive `size`.
+ * Any thread.
+ */
+SONVALE_API int MIX_DescribeFormat(const WAVEFORMATEX* format, char* text, int size);
+
+/**
+ * The most bytes the worker records of one item on a mixer of `format`:
+ * 1280 bytes, less what does not make a whole frame (1278 for 24-bit
+ * stereo), or a whole sample where the frame is not whole samples. The
+ * queueing calls split longer data into items of that size.
+ * \param format the mixer's format.
+ * \return the block size in bytes; -1 for a null `format`.
+ * Any thread.
+ */
+SONVALE_API int MIX_GetBlockSize(const WAVEFORMATEX* format);
 
 /* Why the last Sonvale call on the calling thread that failed did so: a
    short English sentence, such as "'x.wav' has no "data" chunk after its
@@ -802,22 +850,25 @@ public:
        of the samples, only the one block the worker records of such an item
        is read (straight into the item), however large the file.
        The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
-       the file's end when it declares more: a file cut short, a placeholder
-       size) must hold a "fmt " chunk of at least 16 bytes whose format tag,
-       channels, rate and bits per sample equal the mixer's format (byte
-       rate, block alignment and cbSize are not compared), followed by a
-       "data" chunk that lies within the file (a final pad byte may be
-       missing); other chunks are skipped. An extensible format (tag 0xFFFE)
-       whose sub-format is PCM or IEEE float, with as many valid bits as
-       bits per sample, counts as that plain tag (1 or 3) on a mixer of that
-       tag; its "fmt " chunk must hold the extension it declares. A "data"
-       chunk of 0 bytes queues an empty item. Returns `index`, also when no
-       worker takes the item (the mixer is not open: the item is then
-       dropped); -1 for a null path, a missing file or one that is not a
-       regular file, a malformed file, a format mismatch (on a mixer never
-       opened every format that is not all zero mismatches), a "data" chunk
-       declaring more bytes than the file holds (refused before anything is
-       allocated), or a lack of memory. */
+       the file's end when it declares more: a placeholder size), or an
+       "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
+       "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
+       least 16 bytes whose format tag, channels, rate and bits per sample
+       equal the mixer's format (byte rate, block alignment and cbSize are
+       not compared), followed by a "data" chunk that lies within the file
+       and the form (a final pad byte may be missing, and so may the pad
+       byte of an odd "fmt " chunk); other chunks are skipped. An extensible
+       format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
+       many valid bits as bits per sample, counts as that plain tag (1 or 3)
+       on a mixer of that tag; its "fmt " chunk must hold the extension it
+       declares. A "data" chunk of 0 bytes queues an empty item. Returns
+       `index`, also when no worker takes the item (the mixer is not open:
+       the item is then dropped); -1 for a null path, a missing file or one
+       that is not a regular file, a malformed file, a format mismatch (on a
+       mixer never opened every format that is not all zero mismatches), a
+       "data" chunk declaring more bytes than the file holds (refused before
+       anything is allocated; MIX_AddFileStream reads such a file up to its
+       last whole frame), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
     /* Queues all `len` bytes as consecutive one-pass items of at most one
@@ -837,10 +888,13 @@ public:
        does, after the checks of MIX_AddFile. The file is read a block at a
        time and waits while a few hundred blocks are queued but unrecorded,
        so memory stays bounded whatever the file's size; the call returns
-       once the last block is queued. Returns `index` (also when the mixer
-       is not open, without reading the samples); -1 for every refusal of
-       MIX_AddFile, queueing nothing, and -1 when the samples cannot all be
-       read (the file shrank, an I/O error): the blocks read before stay
+       once the last block is queued. A "data" chunk that runs past the end
+       of the file (a pipe's placeholder size, a file cut short) is read up
+       to the file's last whole frame (of the file's block alignment).
+       Returns `index` (also when the mixer is not open, without reading
+       the samples); -1 for every refusal of MIX_AddFile but a file cut
+       short, queueing nothing, and -1 when the samples cannot all be read
+       (the file shrank, an I/O error): the blocks read before stay
        queued. */
     int MIX_AddFileStream(const char* path, int index);
 

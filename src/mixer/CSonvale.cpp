@@ -1,10 +1,9 @@
 #include "sonvale.h"
 
-#include "platform/format_text.h"
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
-#include "worker/sample_pump.h"
+#include "wav/block_size.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,7 +5,6 @@
 #include "sonvale.h"
 
 #include "mixer/mixer_registry.h"
-#include "mixer/wav_loader.h"
 #include "platform/last_error.h"
 
 #include <new>
@@ -112,14 +111,6 @@ int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index)
 
 int MIX_AddFileStream(HSONVALE mixer, const char* path, int index) {
     return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddFileStream(path, index); });
-}
-
-int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format) {
-    if (!format) {
-        sonvale::set_last_error("no format record was given");
-        return -1;
-    }
-    return sonvale::read_wav_format(path, *format);
 }
 
 const char* MIX_GetLastError(void) {

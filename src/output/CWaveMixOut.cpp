@@ -2,9 +2,9 @@
 #include "sonvale.h"
 
 #include "platform/event.h"
-#include "platform/format_text.h"
 #include "platform/last_error.h"
 #include "platform/wave_out.h"
+#include "wav/format_text.h"
 
 #include <chrono>
 #include <cstdint>

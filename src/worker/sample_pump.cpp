@@ -36,28 +36,6 @@ void copy_zero_padded(uint8_t* out, const pump_source& src, size_t bytes) {
 
 } // namespace
 
-bool sample_width_supported(unsigned width) {
-    return width >= 1 && width <= 4;
-}
-
-unsigned pump_unit(unsigned width, unsigned block_align) {
-    if (block_align == 0 || block_align % width != 0 || block_align > block_capacity)
-        return width;
-    return block_align;
-}
-
-size_t item_block_bytes(const WAVEFORMATEX& format) {
-    const unsigned width = format.wBitsPerSample / 8u;
-    if (!sample_width_supported(width))
-        return block_capacity;
-    return block_room(pump_unit(width, format.nBlockAlign));
-}
-
-unsigned stream_unit(const WAVEFORMATEX& format) {
-    const unsigned width = format.wBitsPerSample / 8u;
-    return sample_width_supported(width) ? pump_unit(width, format.nBlockAlign) : 1u;
-}
-
 size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
     if (!src.data || src.len == 0)
         return 0;

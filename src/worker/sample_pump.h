@@ -11,14 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sonvale.h"
+#include "wav/block_size.h"
 
 namespace sonvale {
-
-// Bytes a block may hold at most. A block holds whole units (frames, or
-// samples): with 3-byte samples it stops at 1278 bytes, with 12-byte frames
-// at 1272.
-constexpr size_t block_capacity = 1280;
 
 // An item as the cursor protocol sees it.
 struct pump_source {
@@ -27,28 +22,6 @@ struct pump_source {
     uint32_t cursor;     // offset of the next sample, below len
     int32_t passes;      // passes still to play: -1 endless, 0 finished
 };
-
-// True for the sample widths the pump handles: 1 to 4 bytes.
-bool sample_width_supported(unsigned width);
-
-// The unit a block is made of for samples of `width` bytes (supported) and
-// frames of `block_align` bytes: the frame, so that every block and every
-// pass keeps the channels in place; the sample where the frame is 0, not
-// whole samples, or larger than a block.
-unsigned pump_unit(unsigned width, unsigned block_align);
-
-// The most bytes of whole `unit`s a block holds.
-inline size_t block_room(unsigned unit) {
-    return block_capacity / unit * unit;
-}
-
-// The most bytes the worker records of one item on a mixer of `format`:
-// the block of its unit; a whole block where the worker records nothing.
-size_t item_block_bytes(const WAVEFORMATEX& format);
-
-// The unit a stream fed in pieces is recorded in on a mixer of `format`:
-// the pump's unit; 1 where the worker records nothing.
-unsigned stream_unit(const WAVEFORMATEX& format);
 
 // Produces the block of `src` into `block` (room for block_capacity bytes)
 // in units of `unit` bytes (from pump_unit) and returns the bytes produced.

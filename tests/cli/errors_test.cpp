@@ -50,14 +50,15 @@ TEST(Errors, MissingInput) {
 TEST(Errors, MalformedInputs) {
     test_support::temp_dir dir;
     test_support::write_file(dir.file("text.wav"), {'h', 'e', 'l', 'l', 'o'});
-    std::vector<uint8_t> cut = twelve_bit_wav();
-    cut.resize(cut.size() - 10); // the data chunk now declares more than follows
-    test_support::write_file(dir.file("cut.wav"), cut);
+    std::vector<uint8_t> short_riff = twelve_bit_wav();
+    short_riff[4] = 40; // the "RIFF" chunk now ends inside its "data" chunk
+    test_support::write_file(dir.file("short-riff.wav"), short_riff);
     const struct {
         std::string file;
         std::string why;
-    } cases[] = {{"text.wav", "is not a WAV file: it has no \"RIFF\" chunk of form \"WAVE\""},
-                 {"cut.wav", "declares 100 data bytes but holds fewer"}};
+    } cases[] = {
+        {"text.wav", "is not a WAV file: it has no \"RIFF\" chunk of form \"WAVE\""},
+        {"short-riff.wav", "has a \"data\" chunk that runs past the end of its \"RIFF\" chunk"}};
     for (const auto& c : cases)
         for (std::string command : {"record", "play"}) {
             SCOPED_TRACE(command + " " + c.file);

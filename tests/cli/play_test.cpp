@@ -1,8 +1,10 @@
 // `sonvale play`: paced by the output device, with keys on a terminal.
 #include "run_program.h"
+#include "sonvale.h"
 #include "sound_file.h"
 #include "support/test_support.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -33,6 +35,24 @@ TEST(Play, TwoSecondsOfSoundTakeAboutTwoSeconds) {
     EXPECT_GE(run.seconds, 1.8);
     EXPECT_LE(run.seconds, 10.0);
     EXPECT_TRUE(contains(run.out, "Played at 0:02.0 of 0:02.0")) << run.out;
+}
+
+// An RF64 file, and a file cut inside a frame (as a crash or a pipe leaves
+// it) up to its last whole frame.
+TEST(Play, PlaysRF64AndFilesCutShort) {
+    test_support::temp_dir dir;
+    const std::string rf64 = dir.file("rf64.wav"), cut = dir.file("cut.wav");
+    write_sound(rf64, rate, 1, SF_FORMAT_RF64 | SF_FORMAT_PCM_16, std::vector<int32_t>(rate / 2));
+    write_sound(cut, rate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::vector<int32_t>(rate));
+    WAVEFORMATEX format{};
+    uint64_t offset = 0;
+    ASSERT_EQ(MIX_ReadFileFormatEx(cut.c_str(), &format, &offset), 2 * rate);
+    std::filesystem::resize_file(cut, offset + rate + 1); // half a second and half a frame
+    for (const std::string& path : {rf64, cut}) {
+        run_result run = run_program(sonvale({"play", path}));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(contains(run.out, "Played at 0:00.5 of 0:00.5")) << run.out;
+    }
 }
 
 TEST(PlayKeys, SpacePausesAndResumes) {

@@ -13,10 +13,6 @@ namespace {
 
 const wav_format cd; // 16-bit stereo at 44100 Hz
 
-bytes first(const bytes& b, size_t n) {
-    return bytes(b.begin(), b.begin() + std::min(n, b.size()));
-}
-
 TEST(WavLoader, QueuesAMatchingFileWhoseFirstBlockIsRecorded) {
     for (size_t len : {100u, 4000u}) {
         recording_mixer m(cd);
@@ -63,6 +59,8 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
     bytes data = chunk("data", pattern(64));
     bytes oversized = riff("WAVE", concat({fmt_chunk(cd), raw_chunk("data", 1000, pattern(64))}));
     bytes fmt_at_end = riff("WAVE", raw_chunk("fmt ", 16, pattern(16)));
+    bytes short_riff = wav_file(cd, pattern(64));
+    short_riff[4] = 40; // ends 4 bytes into the samples
     wav_format short_fmt = cd;
     short_fmt.fmt_size = 14;
     const std::string mismatch = "but the mixer is 44100 Hz, 2 channels, 16-bit PCM";
@@ -81,13 +79,23 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
         {riff("WAVE", concat({extensible_fmt_chunk(cd, 2, 16), data})), "format tag 0xFFFE"},
         {riff("WAVE", concat({extensible_fmt_chunk(cd, 1, 16, 2), data})),
          "too short for its declared extension"},
-        {riff("WAVE", concat({data, fmt_chunk(cd)})), "ends inside its \"fmt \" chunk"},
+        {riff("WAVE", concat({data, fmt_chunk(cd)})), no_data},
         {riff("WAVE", concat({fmt_chunk(cd), chunk("LIST", pattern(8))})), no_data},
         {riff("WAVE", concat({fmt_chunk(short_fmt), data})), "of 14 bytes, too short"},
         {riff("AVI ", concat({fmt_chunk(cd), data})), not_wav},
         {oversized, "declares 1000 data bytes"},
         {first(wav_file(cd, pattern(64)), 44 + 63), "declares 64 data bytes"},
-        {fmt_at_end, "ends inside its \"fmt \" chunk"},
+        {fmt_at_end, no_data},
+        {concat({riff("WAVE", fmt_chunk(cd)), data}),
+         "has its \"data\" chunk after the end of its \"RIFF\" chunk, which declares 28 bytes"},
+        {short_riff, "has a \"data\" chunk that runs past the end of its \"RIFF\" chunk"},
+        {riff("WAVE", raw_chunk("fmt ", 40, pattern(16))), "ends inside its \"fmt \" chunk"},
+        {concat({riff("WAVE", raw_chunk("fmt ", 40, pattern(16))), pattern(30)}),
+         "has a \"fmt \" chunk that runs past the end of its \"RIFF\" chunk"},
+        {riff("WAVE", concat({unpadded_odd_fmt_chunk(cd), chunk("LIST", pattern(8))})),
+         "\"fmt \" chunk of 17 bytes, with or without its pad byte"},
+        {rf64(fmt_chunk(cd), pattern(64), 10),
+         "is an RF64 file without a \"ds64\" chunk of its sizes"},
         {raw_chunk("RIFF", 0xFFFFFFFF, bytes{'W', 'A', 'V', 'E'}), "has no \"fmt \" chunk"},
         {bytes{}, not_wav},
     };
@@ -124,7 +132,8 @@ TEST(WavLoader, RefusesMismatchedAndMalformedFilesWithTheirReasons) {
 }
 
 // A file cut short after its "data" chunk, a placeholder "RIFF" size, an
-// odd "data" chunk without its pad byte, extensible PCM: all taken whole.
+// odd "data" or "fmt " chunk without its pad byte, extensible PCM, RF64: all
+// taken whole.
 TEST(WavLoader, TakesFilesAsRealToolsLeaveThem) {
     const wav_format mono8{1, 1, 8000, 8};
     const bytes samples = pattern(301, 4);
@@ -134,7 +143,9 @@ TEST(WavLoader, TakesFilesAsRealToolsLeaveThem) {
     bytes no_pad = wav_file(mono8, samples);
     no_pad.pop_back(); // the pad byte goes; "RIFF" still counts it
     const bytes files[] = {past_end, no_pad,
-                           riff("WAVE", concat({extensible_fmt_chunk(mono8, 1, 8), data}))};
+                           riff("WAVE", concat({extensible_fmt_chunk(mono8, 1, 8), data})),
+                           riff("WAVE", concat({unpadded_odd_fmt_chunk(mono8), data})),
+                           rf64(fmt_chunk(mono8), samples)};
     for (const bytes& file : files) {
         recording_mixer m(mono8);
         ASSERT_TRUE(m.opened);

@@ -4,6 +4,8 @@
 
 #include "sonvale.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -21,6 +23,11 @@ inline void put16(bytes& out, uint32_t v) {
 inline void put32(bytes& out, uint32_t v) {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
+}
+
+inline void put64(bytes& out, uint64_t v) {
+    put32(out, static_cast<uint32_t>(v));
+    put32(out, static_cast<uint32_t>(v >> 32));
 }
 
 inline void put_id(bytes& out, const std::string& id) {
@@ -43,6 +50,11 @@ inline bytes chunk(const std::string& id, const bytes& data) {
     if (data.size() % 2)
         out.push_back(0);
     return out;
+}
+
+// The first `n` bytes of `b` (all of them when it is shorter).
+inline bytes first(const bytes& b, size_t n) {
+    return bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
 }
 
 inline bytes concat(std::initializer_list<bytes> parts) {
@@ -101,6 +113,16 @@ inline bytes fmt_chunk(const wav_format& f) {
     return chunk("fmt ", data);
 }
 
+// A "fmt " chunk of 17 bytes for `f` (its 16-byte record and a zero byte)
+// without the pad byte its odd size calls for, as some writers leave it.
+inline bytes unpadded_odd_fmt_chunk(wav_format f) {
+    f.fmt_size = 16;
+    bytes out = fmt_chunk(f);
+    out[4] = 17;
+    out.push_back(0);
+    return out;
+}
+
 // An extensible "fmt " chunk (tag 0xFFFE, cbSize 22) for `f` whose
 // sub-format is the plain tag `sub_tag` with `valid_bits`; `cut` bytes are
 // left off its end.
@@ -126,6 +148,25 @@ inline bytes extensible_fmt_chunk(const wav_format& f, uint16_t sub_tag, uint16_
 // The usual WAV file: "fmt " then "data".
 inline bytes wav_file(const wav_format& f, const bytes& samples) {
     return riff("WAVE", concat({fmt_chunk(f), chunk("data", samples)}));
+}
+
+// An RF64 file: "RF64" and "data" declare 0xFFFFFFFF bytes, and a "ds64"
+// chunk of `ds64_size` bytes (28: the sizes, a sample count of 0 and an
+// empty table; less cuts it short) gives their sizes. `fmt` is a laid-out
+// "fmt " chunk.
+inline bytes rf64(const bytes& fmt, const bytes& samples, uint32_t ds64_size = 28) {
+    const uint64_t padded = samples.size() + samples.size() % 2;
+    const uint64_t form_size = 4 + 8 + ds64_size + fmt.size() + 8 + padded;
+    bytes ds64;
+    put64(ds64, form_size);
+    put64(ds64, samples.size());
+    put64(ds64, 0);
+    put32(ds64, 0);
+    ds64.resize(ds64_size);
+    bytes out = raw_chunk("RF64", 0xFFFFFFFF);
+    put_id(out, "WAVE");
+    return concat({out, chunk("ds64", ds64), fmt, raw_chunk("data", 0xFFFFFFFF, samples),
+                   bytes(padded - samples.size(), 0)});
 }
 
 } // namespace test_support

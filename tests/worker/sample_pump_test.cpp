@@ -130,11 +130,3 @@ TEST(SamplePump, BlockShapes) {
     pump_source no_data{nullptr, 0, 0, -1};
     EXPECT_TRUE(pumped_block(no_data, 2).empty());
 }
-
-TEST(SamplePump, SupportedWidths) {
-    EXPECT_FALSE(sample_width_supported(0));
-    for (unsigned width = 1; width <= 4; ++width)
-        EXPECT_TRUE(sample_width_supported(width));
-    EXPECT_FALSE(sample_width_supported(5));
-    EXPECT_FALSE(sample_width_supported(8));
-}

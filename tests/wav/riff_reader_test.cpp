@@ -1,6 +1,6 @@
-#include "platform/riff_reader.h"
 #include "support/riff_builder.h"
 #include "support/test_support.h"
+#include "wav/riff_reader.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -47,14 +47,33 @@ TEST_F(RiffReader, WalksFormAndSubChunksSkippingPadBytes) {
     EXPECT_EQ(read(100), concat({pattern(9, 2), {0}})) << "the pad byte, then the end of the file";
 }
 
+// Enough chunks that their headers fill several read-ahead windows, one of
+// them across a window's end.
 TEST_F(RiffReader, ManyEmptyChunksAreWalkedOneByOne) {
     bytes body;
-    for (int i = 0; i < 1000; ++i)
-        body = concat({body, chunk("pad ", {})});
+    for (int i = 0; i < 20000; ++i) {
+        const bytes empty = chunk("pad ", {});
+        body.insert(body.end(), empty.begin(), empty.end());
+    }
     open(riff("WAVE", concat({body, chunk("data", pattern(2))})));
     ASSERT_TRUE(reader.descend_form(form, "WAVE"));
     ASSERT_TRUE(reader.descend(sub, form, "data"));
     EXPECT_EQ(read(2), pattern(2));
+}
+
+TEST_F(RiffReader, RF64FormsAndTheirDataSizes) {
+    open(concat({raw_chunk("RF64", 0xFFFFFFFF, {'W', 'A', 'V', 'E'}),
+                 raw_chunk("data", 0xFFFFFFFF, pattern(6))}));
+    ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+    EXPECT_EQ(std::string(form.id, 4), "RF64");
+    reader.set_data_size(6);
+    ASSERT_TRUE(reader.descend(sub, form, "data"));
+    EXPECT_EQ(sub.size, 6u);
+    reader.seek(form.data_pos + 4);
+    reader.set_data_size(1ull << 40);
+    EXPECT_FALSE(reader.descend(sub, form, "data")) << "runs past the file";
+    EXPECT_EQ(sub.size, 1ull << 40);
+    EXPECT_EQ(reader.position(), sub.data_pos) << "at the data of the chunk searched for";
 }
 
 TEST_F(RiffReader, NeverLeavesTheEnclosingChunk) {

@@ -1,4 +1,4 @@
-#include "platform/format_text.h"
+#include "wav/format_text.h"
 
 #include <cstdio>
 
