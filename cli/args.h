@@ -17,6 +17,11 @@ struct parsed_args {
     const std::string& value(const std::string& name) const { return values.at(name); }
 };
 
+// The program's arguments after its name, in UTF-8 (the library's paths are
+// UTF-8): on Windows taken from the system's UTF-16 command line, since
+// `argv` holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> program_args(int argc, char** argv);
+
 // Splits `args` into positional arguments and options. Every option in
 // `valued` takes a value, given as "--name VALUE" or "--name=VALUE"; one in
 // `flags` takes none (has() tells whether it was given); "--help" and "-h"

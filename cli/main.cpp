@@ -1,4 +1,5 @@
 // sonvale: records and plays WAV files through the Sonvale library.
+#include "args.h"
 #include "errors.h"
 #include "play_command.h"
 #include "record_command.h"
@@ -48,7 +49,7 @@ int run(const std::string& name, command_fn command, const std::vector<std::stri
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = sonvale_cli::program_args(argc, argv);
     if (args.empty()) {
         std::fputs(usage, stderr);
         return usage_status;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace sonvale_cli {
@@ -23,7 +24,8 @@ wav_file read_wav_file(const std::string& path) {
     const int64_t size = MIX_ReadFileFormatEx(path.c_str(), &wav.format, &offset);
     if (size < 0)
         throw command_error(MIX_GetLastError());
-    std::ifstream in(path, std::ios::binary);
+    // The path is UTF-8; on Windows only a wide path reaches every name.
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in)
         unreadable(path);
     const uint64_t frame = wav.format.nBlockAlign ? wav.format.nBlockAlign : 1;

@@ -1,8 +1,8 @@
-# Finds what the tests and the benchmarks need. A part asked for whose tools
-# are missing is left out of this configuration, and one message says which
-# and why: the library itself needs only a compiler and CMake. The cache keeps
-# the option as it was, so installing the tools and configuring again brings
-# the part back.
+# Finds what the tests, the benchmarks and the API reference need. A part
+# asked for whose tools are missing is left out of this configuration, and one
+# message says which and why: the library itself needs only a compiler and
+# CMake. The cache keeps the option as it was, so installing the tools and
+# configuring again brings the part back.
 set(SONVALE_LEFT_OUT "")
 
 if(SONVALE_TESTS)
@@ -48,6 +48,14 @@ if(SONVALE_BENCH)
   if(NOT TARGET benchmark::benchmark)
     list(APPEND SONVALE_LEFT_OUT "the benchmarks, for want of Google Benchmark (libbenchmark-dev)")
     set(SONVALE_BENCH OFF)
+  endif()
+endif()
+
+if(SONVALE_DOCS)
+  find_package(Doxygen QUIET)
+  if(NOT DOXYGEN_FOUND)
+    list(APPEND SONVALE_LEFT_OUT "the API reference, for want of Doxygen (doxygen)")
+    set(SONVALE_DOCS OFF)
   endif()
 endif()
 

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+// M_PI is not standard C++: strict -std=c++17 leaves it out.
+constexpr double pi = 3.14159265358979323846;
+
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "cpp_api.wav";
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
@@ -19,7 +22,7 @@ int main(int argc, char** argv) {
     auto* samples = reinterpret_cast<int16_t*>(mixer.m_waveOut.GetNextBuff(capacity));
     for (int n = 0; n < 4000;) {
         for (unsigned int i = 0; i < capacity / 2; ++i, ++n)
-            samples[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * n / 8000.0));
+            samples[i] = static_cast<int16_t>(8000 * std::sin(2 * pi * 440 * n / 8000.0));
         samples = reinterpret_cast<int16_t*>(mixer.m_waveOut.SingAndRetNextBuff(capacity));
     }
     // Each call waits for the buffer queued (buffers - 1) calls before, so

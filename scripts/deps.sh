@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests and tools need, where missing.
+# Installs the Debian packages Sonvale needs, where missing, by purpose:
+#   build    the library, the sonvale program and the README's examples
+#   test     the tests, benchmarks, fuzzing, sound-server and ABI checks, the
+#            API reference
+#   windows  the Windows cross build, Wine and the MSVC-style client
+#   debian   the Debian packages
+# With no purpose named, all of them (what scripts/test.sh runs).
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  sox libsndfile1-dev
-  libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils alsa-utils
-  python3
-  dpkg-dev debhelper help2man lintian
-  g++-mingw-w64-x86-64-posix wine64 googletest
+build=(cmake g++ make pkg-config libasound2-dev sox python3)
+test=(
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libsndfile1-dev
+  libasound2-plugins pulseaudio pulseaudio-utils alsa-utils abigail-tools doxygen
 )
+windows=(g++-mingw-w64-x86-64-posix wine64 googletest clang lld llvm)
+debian=(dpkg-dev debhelper doxygen help2man lintian)
+
+purposes=("$@")
+[ ${#purposes[@]} -gt 0 ] || purposes=(build test windows debian)
+packages=()
+for purpose in "${purposes[@]}"; do
+  case "$purpose" in
+    build | test | windows | debian)
+      declare -n group=$purpose
+      packages+=("${group[@]}")
+      unset -n group
+      ;;
+    *) echo "deps.sh: unknown purpose '$purpose' (build, test, windows or debian)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

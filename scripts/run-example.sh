@@ -4,7 +4,7 @@
 # mixer's worker, which sox's own reader then describes and checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh build
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target sonvale_cli
 mkdir -p out

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from debian/ (libsonvale0, libsonvale-dev,
-# sonvale-tools) out of a copy of the source, checks them with lintian (any
-# error fails), installs them with apt-get, and uses them as a user would, with
-# nothing pointing at a build tree: the program, the consumer project built
-# with find_package and with pkg-config, and the README's ctypes example. The
+# Builds the Debian packages from debian/ (libsonvale1, libsonvale-dev,
+# libsonvale-doc, sonvale-tools) out of a copy of the source, checks them with
+# lintian (any error or warning fails), installs them with apt-get, and uses
+# them as a user would, with nothing pointing at a build tree: the program,
+# its manual page, the API reference, the consumer project built with
+# find_package and with pkg-config, and the README's ctypes example. The
 # packages are removed again however the step ends.
 set -euo pipefail
-packages=(libsonvale0 libsonvale-dev sonvale-tools)
+packages=(libsonvale1 libsonvale-dev libsonvale-doc sonvale-tools)
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 work=$(mktemp -d)
@@ -30,16 +31,23 @@ if ! (cd "$work/sonvale-$version" && dpkg-buildpackage -us -uc -b -j"$(nproc)") 
 fi
 debs=()
 for p in "${packages[@]}"; do
-  debs+=("$work/${p}_${version}_$(dpkg --print-architecture).deb")
+  # The API reference is the same on every architecture.
+  for arch in "$(dpkg --print-architecture)" all; do
+    [ -f "$work/${p}_${version}_$arch.deb" ] && debs+=("$work/${p}_${version}_$arch.deb")
+  done
 done
+[ ${#debs[@]} -eq ${#packages[@]} ] || { echo "not every package was built" >&2; exit 1; }
 ls -l "${debs[@]}" | awk '{ print $5, $NF }'
 
 echo "-- lintian"
-lintian --fail-on error --display-info "$work"/*.changes
+lintian --fail-on error,warning --display-info "$work"/*.changes
 
 echo "-- apt-get install"
 "${sudo_cmd[@]}" apt-get install -y -qq "${debs[@]}" >/dev/null
 [ "$(sonvale --version)" = "sonvale $version" ]
+[ -f /usr/share/doc/libsonvale-doc/html/index.html ] || { echo "the API reference is missing" >&2; exit 1; }
+zgrep -q 'COMMAND RECORD' /usr/share/man/man1/sonvale.1.gz \
+  || { echo "the manual page lacks the record command" >&2; exit 1; }
 sonvale record "$work/tone.wav" --tone 440 --seconds 0.5 --rate 8000 >/dev/null
 [ "$(soxi -s "$work/tone.wav")" = 4000 ]
 
