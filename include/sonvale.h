@@ -31,7 +31,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #else
 #include <stdbool.h>
@@ -580,6 +579,9 @@ public:
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
+    /* The library's own: what a recorder keeps beside itself. */
+    struct State;
+
     /* Sets m_nDataLen and the status counts to 0 and starts a new file at
        `path` (created, or truncated) with a header of data size 0. Returns
        true when a file is open afterwards: also when one already was, which
@@ -644,17 +646,22 @@ private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
                               its losses and its unfinished stream frame */
 
+    /* This recorder's state beyond its members (flags, account, the stream's
+       unfinished frame), kept beside it so that the layout stays as
+       released; made when `create` is set and there is none. Null without
+       one, or without memory for it. */
+    State* state(bool create) const;
     /* The header's size in the file: 44, or 80 for RF64_AUTO. */
-    size_t header_bytes() const;
+    static size_t header_bytes(const State* state);
     /* Writes the whole header with the current sizes; under m_lock. True
        when it all went in. */
-    bool write_header();
+    bool write_header(const State* state);
     /* write_header, noting whether it failed and when it last ran. */
     void write_sizes();
     /* Counts `bytes` as lost with `reason` while a file is open. */
     void note_loss(uint64_t bytes, const char* reason);
     /* note_loss under m_lock, whether open or not. */
-    void count_loss(uint64_t bytes, const char* reason);
+    static void count_loss(State* state, uint64_t bytes, const char* reason);
     /* True, with the first reason since the last report set as the calling
        thread's, when bytes were lost since then. */
     bool report_loss();
@@ -663,17 +670,8 @@ private:
     void drop_stream_tail_locked();
 
     std::mutex m_lock;
-    unsigned int m_nFlags;             /* the open recording's Record_OpenEx flags */
-    bool m_bRF64;                      /* the file's header is RF64 */
-    bool m_bHeaderStale;               /* the last header update failed */
-    uint64_t m_nFileData;              /* data bytes really in the file */
-    uint64_t m_nSyncedData;            /* data bytes the header in the file describes */
-    uint64_t m_nLost;                  /* bytes of this recording lost */
-    uint64_t m_nLostReported;          /* m_nLost when MIX_Flush last reported */
-    char m_szLossReason[640];          /* the first loss since that report */
-    std::unique_ptr<char[]> m_pszPath; /* the open file's path, for reasons */
-    unsigned char m_streamTail[1280];  /* MIX_AddStream's unfinished frame */
-    uint32_t m_nStreamTail;            /* its bytes */
+    uint64_t m_nFileData;   /* data bytes really in the file */
+    uint64_t m_nSyncedData; /* data bytes the header in the file describes */
     std::chrono::steady_clock::time_point m_synced; /* when it last did */
     uint16_t m_nSourceTag;                          /* the format tag and bits of the blocks */
     uint16_t m_nSourceBits;                         /* written, as the owning mixer set them */

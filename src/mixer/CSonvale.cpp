@@ -3,6 +3,7 @@
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
+#include "record/recorder_state.h"
 #include "wav/block_size.h"
 
 #include <algorithm>
@@ -178,22 +179,26 @@ int CSonvale::MIX_Flush(int timeoutMs) {
 int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
     if (!valid_data(data, len))
         return -1;
-    CWaveRecorder& r = m_recorder;
+    sonvale::recorder_state* r = m_recorder.state(true);
+    if (!r) {
+        sonvale::set_last_error("out of memory for a stream");
+        return -1;
+    }
     const size_t n = static_cast<size_t>(len);
-    const size_t kept = r.m_nStreamTail;
+    const size_t kept = r->stream_tail_len;
     const size_t unit = sonvale::stream_unit(m_waveOut.m_waveFormate);
     const size_t whole = (kept + n) / unit * unit;
     // What is not a whole frame yet waits for the next piece.
     if (whole == 0) {
-        std::memcpy(r.m_streamTail + kept, data, n);
-        r.m_nStreamTail = static_cast<uint32_t>(kept + n);
+        std::memcpy(r->stream_tail + kept, data, n);
+        r->stream_tail_len = static_cast<uint32_t>(kept + n);
         return index;
     }
     const size_t used = whole - kept;
-    if (!queue_blocks(r.m_streamTail, kept, data, used, index))
+    if (!queue_blocks(r->stream_tail, kept, data, used, index))
         return -1;
-    std::memcpy(r.m_streamTail, data + used, n - used);
-    r.m_nStreamTail = static_cast<uint32_t>(n - used);
+    std::memcpy(r->stream_tail, data + used, n - used);
+    r->stream_tail_len = static_cast<uint32_t>(n - used);
     return index;
 }
 

@@ -4,12 +4,15 @@
 // kept current while recording, and an account of the bytes that did not
 // reach the file.
 #include "platform/last_error.h"
+#include "record/recorder_state.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
+
+using sonvale::recorder_state;
 
 namespace {
 
@@ -27,15 +30,19 @@ std::unique_ptr<char[]> copy_of(const char* path) {
     return copy;
 }
 
+bool rf64_auto(const recorder_state* state) {
+    return state && (state->flags & SONVALE_RECORD_RF64_AUTO);
+}
+
 } // namespace
 
 CWaveRecorder::CWaveRecorder()
-    : m_nDataLen(0), m_header(), m_bOpen(0), m_nFlags(0), m_bRF64(false), m_bHeaderStale(false),
-      m_nFileData(0), m_nSyncedData(0), m_nLost(0), m_nLostReported(0), m_szLossReason(),
-      m_nStreamTail(0), m_nSourceTag(WAVE_FORMAT_PCM), m_nSourceBits(0) {}
+    : m_nDataLen(0), m_header(), m_bOpen(0), m_nFileData(0), m_nSyncedData(0),
+      m_nSourceTag(WAVE_FORMAT_PCM), m_nSourceBits(0) {}
 
 CWaveRecorder::~CWaveRecorder() {
     Close();
+    sonvale::release_recorder_state(this);
 }
 
 bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
@@ -50,10 +57,15 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         return true; // the open file goes on; the arguments are ignored
     m_nDataLen = 0;
     m_nFileData = 0;
-    m_nLost = 0;
-    m_nLostReported = 0;
-    m_bRF64 = false;
-    m_bHeaderStale = false;
+    recorder_state* s = state(true);
+    if (!s) {
+        sonvale::set_last_error("out of memory for a recording");
+        return false;
+    }
+    s->lost = 0;
+    s->lost_reported = 0;
+    s->rf64 = false;
+    s->header_stale = false;
     if (!path) {
         sonvale::set_last_error("no path was given for the recording");
         return false;
@@ -71,9 +83,9 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
     m_header = header;
-    m_nFlags = flags;
+    s->flags = flags;
     // The header goes in by a positioned write: the data follows it.
-    if (!write_header() || !m_file.Seek(header_bytes())) {
+    if (!write_header(s) || !m_file.Seek(header_bytes(s))) {
         sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                 sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
@@ -81,7 +93,7 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         m_file.Close();
         return false;
     }
-    m_pszPath = copy_of(path);
+    s->path = copy_of(path);
     m_nSyncedData = 0;
     m_synced = std::chrono::steady_clock::now();
     m_bOpen = 1;
@@ -104,15 +116,16 @@ void CWaveRecorder::Write(const char* data, int len) {
             write_sizes();
         return;
     }
+    recorder_state* s = state(true);
     // Read before any other system call can change it.
-    char reason[sizeof m_szLossReason];
+    char reason[sizeof s->loss_reason];
     std::snprintf(reason, sizeof reason, "cannot write to '%s': %s",
-                  m_pszPath ? m_pszPath.get() : "the recording", sonvale::system_error_text());
-    count_loss(want, reason);
+                  s && s->path ? s->path.get() : "the recording", sonvale::system_error_text());
+    count_loss(s, want, reason);
     // A short or failed write: drop the block whole. Cut off whatever part of
     // it reached the file and move back to the end of the data, so that the
     // next block follows the last whole one.
-    const uint64_t end = header_bytes() + m_nFileData;
+    const uint64_t end = header_bytes(s) + m_nFileData;
     if (written > 0)
         m_file.Truncate(end);
     m_file.Seek(end);
@@ -125,11 +138,13 @@ void CWaveRecorder::Close() {
         return;
     m_bOpen = 0;
     write_sizes();
+    recorder_state* s = state(false);
     // Should a rollback's cut have failed, leftovers of a dropped block may
     // lie past the data: the file ends where the data ends.
-    m_file.Truncate(header_bytes() + m_nFileData);
+    m_file.Truncate(header_bytes(s) + m_nFileData);
     m_file.Close();
-    m_pszPath.reset();
+    if (s)
+        s->path.reset();
 }
 
 void CWaveRecorder::Flush() {
@@ -147,10 +162,12 @@ int CWaveRecorder::GetStatus(SONVALE_RECORD_STATUS* status) {
         return -1;
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) | (m_bRF64 ? SONVALE_STATUS_RF64 : 0u) |
-                    (m_bHeaderStale ? SONVALE_STATUS_HEADER_STALE : 0u);
+    const recorder_state* s = state(false);
+    status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) |
+                    (s && s->rf64 ? SONVALE_STATUS_RF64 : 0u) |
+                    (s && s->header_stale ? SONVALE_STATUS_HEADER_STALE : 0u);
     status->dataBytes = m_nFileData;
-    status->lostBytes = m_nLost;
+    status->lostBytes = s ? s->lost : 0;
     return 0;
 }
 
@@ -159,15 +176,18 @@ int CWaveRecorder::isOpen() {
     return m_bOpen;
 }
 
-size_t CWaveRecorder::header_bytes() const {
-    return (m_nFlags & SONVALE_RECORD_RF64_AUTO) ? sonvale::rf64_header_bytes
-                                                 : sonvale::wave_header_bytes;
+recorder_state* CWaveRecorder::state(bool create) const {
+    return sonvale::recorder_state_of(this, create);
 }
 
-bool CWaveRecorder::write_header() {
+size_t CWaveRecorder::header_bytes(const recorder_state* state) {
+    return rf64_auto(state) ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
+}
+
+bool CWaveRecorder::write_header(const recorder_state* state) {
     unsigned char bytes[sonvale::rf64_header_bytes];
-    const size_t n = header_bytes();
-    if (m_nFlags & SONVALE_RECORD_RF64_AUTO) {
+    const size_t n = header_bytes(state);
+    if (rf64_auto(state)) {
         sonvale::wave_header_serialise_rf64(m_header, m_nFileData, bytes);
     } else {
         sonvale::wave_header_set_sizes(m_header, m_nDataLen);
@@ -179,9 +199,13 @@ bool CWaveRecorder::write_header() {
 }
 
 void CWaveRecorder::write_sizes() {
-    m_bHeaderStale = !write_header();
-    if (!m_bHeaderStale && (m_nFlags & SONVALE_RECORD_RF64_AUTO))
-        m_bRF64 = sonvale::wave_header_needs_rf64(m_nFileData);
+    recorder_state* s = state(false);
+    const bool written = write_header(s);
+    if (s) {
+        s->header_stale = !written;
+        if (written && rf64_auto(s))
+            s->rf64 = sonvale::wave_header_needs_rf64(m_nFileData);
+    }
     m_nSyncedData = m_nFileData;
     m_synced = std::chrono::steady_clock::now();
 }
@@ -189,24 +213,25 @@ void CWaveRecorder::write_sizes() {
 void CWaveRecorder::note_loss(uint64_t bytes, const char* reason) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bOpen)
-        count_loss(bytes, reason);
+        count_loss(state(true), bytes, reason);
 }
 
-void CWaveRecorder::count_loss(uint64_t bytes, const char* reason) {
-    if (bytes == 0)
+void CWaveRecorder::count_loss(recorder_state* state, uint64_t bytes, const char* reason) {
+    if (!state || bytes == 0)
         return;
     // The first failure since the last report is the one reported.
-    if (m_nLost == m_nLostReported)
-        std::snprintf(m_szLossReason, sizeof m_szLossReason, "%s", reason);
-    m_nLost += bytes;
+    if (state->lost == state->lost_reported)
+        std::snprintf(state->loss_reason, sizeof state->loss_reason, "%s", reason);
+    state->lost += bytes;
 }
 
 bool CWaveRecorder::report_loss() {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_nLost == m_nLostReported)
+    recorder_state* s = state(false);
+    if (!s || s->lost == s->lost_reported)
         return false;
-    m_nLostReported = m_nLost;
-    sonvale::set_last_error("%s", m_szLossReason);
+    s->lost_reported = s->lost;
+    sonvale::set_last_error("%s", s->loss_reason);
     return true;
 }
 
@@ -216,14 +241,16 @@ void CWaveRecorder::drop_stream_tail() {
 }
 
 void CWaveRecorder::drop_stream_tail_locked() {
-    if (m_nStreamTail == 0 || !m_bOpen) {
-        m_nStreamTail = 0; // nothing was meant for a recording
+    recorder_state* s = state(false);
+    if (!s || s->stream_tail_len == 0)
         return;
+    if (m_bOpen) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason,
+                      "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
+                      static_cast<unsigned>(s->stream_tail_len));
+        count_loss(s, s->stream_tail_len, reason);
     }
-    char reason[96];
-    std::snprintf(reason, sizeof reason,
-                  "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
-                  static_cast<unsigned>(m_nStreamTail));
-    count_loss(m_nStreamTail, reason);
-    m_nStreamTail = 0;
+    // Without a recording, nothing was meant for one.
+    s->stream_tail_len = 0;
 }
