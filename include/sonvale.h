@@ -651,8 +651,6 @@ private:
        released; made when `create` is set and there is none. Null without
        one, or without memory for it. */
     State* state(bool create) const;
-    /* The header's size in the file: 44, or 80 for RF64_AUTO. */
-    static size_t header_bytes(const State* state);
     /* Writes the whole header with the current sizes; under m_lock. True
        when it all went in. */
     bool write_header(const State* state);
@@ -660,8 +658,6 @@ private:
     void write_sizes();
     /* Counts `bytes` as lost with `reason` while a file is open. */
     void note_loss(uint64_t bytes, const char* reason);
-    /* note_loss under m_lock, whether open or not. */
-    static void count_loss(State* state, uint64_t bytes, const char* reason);
     /* True, with the first reason since the last report set as the calling
        thread's, when bytes were lost since then. */
     bool report_loss();

@@ -34,6 +34,21 @@ bool rf64_auto(const recorder_state* state) {
     return state && (state->flags & SONVALE_RECORD_RF64_AUTO);
 }
 
+// The header's size in the file: 44, or 80 for RF64_AUTO.
+size_t header_bytes(const recorder_state* state) {
+    return rf64_auto(state) ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
+}
+
+// Counts `bytes` as lost with `reason`; under the recorder's lock.
+void count_loss(recorder_state* state, uint64_t bytes, const char* reason) {
+    if (!state || bytes == 0)
+        return;
+    // The first failure since the last report is the one reported.
+    if (state->lost == state->lost_reported)
+        std::snprintf(state->loss_reason, sizeof state->loss_reason, "%s", reason);
+    state->lost += bytes;
+}
+
 } // namespace
 
 CWaveRecorder::CWaveRecorder()
@@ -180,10 +195,6 @@ recorder_state* CWaveRecorder::state(bool create) const {
     return sonvale::recorder_state_of(this, create);
 }
 
-size_t CWaveRecorder::header_bytes(const recorder_state* state) {
-    return rf64_auto(state) ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
-}
-
 bool CWaveRecorder::write_header(const recorder_state* state) {
     unsigned char bytes[sonvale::rf64_header_bytes];
     const size_t n = header_bytes(state);
@@ -214,15 +225,6 @@ void CWaveRecorder::note_loss(uint64_t bytes, const char* reason) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bOpen)
         count_loss(state(true), bytes, reason);
-}
-
-void CWaveRecorder::count_loss(recorder_state* state, uint64_t bytes, const char* reason) {
-    if (!state || bytes == 0)
-        return;
-    // The first failure since the last report is the one reported.
-    if (state->lost == state->lost_reported)
-        std::snprintf(state->loss_reason, sizeof state->loss_reason, "%s", reason);
-    state->lost += bytes;
 }
 
 bool CWaveRecorder::report_loss() {
