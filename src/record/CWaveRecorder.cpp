@@ -238,6 +238,11 @@ bool CWaveRecorder::report_loss() {
 }
 
 void CWaveRecorder::drop_stream_tail() {
+    // The kept frame is the client thread's own: looking needs no lock, and
+    // the common case (none kept) must not wait for the worker's write.
+    const recorder_state* s = state(false);
+    if (!s || s->stream_tail_len == 0)
+        return;
     std::lock_guard<std::mutex> guard(m_lock);
     drop_stream_tail_locked();
 }
