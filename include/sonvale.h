@@ -6,7 +6,8 @@
  * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
  *
- * Threading: calls on one mixer must come from one client thread at a time.
+ * Threading: calls on one mixer must come from one client thread at a time,
+ * except MIX_Close, which may come from any thread (see there).
  * Record_Open / Record_Close may run while the mixer's worker is recording;
  * separate mixers on separate threads are independent of each other.
  *
@@ -138,18 +139,26 @@ typedef struct CWnd CWnd;
    valid until MIX_Close. Null means no mixer. The flat functions keep a
    registry of the live mixers they created: an invalid handle (null, closed
    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
-   result each function gives for it, and never touched. */
+   result each function gives for it, and never touched.
+   A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
+   mixers have been closed by MIX_Close after it: the storage of the last
+   MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
+   object each, under a kilobyte, so under 1 MiB in all; their buffers and
+   threads are freed at MIX_Close). Until then a stale handle gets the
+   invalid-handle result; after that its address may come back as another
+   mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
 
 /** The account of a mixer's current (or last) recording, filled by
     Record_GetStatus. */
+/* clang-format off */
 typedef struct SONVALE_RECORD_STATUS {
-    uint32_t cbSize; /* set by the caller: sizeof(SONVALE_RECORD_STATUS) */
-    uint32_t flags;  /* SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
-    uint64_t
-        dataBytes; /* data bytes in the file of the current (or last) recording, never clamped */
+    uint32_t cbSize;    /* set by the caller: sizeof(SONVALE_RECORD_STATUS) */
+    uint32_t flags;     /* SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
+    uint64_t dataBytes; /* data bytes in the file of the current (or last) recording, never clamped */
     uint64_t lostBytes; /* bytes meant for that recording that did not reach its file */
 } SONVALE_RECORD_STATUS;
+/* clang-format on */
 
 /** SONVALE_RECORD_STATUS.flags: a recording is open. */
 #define SONVALE_STATUS_OPEN 0x1u
@@ -164,6 +173,18 @@ typedef struct SONVALE_RECORD_STATUS {
     longer fits the 32-bit sizes. */
 #define SONVALE_RECORD_RF64_AUTO 0x1u
 
+/** Closed mixers whose addresses are kept out of reuse (see HSONVALE). A
+    constant: usable from any thread. */
+#define MIX_MIXER_QUARANTINE 1024
+
+/** The most buffers a ring of MIX_InitEx or CWaveMixOut::Open may have. A
+    constant: usable from any thread. */
+#define MIX_MAX_BUFF_NUM 4096
+
+/** The most bytes (buffers x buffer size) such a ring may have: 64 MiB. A
+    constant: usable from any thread. */
+#define MIX_MAX_RING_BYTES (64 * 1024 * 1024)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -176,14 +197,22 @@ extern "C" {
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
 /* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
-   Returns null as MIX_Init does, and also for fewer than 1 buffer or a
-   buffer size below 1. */
+   Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
+   size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
+   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated). */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /* Stops the worker (items still queued behind the one in progress are dropped
    unrecorded), closes the output device, finishes an open recording and
    destroys the mixer. The handle is invalid afterwards: a second MIX_Close
    on it returns -1.
+   Unlike the other functions, it may be called from any thread, also while
+   other calls on the same handle are in progress on other threads: those
+   calls finish first (a running MIX_AddFileStream stops at its next read and
+   returns -1 with the reason "the mixer was closed"; the items they queued
+   are dropped as MIX_Close drops them), then the mixer is stopped as above.
+   Calls on the handle that begin after MIX_Close has begun, MIX_Close
+   included, get the invalid-handle result.
    Returns 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
@@ -260,7 +289,8 @@ SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len
    time (memory stays bounded). A file cut short (a pipe's placeholder
    size, a crash) is read up to its last whole frame. As
    CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
-   and every failure listed there. */
+   and every failure listed there, and -1 with the reason "the mixer was
+   closed" when MIX_Close on another thread stops it between two reads. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
 /* Reads the format of the WAV file at `path` into `format`, with the checks
@@ -338,7 +368,8 @@ SONVALE_API const char* MIX_GetLastError(void);
    was already open, which then goes on unchanged and the arguments are
    ignored. Returns false for an invalid handle, a null path, a file that
    cannot be created, a FIFO, or a file that another open recording holds
-   (left untouched). */
+   (left untouched; on Windows also one another program has open without
+   letting writers in). */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
@@ -511,7 +542,10 @@ public:
        descriptor is closed on exec.
        Windows: the path is converted to UTF-16, so any file name works; the
        file is shared with readers only, so the system keeps every other
-       writer out. A device (NUL) is not cut; a pipe is refused.
+       writer out. A file another program holds open so that no writer may
+       join (a reader sharing reading only, for one) is refused too, with
+       the reason that it "is open in another program" rather than held by
+       another recording. A device (NUL) is not cut; a pipe is refused.
        False for a null path, a path that is not valid UTF-8 (Windows), when
        this object already has a file open, when the file cannot be opened,
        is held, sits on a file system that cannot lock, or cannot be cut;
@@ -556,10 +590,11 @@ private:
    follow the data: Write brings them up to date whenever 200 ms have passed
    since they last were, and Flush at once. So after the process is killed
    the file reads, in any WAV reader, as every block written up to the last
-   such update (at most 200 ms before the kill while blocks keep coming),
-   never a part of a block. Nothing is synced to the disk (no fsync): after
-   a power loss or a system crash the operating system decides what
-   remains.
+   such update (while blocks keep coming, that holds the blocks written more
+   than 200 ms of the process's running time before it was killed or
+   stopped), never a part of a block. Nothing is synced to the disk (no
+   fsync): after a power loss or a system crash the operating system decides
+   what remains.
 
    The file is written by its open descriptor: deleted or renamed while
    recording, it goes on being written where it now is (or unlinked, until
@@ -703,9 +738,10 @@ public:
        the silent virtual device, which keeps time; a build configured with
        SONVALE_OUTPUT=alsa or =virtual opens only that one.
        Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer or a buffer size below 1 (nothing is
-       opened then), or a lack of memory or of an event (m_waveFormate is
-       unchanged by every -1); -2 when the device cannot be opened for the
+       a null format, fewer than 1 buffer, a buffer size below 1, more than
+       MIX_MAX_BUFF_NUM buffers or more than MIX_MAX_RING_BYTES bytes in all
+       (nothing is allocated or opened then), or a lack of memory or of an
+       event (m_waveFormate is unchanged by every -1); -2 when the device cannot be opened for the
        format: it refuses the format, or has no memory or no sound device
        (m_waveFormate then holds that format). Every failure leaves the
        object closed. m_bPaused is left as it was. */
@@ -798,12 +834,15 @@ private:
    number of frames ends in a frame completed with zero bytes, so every
    channel stays in its place. Where nBlockAlign is 0, not a multiple of the
    sample width, or larger than 1280, the same holds for whole samples
-   instead of frames. An item without data records nothing. Each sample is decoded, clamped to its
-   width's range and encoded again, which leaves every byte as it was. Blocks go to m_recorder and
-   are dropped while no recording is open. With a width of 0 or above 4 (fewer than 8 bits per
-   sample, or 40 and more) the worker ends at once and records nothing: what reached it is destroyed
-   and later items are dropped as soon as they are queued, every byte of them counted as lost by
-   an open recording, with the reason "the mixer cannot record N-bit samples". */
+   instead of frames. An item without data records nothing. The worker
+   copies the item's bytes in runs, unchanged: the same bytes that decoding
+   each sample, clamping it to its width's range and encoding it again
+   would give. Blocks go to m_recorder and are dropped while no recording
+   is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+   40 and more) the worker ends at once and records nothing: what reached
+   it is destroyed and later items are dropped as soon as they are queued,
+   every byte of them counted as lost by an open recording, with the reason
+   "the mixer cannot record N-bit samples". */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -825,8 +864,9 @@ public:
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
     /* Stores the buffer count and size for this and later MIX_Init calls,
-       then MIX_Init. Results as MIX_Init (-1 also for fewer than 1 buffer or
-       a size below 1). */
+       then MIX_Init. Results as MIX_Init (-1 also for a ring CWaveMixOut::Open
+       refuses: fewer than 1 buffer, a size below 1, or more than
+       MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
     /* Stops the worker and waits for it to end: the item it is working on
@@ -889,7 +929,9 @@ public:
        the samples); -1 for every refusal of MIX_AddFile but a file cut
        short, queueing nothing, and -1 when the samples cannot all be read
        (the file shrank, an I/O error): the blocks read before stay
-       queued. */
+       queued. Between reads it stops once m_bStop is set (by MIX_Close of
+       the flat functions on another thread), returning -1 with the reason
+       "the mixer was closed". */
     int MIX_AddFileStream(const char* path, int index);
 
     /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:

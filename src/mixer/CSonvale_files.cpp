@@ -51,6 +51,10 @@ int CSonvale::MIX_AddFileStream(const char* path, int index) {
         return -1;
     }
     for (uint64_t left = info.data_size; left > 0;) {
+        if (m_bStop) { // MIX_Close from another thread is waiting for this call
+            sonvale::set_last_error("the mixer was closed");
+            return -1;
+        }
         const size_t size = static_cast<size_t>(std::min<uint64_t>(left, chunk));
         if (reader.read(buffer.get(), size) != size) {
             sonvale::set_last_error("cannot read the samples of '%s'", path);

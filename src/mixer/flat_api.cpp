@@ -1,25 +1,19 @@
-// The flat entry points: a handle is the address of a heap-allocated mixer,
-// and each function forwards to one member of it. Handles are looked up in
-// the registry of live mixers first: a closed or made-up one gets the
-// null-handle result.
+// The flat entry points: a handle is the address of a mixer in the
+// registry's storage, and each function forwards to one member of it. Each
+// call holds the handle in the registry of live mixers for its duration: a
+// closed or made-up one gets the null-handle result, and MIX_Close waits for
+// the calls in progress before it stops the mixer.
 #include "sonvale.h"
 
 #include "mixer/mixer_registry.h"
 #include "platform/last_error.h"
 
-#include <new>
-
 namespace {
 
-// The live mixer behind `handle`; null, with the reason set, for a null,
-// closed or made-up handle.
-CSonvale* mixer_of(HSONVALE handle) {
-    CSonvale* mixer = reinterpret_cast<CSonvale*>(handle);
-    if (mixer && sonvale::registry_contains(mixer))
-        return mixer;
-    sonvale::set_last_error(mixer ? "not a mixer handle, or one closed already"
-                                  : "no mixer handle was given");
-    return nullptr;
+// Sets the reason for a handle that is not a live mixer's.
+void refuse_handle(HSONVALE handle) {
+    sonvale::set_last_error(handle ? "not a mixer handle, or one closed already"
+                                   : "no mixer handle was given");
 }
 
 // A new mixer on which `init` has succeeded, registered, as a handle; null
@@ -29,27 +23,34 @@ template <class Init> HSONVALE open_mixer(WAVEFORMATEX* format, Init init) {
         sonvale::set_last_error("no format was given");
         return nullptr;
     }
-    CSonvale* mixer = new (std::nothrow) CSonvale();
+    CSonvale* mixer = sonvale::registry_new_mixer();
     if (!mixer) {
         sonvale::set_last_error("out of memory for a mixer");
         return nullptr;
     }
     if (init(*mixer) != 0) {
-        delete mixer; // the mixer gave the reason
+        sonvale::registry_discard(mixer); // the mixer gave the reason
         return nullptr;
     }
     if (!sonvale::registry_add(mixer)) {
-        delete mixer;
+        sonvale::registry_discard(mixer);
         sonvale::set_last_error("out of memory for a mixer");
         return nullptr;
     }
     return reinterpret_cast<HSONVALE>(mixer);
 }
 
-// `call(mixer)` on the live mixer behind `handle`; `invalid` without one.
+// `call(mixer)` on the live mixer behind `handle`, held meanwhile; `invalid`
+// without one.
 template <class Result, class Call> Result with_mixer(HSONVALE handle, Result invalid, Call call) {
-    CSonvale* m = mixer_of(handle);
-    return m ? call(*m) : invalid;
+    CSonvale* m = sonvale::registry_acquire(handle);
+    if (!m) {
+        refuse_handle(handle);
+        return invalid;
+    }
+    const Result result = call(*m);
+    sonvale::registry_release(m);
+    return result;
 }
 
 } // namespace
@@ -64,11 +65,17 @@ HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notif
 }
 
 int MIX_Close(HSONVALE mixer) {
-    CSonvale* m = mixer_of(mixer);
-    if (!m || !sonvale::registry_remove(m))
+    CSonvale* m = sonvale::registry_begin_close(mixer);
+    if (!m) {
+        refuse_handle(mixer);
         return -1;
-    int result = m->MIX_Close();
-    delete m;
+    }
+    // Raised before the wait, so that a file being streamed in stops at its
+    // next read and the worker stops taking items.
+    m->m_bStop = true;
+    sonvale::registry_end_close(m);
+    const int result = m->MIX_Close();
+    sonvale::registry_dispose(m);
     return result;
 }
 

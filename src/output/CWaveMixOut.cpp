@@ -32,10 +32,22 @@ int no_device() {
     return -1;
 }
 
+// The frame size PCM or float samples of `format` take; 0 for other tags.
+unsigned linear_block_align(const WAVEFORMATEX& format) {
+    const bool linear =
+        format.wFormatTag == WAVE_FORMAT_PCM || format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    return linear ? unsigned{format.nChannels} * format.wBitsPerSample / 8 : 0;
+}
+
 // Why the device would not open for `format`.
 void device_refused(int result, const WAVEFORMATEX& format) {
     const format_text text(format);
-    if (result == WAVE_ERR_BADFORMAT)
+    const unsigned align = linear_block_align(format);
+    if (result == WAVE_ERR_BADFORMAT && align != 0 && format.nBlockAlign != align)
+        set_last_error("the output device refuses %s with a block alignment of %u bytes: its "
+                       "frames take %u",
+                       text.c_str(), unsigned{format.nBlockAlign}, align);
+    else if (result == WAVE_ERR_BADFORMAT)
         set_last_error("the output device refuses %s", text.c_str());
     else if (result == WAVE_ERR_NOMEM)
         set_last_error("out of memory for the output device");
@@ -44,6 +56,22 @@ void device_refused(int result, const WAVEFORMATEX& format) {
     else
         set_last_error("the output device cannot be opened for %s (error %d)", text.c_str(),
                        result);
+}
+
+// True for a ring that can be built at once; else false with the reason.
+// The limits keep a mistaken count or size from allocating for minutes.
+bool ring_size_valid(int32_t count, int32_t size) {
+    if (count < 1 || size < 1)
+        set_last_error("a ring needs at least 1 buffer of at least 1 byte, not %d of %d", count,
+                       size);
+    else if (count > MIX_MAX_BUFF_NUM)
+        set_last_error("a ring of %d buffers is more than the %d allowed", count, MIX_MAX_BUFF_NUM);
+    else if (int64_t{count} * size > MIX_MAX_RING_BYTES)
+        set_last_error("a ring of %d buffers of %d bytes is more than the %d bytes allowed", count,
+                       size, MIX_MAX_RING_BYTES);
+    else
+        return true;
+    return false;
 }
 
 } // namespace
@@ -62,14 +90,12 @@ int CWaveMixOut::Open(WAVEFORMATEX* format) {
         set_last_error("the output device was already open");
         return -1;
     }
-    if (!format || m_nBuffNum < 1 || m_nBuffSize < 1) {
-        if (format)
-            set_last_error("a ring needs at least 1 buffer of at least 1 byte, not %d of %d",
-                           m_nBuffNum, m_nBuffSize);
-        else
-            set_last_error("no format was given");
+    if (!format) {
+        set_last_error("no format was given");
         return -1;
     }
+    if (!ring_size_valid(m_nBuffNum, m_nBuffSize))
+        return -1;
     Close(); // a ring left without a device (never expected) is freed first
     auto out_of_memory = [this] {
         Close();

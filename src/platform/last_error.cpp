@@ -1,21 +1,199 @@
 #include "platform/last_error.h"
 
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace sonvale {
 
 namespace {
 
-// Room for a sentence with a long path in it.
-thread_local char t_reason[640];
+// Room for a sentence with two shortened paths and the system's words.
+constexpr size_t reason_capacity = 1024;
+// A string argument longer than this (a path) keeps its start and its end.
+constexpr size_t longest_string = 300;
+constexpr char elision[] = "\xE2\x80\xA6"; // U+2026, the ellipsis
+
+thread_local char t_reason[reason_capacity];
+
+bool continuation_byte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// `at` moved back (or, with `forward`, on) to the start of a UTF-8
+// character of `s`, `len` bytes long, so that a cut there splits none.
+size_t char_boundary(const char* s, size_t len, size_t at, bool forward) {
+    while (at > 0 && at < len && continuation_byte(s[at]))
+        at += forward ? 1 : -1;
+    return at;
+}
+
+// Appends text to the reason; what does not fit is cut at a character.
+class reason_writer {
+public:
+    explicit reason_writer(char* buffer) : m_start(buffer), m_at(buffer) {}
+    ~reason_writer() { *m_at = '\0'; }
+    reason_writer(const reason_writer&) = delete;
+    reason_writer& operator=(const reason_writer&) = delete;
+
+    void put(const char* s, size_t len) {
+        const size_t room = reason_capacity - 1 - static_cast<size_t>(m_at - m_start);
+        if (len > room)
+            len = char_boundary(s, len, room, false);
+        std::memcpy(m_at, s, len);
+        m_at += len;
+    }
+
+    // A string argument; a long one loses its middle, not its end.
+    void put_string(const char* s, size_t len) {
+        if (len <= longest_string)
+            return put(s, len);
+        const size_t head = char_boundary(s, len, longest_string / 2, false);
+        const size_t tail = char_boundary(s, len, len - longest_string / 2, true);
+        put(s, head);
+        put(elision, sizeof elision - 1);
+        put(s + tail, len - tail);
+    }
+
+private:
+    char* m_start;
+    char* m_at;
+};
+
+// One conversion of a reason's format, read after its '%'.
+struct conversion {
+    char spec[48] = "%";  // its flags, width and precision ('*' as digits)
+    int precision = -1;   // -1 when none
+    char length = 0;      // the last modifier, 'q' for "ll"; 0 when none
+    char kind = 0;        // the conversion character; 0 at the format's end
+    const char* end = {}; // just past it
+};
+
+// Appends a field of `p` (digits or '*') to `c.spec`; returns its value.
+int read_number(const char*& p, conversion& c, va_list& args) {
+    const size_t n = std::strlen(c.spec);
+    const size_t room = sizeof c.spec - n - 4; // for "ll", the kind and '\0'
+    int value = 0;
+    if (*p == '*') {
+        value = va_arg(args, int);
+        ++p;
+    } else {
+        for (; *p >= '0' && *p <= '9'; ++p)
+            value = value * 10 + (*p - '0');
+    }
+    std::snprintf(c.spec + n, room, "%d", value);
+    return value;
+}
+
+conversion read_conversion(const char* p, va_list& args) {
+    conversion c;
+    size_t n = 1;
+    for (; *p && std::strchr("-+ #0", *p) && n < 8; ++p)
+        c.spec[n++] = *p;
+    if ((*p >= '0' && *p <= '9') || *p == '*')
+        read_number(p, c, args);
+    if (*p == '.') {
+        std::strcat(c.spec, ".");
+        ++p;
+        c.precision = read_number(p, c, args);
+    }
+    for (; *p && std::strchr("hlLzjt", *p); ++p)
+        c.length = *p == 'l' && c.length == 'l' ? 'q' : *p;
+    c.kind = *p;
+    c.end = *p ? p + 1 : p;
+    return c;
+}
+
+// The integer argument of the type the modifier names, widened.
+long long signed_argument(char length, va_list& args) {
+    switch (length) {
+    case 'l':
+        return va_arg(args, long);
+    case 'q':
+        return va_arg(args, long long);
+    case 'z':
+        return static_cast<long long>(va_arg(args, size_t));
+    case 'j':
+        return va_arg(args, intmax_t);
+    case 't':
+        return va_arg(args, ptrdiff_t);
+    default:
+        return va_arg(args, int); // char and short arrive as int
+    }
+}
+unsigned long long unsigned_argument(char length, va_list& args) {
+    switch (length) {
+    case 'l':
+        return va_arg(args, unsigned long);
+    case 'q':
+        return va_arg(args, unsigned long long);
+    case 'z':
+        return va_arg(args, size_t);
+    case 'j':
+        return static_cast<unsigned long long>(va_arg(args, uintmax_t));
+    case 't':
+        return static_cast<unsigned long long>(va_arg(args, ptrdiff_t));
+    default:
+        return va_arg(args, unsigned);
+    }
+}
+
+// The text of a conversion other than 's' and '%', into `out`.
+void format_value(conversion& c, char (&out)[128], va_list& args) {
+    const size_t n = std::strlen(c.spec);
+    const bool integer = std::strchr("diuoxXc", c.kind) != nullptr;
+    // Integers are printed as the widest type, so the spec says so.
+    std::snprintf(c.spec + n, sizeof c.spec - n, "%s%c",
+                  integer && c.kind != 'c' ? "ll" : (c.length == 'L' ? "L" : ""), c.kind);
+    out[0] = '\0';
+    if (c.kind == 'd' || c.kind == 'i')
+        std::snprintf(out, sizeof out, c.spec, signed_argument(c.length, args));
+    else if (c.kind == 'c')
+        std::snprintf(out, sizeof out, c.spec, va_arg(args, int));
+    else if (integer)
+        std::snprintf(out, sizeof out, c.spec, unsigned_argument(c.length, args));
+    else if (c.kind == 'p')
+        std::snprintf(out, sizeof out, c.spec, va_arg(args, void*));
+    else if (c.length == 'L' && std::strchr("fFeEgGaA", c.kind))
+        std::snprintf(out, sizeof out, c.spec, va_arg(args, long double));
+    else if (std::strchr("fFeEgGaA", c.kind))
+        std::snprintf(out, sizeof out, c.spec, va_arg(args, double));
+}
 
 } // namespace
 
+// Formats as vsnprintf does, but without allocating and keeping what matters
+// of an overlong reason: a long string argument (a path) loses its middle,
+// and a cut falls between characters.
 void set_last_error(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(t_reason, sizeof t_reason, format, args);
+    reason_writer reason(t_reason);
+    for (const char* p = format; *p;) {
+        const char* percent = std::strchr(p, '%');
+        const size_t literal = percent ? static_cast<size_t>(percent - p) : std::strlen(p);
+        reason.put(p, literal);
+        if (!percent)
+            break;
+        conversion c = read_conversion(percent + 1, args);
+        if (c.kind == '%') {
+            reason.put("%", 1);
+        } else if (c.kind == 's') {
+            const char* s = va_arg(args, const char*);
+            s = s ? s : "(null)";
+            size_t len = std::strlen(s);
+            if (c.precision >= 0 && static_cast<size_t>(c.precision) < len)
+                len = char_boundary(s, len, static_cast<size_t>(c.precision), false);
+            reason.put_string(s, len);
+        } else if (c.kind) {
+            char text[128];
+            format_value(c, text, args);
+            reason.put(text, std::strlen(text));
+        }
+        p = c.end;
+    }
     va_end(args);
 }
 

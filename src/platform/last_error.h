@@ -12,8 +12,10 @@ namespace sonvale {
 #define SONVALE_PRINTF_LIKE
 #endif
 
-// Sets the calling thread's reason from a printf format (cut short when it
-// would not fit).
+// Sets the calling thread's reason from a printf format. A string argument
+// of more than 300 bytes (a path) keeps its first and last 150 or so,
+// around an ellipsis, so the words after it (the system's cause) stay; a
+// reason still too long is cut between UTF-8 characters.
 void set_last_error(const char* format, ...) SONVALE_PRINTF_LIKE;
 
 // The calling thread's reason; "" before the first failure.

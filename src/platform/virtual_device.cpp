@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint64_t k_ns_per_s = 1000000000;
 
-// The formats design.md lists: any tag with at least one channel, at least
+// The formats a wave device takes: any tag with at least one channel, at least
 // one sample per second, a non-zero block alignment and byte rate; PCM and
 // IEEE float must also be self-consistent at a supported sample width.
 bool format_accepted(const WAVEFORMATEX& f) {

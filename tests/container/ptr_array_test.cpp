@@ -8,37 +8,7 @@
 #include <vector>
 
 #include "sonvale.h"
-
-// The array forms of operator new and delete are replaced in this program so
-// that a test can make the allocator fail. All of them use malloc/free.
-namespace {
-bool g_fail_next = false;
-size_t g_last_request = 0;
-} // namespace
-
-void* operator new[](std::size_t n) {
-    g_last_request = n;
-    if (g_fail_next) {
-        g_fail_next = false;
-        throw std::bad_alloc();
-    }
-    void* p = std::malloc(n ? n : 1);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return std::malloc(n ? n : 1);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+#include "support/failing_new.h"
 
 namespace {
 
@@ -101,7 +71,7 @@ TEST(PtrArray, StepIsCountOverEightWithinFourAnd1024) {
     EXPECT_EQ(a.m_nCapacity, 100); // first storage: exactly the size
     a.Add(P(1));
     EXPECT_EQ(a.m_nCapacity, 112);
-    EXPECT_EQ(g_last_request, 112 * sizeof(void*));
+    EXPECT_EQ(faults::last_request(), 112 * sizeof(void*));
 
     CMyPtrArray b;
     b.SetSize(16000);
@@ -263,7 +233,7 @@ TEST(PtrArray, FreeExtra) {
     EXPECT_EQ(a.m_nCapacity, 9);
     a.FreeExtra();
     EXPECT_EQ(a.m_nCapacity, 6);
-    EXPECT_EQ(g_last_request, 6 * sizeof(void*));
+    EXPECT_EQ(faults::last_request(), 6 * sizeof(void*));
     EXPECT_EQ(elements(a), (std::vector<uintptr_t>{1, 2, 3, 4, 5, 6}));
     void** storage = a.GetData();
     a.FreeExtra(); // already exact: nothing happens
@@ -313,29 +283,29 @@ TEST(PtrArray, AllocatorFailureLeavesTheArray) {
     for (uintptr_t v = 1; v <= 5; ++v)
         a.Add(P(v));
     snapshot before(a);
-    g_fail_next = true;
+    faults::fail_allocation(1);
     EXPECT_THROW(a.Add(P(6)), std::bad_alloc);
     before.expect_same(a);
-    g_fail_next = true;
+    faults::fail_allocation(1);
     EXPECT_THROW(a.SetSize(100, 7), std::bad_alloc);
     before.expect_same(a, false);
     EXPECT_EQ(a.m_nGrowStep, 7); // the given step was stored first
-    g_fail_next = true;
+    faults::fail_allocation(1);
     EXPECT_THROW(a.InsertAt(2, P(9), 10), std::bad_alloc);
     before.expect_same(a, false);
     a.SetSize(3); // count 3, capacity 5
     snapshot shrunk(a);
-    g_fail_next = true;
+    faults::fail_allocation(1);
     EXPECT_THROW(a.FreeExtra(), std::bad_alloc);
     shrunk.expect_same(a);
 
     CMyPtrArray empty;
-    g_fail_next = true;
+    faults::fail_allocation(1);
     EXPECT_THROW(empty.Add(P(1)), std::bad_alloc);
     EXPECT_EQ(empty.GetData(), nullptr);
     EXPECT_EQ(empty.m_nCount, 0);
     EXPECT_EQ(empty.m_nCapacity, 0);
-    g_fail_next = false;
+    faults::stop_failing();
 }
 
 TEST(PtrArray, CapacityPastIntMaxThrows) {

@@ -4,9 +4,9 @@
 // at exit in the sanitizer build); whatever was accepted is recorded whole.
 #include <gtest/gtest.h>
 
-#include "faults/failing_new.h"
 #include "faults/faults_common.h"
 #include "stress/stress_common.h"
+#include "support/failing_new.h"
 #include "support/figures.h"
 #include "support/riff_builder.h"
 #include "support/settled_threads.h"

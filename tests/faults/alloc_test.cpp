@@ -9,9 +9,9 @@
 #include <new>
 #include <vector>
 
-#include "faults/failing_new.h"
 #include "output/ring_common.h"
 #include "sonvale.h"
+#include "support/failing_new.h"
 #include "support/figures.h"
 #include "support/test_support.h"
 

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #endif
 
-#include "faults/failing_new.h"
 #include "faults/faults_common.h"
+#include "support/failing_new.h"
 #include "support/figures.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 using namespace test_support;
 
@@ -136,6 +137,56 @@ TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
     EXPECT_EQ(good.flags, SONVALE_STATUS_OPEN);
     EXPECT_EQ(MIX_Close(h), 0);
     EXPECT_EQ(read_file(path).size(), 80u);
+}
+
+// What a ring or a format is refused for, before anything is allocated.
+TEST(FlatApi, InitExRefusesRingsAndAlignmentsItCannotHonour) {
+    WAVEFORMATEX good = waveformat(wav_format{1, 1, 8000, 16});
+    WAVEFORMATEX misaligned = good;
+    misaligned.nBlockAlign = 4;
+    const struct {
+        WAVEFORMATEX* format;
+        int count, size;
+        const char* reason;
+    } cases[] = {
+        {&good, 1000000000, 2048, "a ring of 1000000000 buffers is more than the 4096 allowed"},
+        {&good, MIX_MAX_BUFF_NUM + 1, 1, "a ring of 4097 buffers is more than the 4096 allowed"},
+        {&good, 2, MIX_MAX_RING_BYTES / 2 + 1,
+         "a ring of 2 buffers of 33554433 bytes is more than the 67108864 bytes allowed"},
+        {&misaligned, 3, 2048,
+         "the output device refuses 8000 Hz, 1 channel, 16-bit PCM with a block alignment of 4 "
+         "bytes: its frames take 2"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MIX_InitEx(c.format, c.count, c.size, nullptr), nullptr) << c.reason;
+        EXPECT_STREQ(MIX_GetLastError(), c.reason);
+    }
+    HSONVALE largest =
+        MIX_InitEx(&good, MIX_MAX_BUFF_NUM, MIX_MAX_RING_BYTES / MIX_MAX_BUFF_NUM, nullptr);
+    EXPECT_NE(largest, nullptr) << MIX_GetLastError();
+    EXPECT_EQ(MIX_Close(largest), 0);
+}
+
+// A reason naming a long path keeps whole characters, the path's ends and
+// the system's cause.
+TEST(FlatApi, ReasonForALongMultibytePathEndsWithTheCause) {
+    WAVEFORMATEX f = waveformat(wav_format{});
+    HSONVALE h = MIX_Init(&f, nullptr);
+    ASSERT_NE(h, nullptr);
+    temp_dir dir;
+    std::string name;
+    for (int i = 0; i < 400; ++i)
+        name += i % 2 ? "\xC3\xA9" : "\xE2\x82\xAC"; // é and €
+    const std::string path = dir.file("missing") + "/" + name + ".wav";
+    EXPECT_FALSE(Record_Open(h, path.c_str(), 44100, 2, 16));
+    const std::string reason = MIX_GetLastError();
+    EXPECT_TRUE(valid_utf8(reason)) << reason;
+    EXPECT_EQ(reason.find("cannot create '" + dir.path()), 0u) << reason;
+    const size_t end = reason.find("\xC3\xA9.wav': ");
+    ASSERT_NE(end, std::string::npos) << reason;
+    EXPECT_GT(reason.size(), end + 9) << "no cause after the path: " << reason;
+    EXPECT_NE(reason.find("\xE2\x80\xA6"), std::string::npos) << "not shortened: " << reason;
+    EXPECT_EQ(MIX_Close(h), 0);
 }
 
 } // namespace

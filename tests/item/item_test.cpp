@@ -9,51 +9,12 @@
 
 #include "item/item_storage.h"
 #include "sonvale.h"
+#include "support/failing_new.h"
 #include "support/test_support.h"
-
-// The array forms of operator new and delete are replaced in this program so
-// that a test can make the next nothrow allocation fail and see the size it
-// asked for. Every array allocation of the program goes through malloc/free
-// here, so the pairs always match.
-namespace {
-bool g_fail_next = false;
-size_t g_last_request = 0;
-int g_nothrow_calls = 0;
-} // namespace
-
-void* operator new[](std::size_t n) {
-    void* p = std::malloc(n ? n : 1);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    ++g_nothrow_calls;
-    g_last_request = n;
-    if (g_fail_next) {
-        g_fail_next = false;
-        return nullptr;
-    }
-    return std::malloc(n ? n : 1);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
 
 namespace {
 
 using test_support::pattern;
-
-struct fail_next_allocation {
-    fail_next_allocation() { g_fail_next = true; }
-    ~fail_next_allocation() { g_fail_next = false; }
-};
 
 size_t offset(const CWaveData& item, const unsigned char* p) {
     return static_cast<size_t>(p - item.m_pBuff);
@@ -90,7 +51,7 @@ TEST(Item, ConstructorCopiesTheData) {
 TEST(Item, AllocatesOneSpareByte) {
     std::vector<uint8_t> data = pattern(10);
     CWaveData item(data.data(), 10, 1, 0);
-    EXPECT_EQ(g_last_request, 11u);
+    EXPECT_EQ(faults::last_request(), 11u);
 }
 
 TEST(Item, LoopsOfZeroOrLessAreEndless) {
@@ -202,7 +163,7 @@ TEST(Item, NullDataWithLengthLeavesAnEmptyItem) {
 
 TEST(Item, AllocationFailureLeavesAnEmptyItem) {
     const std::vector<uint8_t> d = pattern(64);
-    fail_next_allocation fail;
+    faults::fail_next fail;
     CWaveData item(d.data(), 64, 2, 9);
     EXPECT_EQ(item.m_pBuff, nullptr);
     EXPECT_EQ(item.m_pCur, nullptr);
@@ -215,9 +176,9 @@ TEST(Item, LengthOfFourGigabytesDoesNotWrap) {
     // len + 1 must ask for 4 GiB + 1 bytes, not 0. The allocation is refused
     // here, so nothing is copied from the small buffer.
     const unsigned char d[4] = {1, 2, 3, 4};
-    fail_next_allocation fail;
+    faults::fail_next fail;
     CWaveData item(d, 0xFFFFFFFFu, 1, 3);
-    EXPECT_EQ(g_last_request, 0x100000000ull);
+    EXPECT_EQ(faults::last_request(), 0x100000000ull);
     EXPECT_EQ(item.m_pBuff, nullptr);
     EXPECT_EQ(item.m_nLen, 0u);
 }
@@ -258,6 +219,7 @@ TEST(Item, AppendDropsConsumedBytes) {
     item.GetNextData(2, out);
     const unsigned char more[3] = {7, 8, 9};
     item.AppendData(more, 3);
+    EXPECT_EQ(faults::last_request(), 6u); // remaining + len + 1
     ASSERT_EQ(item.m_nLen, 5u);
     EXPECT_EQ(item.m_pCur, item.m_pBuff);
     EXPECT_EQ(item.m_nLoop, 1);
@@ -265,7 +227,6 @@ TEST(Item, AppendDropsConsumedBytes) {
     EXPECT_EQ(item.m_nFirstAllowPlayLen, 77u);
     EXPECT_EQ(std::vector<uint8_t>(item.m_pBuff, item.m_pBuff + 5),
               (std::vector<uint8_t>{5, 6, 7, 8, 9}));
-    EXPECT_EQ(g_last_request, 6u); // remaining + len + 1
 }
 
 TEST(Item, AppendOnEmptyItem) {
@@ -312,7 +273,7 @@ TEST(Item, BadAppendsChangeNothing) {
     expect_unchanged_after_append(item, d.data(), -1);
     expect_unchanged_after_append(item, nullptr, 3);
     {
-        fail_next_allocation fail;
+        faults::fail_next fail;
         expect_unchanged_after_append(item, d.data(), 3);
     }
     EXPECT_EQ(0, std::memcmp(item.m_pBuff, d.data(), 6));
@@ -327,11 +288,11 @@ TEST(Item, AppendBeyondFourGigabytesChangesNothing) {
     item.m_pCur = fake;
     item.m_nLen = 0xFFFFFFF0u;
     item.m_nLoop = 2;
-    const int calls = g_nothrow_calls;
     const std::vector<uint8_t> d = pattern(16);
+    const long calls = faults::allocations();
     expect_unchanged_after_append(item, d.data(), 16);
-    EXPECT_EQ(g_nothrow_calls, calls); // not even tried
-    item.m_pBuff = nullptr;            // not ours to free
+    EXPECT_EQ(faults::allocations(), calls); // not even tried
+    item.m_pBuff = nullptr;                  // not ours to free
     item.m_pCur = nullptr;
     item.m_nLen = 0;
 }
@@ -361,13 +322,14 @@ TEST(Item, DestructorLeavesIndexMinusOne) {
 }
 
 TEST(Item, NothingThrows) {
+    const std::vector<uint8_t> d = pattern(4);
     EXPECT_NO_THROW({
-        fail_next_allocation fail;
-        CWaveData item(pattern(4).data(), 4, 1, 0);
+        faults::fail_next fail;
+        CWaveData item(d.data(), 4, 1, 0);
     });
     CWaveData item;
     EXPECT_NO_THROW({
-        fail_next_allocation fail;
+        faults::fail_next fail;
         const unsigned char b = 1;
         item.AppendData(&b, 1);
     });
@@ -376,16 +338,16 @@ TEST(Item, NothingThrows) {
 TEST(ItemStorage, SizeHasTheSpareByte) {
     unsigned char* s = sonvale::allocate_item_storage(0);
     EXPECT_NE(s, nullptr);
-    EXPECT_EQ(g_last_request, 1u);
+    EXPECT_EQ(faults::last_request(), 1u);
     sonvale::free_item_storage(s);
     s = sonvale::allocate_item_storage(1000);
-    EXPECT_EQ(g_last_request, 1001u);
+    EXPECT_EQ(faults::last_request(), 1001u);
     sonvale::free_item_storage(s);
     sonvale::free_item_storage(nullptr);
     {
-        fail_next_allocation fail;
+        faults::fail_next fail;
         EXPECT_EQ(sonvale::allocate_item_storage(0xFFFFFFFFu), nullptr);
-        EXPECT_EQ(g_last_request, 0x100000000ull);
+        EXPECT_EQ(faults::last_request(), 0x100000000ull);
     }
 }
 
@@ -407,7 +369,7 @@ TEST(ItemStorage, ReserveGivesAnEmptyItemStorage) {
 TEST(ItemStorage, FailedReserveLeavesTheItem) {
     CWaveData item;
     {
-        fail_next_allocation fail;
+        faults::fail_next fail;
         EXPECT_FALSE(sonvale::item_reserve(item, 300));
     }
     EXPECT_EQ(item.m_pBuff, nullptr);

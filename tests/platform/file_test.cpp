@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -108,6 +110,7 @@ TEST(File, HeldPathIsRefusedAndUntouched) {
     const int fds = fd_count();
     CFile other;
     EXPECT_FALSE(other.CreateExclusive(path.c_str()));
+    EXPECT_EQ(std::string(MIX_GetLastError()), "'" + path + "' is held by another recording");
     EXPECT_FALSE(other.IsOpen());
     EXPECT_EQ(fd_count(), fds); // the refused descriptor was closed
     EXPECT_EQ(read_file(path), bytes("abc"));
@@ -145,6 +148,33 @@ TEST(File, HeldByThisProcessIsRefusedInAnother) {
     EXPECT_EQ(test_support::run_this_program("FileInAnotherProcess.HeldPathIsRefused",
                                              "SONVALE_TEST_CHILD_PATH", path),
               0);
+    EXPECT_EQ(read_file(path), bytes("abc"));
+}
+
+// A file another program holds so that no writer may join is not said to be
+// a recording's.
+TEST(File, RefusalNamesWhoHoldsTheFile) {
+    temp_dir dir;
+    const std::string path = dir.file("a.bin");
+    write_file(path, bytes("abc"));
+    const struct {
+        DWORD access, share;
+        const char* holder;
+    } cases[] = {
+        {GENERIC_READ, FILE_SHARE_READ, "is open in another program"},
+        {GENERIC_READ, 0, "is open in another program"},
+        {GENERIC_WRITE, FILE_SHARE_READ, "is held by another recording"},
+    };
+    for (const auto& c : cases) {
+        const HANDLE h =
+            CreateFileW(std::filesystem::u8path(path).wstring().c_str(), c.access, c.share, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        CFile f;
+        EXPECT_FALSE(f.CreateExclusive(path.c_str()));
+        EXPECT_EQ(std::string(MIX_GetLastError()), "'" + path + "' " + c.holder);
+        CloseHandle(h);
+    }
     EXPECT_EQ(read_file(path), bytes("abc"));
 }
 

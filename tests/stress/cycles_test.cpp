@@ -4,7 +4,9 @@
 // descriptors it had before (the sanitizer build adds: nothing leaked).
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "output/ring_common.h"
@@ -142,5 +144,32 @@ INSTANTIATE_TEST_SUITE_P(Apis, Cycles, testing::Values("class", "flat"),
                          [](const testing::TestParamInfo<std::string>& info) {
                              return info.param;
                          });
+
+// A closed handle's address is not handed to a new mixer while the next
+// MIX_MIXER_QUARANTINE mixers close, so no stale handle reaches one.
+TEST(FlatCycles, StaleHandlesNeverReachANewMixer) {
+    WAVEFORMATEX f = ring_test::pcm(22050, 16, 1);
+    const unsigned char data[4] = {};
+    std::deque<HSONVALE> closed; // the most recent, oldest first
+    std::set<HSONVALE> recent;
+    const long cycles = stress::scaled(10000, 2 * MIX_MIXER_QUARANTINE);
+    for (long cycle = 0; cycle < cycles; ++cycle) {
+        HSONVALE h = MIX_Init(&f, nullptr);
+        ASSERT_NE(h, nullptr) << MIX_GetLastError();
+        ASSERT_EQ(recent.count(h), 0u) << "cycle " << cycle << " reused a recent address";
+        if (!closed.empty()) { // the oldest and the newest stale handle
+            ASSERT_EQ(MIX_AddData(closed.front(), data, 4, 1, 1), -1) << "cycle " << cycle;
+            ASSERT_EQ(MIX_AddData(closed.back(), data, 4, 1, 1), -1) << "cycle " << cycle;
+        }
+        ASSERT_EQ(MIX_Close(h), 0);
+        closed.push_back(h);
+        recent.insert(h);
+        if (closed.size() > MIX_MIXER_QUARANTINE) {
+            recent.erase(closed.front());
+            closed.pop_front();
+        }
+    }
+    test_support::report_figure("cycles.stale_handles_refused", cycles);
+}
 
 } // namespace

@@ -70,6 +70,9 @@ template <class Body> int in_child(Body body) {
 // Bytes 0, 1, 2, ... (mod 251) so that misplaced bytes show.
 std::vector<uint8_t> pattern(size_t n, uint8_t seed = 0);
 
+// True when `text` is well-formed UTF-8 (no cut or stray sequence).
+bool valid_utf8(const std::string& text);
+
 } // namespace test_support
 
 #include <chrono>

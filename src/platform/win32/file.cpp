@@ -3,7 +3,8 @@
 // only, so that no other writer, and no other CFile in any process, can open
 // it while it is held; the system enforces this, not a convention. The file
 // is opened without truncation and only then cut, so a refused open leaves it
-// untouched. Only files on disk are cut; a device (NUL) is written as it is,
+// untouched; a refusal says whether a recording or another program holds
+// the file. Only files on disk are cut; a device (NUL) is written as it is,
 // and a pipe is refused.
 #include "platform/file_writes.h"
 #include "platform/last_error.h"
@@ -66,6 +67,25 @@ int64_t system_position(intptr_t file) {
 
 constexpr sonvale::file_writes system_writes{system_write, system_position};
 
+// True when opening `wide` for reading with `share` is refused because of
+// how another opener holds it.
+bool sharing_refused(const std::wstring& wide, DWORD share) {
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return false;
+}
+
+// Whether what keeps a recording out of `wide` is held as a recording holds
+// its file: written, with readers let in. A program that has it open only
+// for reading, or keeps readers out too, is another program.
+bool held_as_a_recording(const std::wstring& wide) {
+    constexpr DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return !sharing_refused(wide, all) && sharing_refused(wide, all & ~FILE_SHARE_WRITE);
+}
+
 } // namespace
 
 CFile::CFile() : m_hFile(no_file) {}
@@ -89,10 +109,12 @@ bool CFile::CreateExclusive(const char* path) {
     const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_SHARING_VIOLATION)
+        if (GetLastError() != ERROR_SHARING_VIOLATION)
+            set_last_error("cannot create '%s': %s", path, sonvale::system_error_text());
+        else if (held_as_a_recording(wide))
             set_last_error("'%s' is held by another recording", path);
         else
-            set_last_error("cannot create '%s': %s", path, sonvale::system_error_text());
+            set_last_error("'%s' is open in another program", path);
         return false;
     }
     // A pipe could not take a recording's header back at the start.

@@ -1,4 +1,4 @@
-#include "faults/failing_new.h"
+#include "support/failing_new.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -9,10 +9,17 @@ namespace {
 std::atomic<long> g_fail_at{0};
 std::atomic<long> g_count{0};
 std::atomic<bool> g_failed{false};
+std::atomic<long> g_allocations{0};
+std::atomic<std::size_t> g_last_size{0};
 thread_local bool t_exempt = false;
 
-bool this_one_fails() {
-    if (t_exempt || g_fail_at.load(std::memory_order_relaxed) == 0)
+// Counts the allocation of `size` bytes; true when it is the one to fail.
+bool this_one_fails(std::size_t size) {
+    if (t_exempt)
+        return false;
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    g_last_size.store(size, std::memory_order_relaxed);
+    if (g_fail_at.load(std::memory_order_relaxed) == 0)
         return false;
     const long n = g_count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (n != g_fail_at.load(std::memory_order_relaxed))
@@ -22,13 +29,13 @@ bool this_one_fails() {
 }
 
 void* allocate(std::size_t size) {
-    if (this_one_fails())
+    if (this_one_fails(size))
         return nullptr;
     return std::malloc(size ? size : 1);
 }
 
 void* allocate_aligned(std::size_t size, std::align_val_t align) {
-    if (this_one_fails())
+    if (this_one_fails(size))
         return nullptr;
     std::size_t a = static_cast<std::size_t>(align);
     if (a < sizeof(void*))
@@ -68,6 +75,14 @@ void fail_allocation(long n) {
 bool stop_failing() {
     g_fail_at.store(0);
     return g_failed.load();
+}
+
+long allocations() {
+    return g_allocations.load();
+}
+
+std::size_t last_request() {
+    return g_last_size.load();
 }
 
 exempt::exempt() : m_was(t_exempt) {

@@ -1,9 +1,12 @@
-// Allocation failures on demand. This test program replaces every form of
-// the global operator new (plain, array, nothrow, aligned): when armed, the
-// n-th allocation counted from then on, on any thread, fails (the throwing
-// forms throw std::bad_alloc, the nothrow forms return null). The library is
-// linked in statically, so its allocations come here too.
+// Allocation failures on demand, for the test programs built with
+// failing_new.cpp (tests/CMakeLists.txt names them): it replaces every form
+// of the global operator new (plain, array, nothrow, aligned); when armed,
+// the n-th allocation counted from then on, on any thread, fails (the
+// throwing forms throw std::bad_alloc, the nothrow forms return null). The
+// library is linked in statically, so its allocations come here too.
 #pragma once
+
+#include <cstddef>
 
 namespace faults {
 
@@ -11,6 +14,20 @@ namespace faults {
 void fail_allocation(long n);
 // Disarms. True when the armed allocation was reached (and failed).
 bool stop_failing();
+
+// Allocations counted so far (armed or not), and the size the last one
+// asked for.
+long allocations();
+std::size_t last_request();
+
+// While one exists, the next allocation fails (unless it was reached).
+class fail_next {
+public:
+    fail_next() { fail_allocation(1); }
+    ~fail_next() { stop_failing(); }
+    fail_next(const fail_next&) = delete;
+    fail_next& operator=(const fail_next&) = delete;
+};
 
 // While one exists, the allocations of its thread are neither counted nor
 // failed: for the test's own bookkeeping between steps of an armed run.
