@@ -6,6 +6,10 @@
 
 namespace sonvale_cli {
 
+// The exit statuses of the two.
+constexpr int failure_status = 1;
+constexpr int usage_status = 2;
+
 // The command line itself is wrong: an unknown option, a bad number, a
 // missing argument. Exit status 2.
 class usage_error : public std::runtime_error {

@@ -22,8 +22,8 @@ Run 'sonvale COMMAND --help' for a command's options, 'sonvale --version'
 for the version.
 )";
 
-constexpr int failure_status = 1;
-constexpr int usage_status = 2;
+using sonvale_cli::failure_status;
+using sonvale_cli::usage_status;
 
 using command_fn = int (*)(const std::vector<std::string>&);
 

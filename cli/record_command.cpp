@@ -3,6 +3,7 @@
 #include "args.h"
 #include "devices_command.h"
 #include "errors.h"
+#include "file_identity.h"
 #include "interrupts.h"
 #include "pcm_format.h"
 #include "progress.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -40,21 +42,27 @@ Options:
                  recording never holds a sound device or depends on what it
                  plays; SONVALE_DEVICE does not change it); see 'sonvale
                  devices'
+  --classic      write the classic 44-byte header, whose sizes stop at
+                 4 GiB (default: a header that becomes RF64 past 4 GiB, and
+                 is a plain WAV header until then)
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and
-encoding (PCM or float). Ctrl-C stops queueing and finishes the file with
-everything queued so far.
-Exit status: 0 when recorded, 1 on an error, 2 on a wrong command line, 130
-when interrupted.
+encoding (PCM or float, of 8, 16, 24 or 32 bits), and none may be OUT.wav
+itself. Ctrl-C stops queueing and finishes the file with everything queued
+so far.
+Exit status: 0 when recorded, 1 on an error or when data was lost (the
+reason and the bytes lost are printed), 2 on a wrong command line or an
+input that cannot be recorded, 130 when interrupted.
 )";
 
 constexpr uint32_t default_rate = 44100;
 constexpr uint16_t default_channels = 1;
 constexpr uint16_t default_bits = 16;
 constexpr uint16_t float_bits = 32;
-// The WAV header holds the data size in 32 bits, less the rest of the header.
-constexpr uint64_t max_data_bytes = 0xFFFFFFFFull - 36;
+// The classic WAV header holds the data size in 32 bits, less the rest of
+// the header.
+constexpr uint64_t max_classic_data_bytes = 0xFFFFFFFFull - 36;
 // Shorter recordings finish too fast for a progress bar to be of use.
 constexpr double progress_min_seconds = 1.0;
 // Blocks of tone generated and queued at a time.
@@ -68,6 +76,7 @@ struct record_options {
     std::optional<double> tone_hz;
     double seconds = 1.0;
     bool is_float = false;
+    bool classic = false;
 };
 
 // An input file as the library reads it.
@@ -104,6 +113,7 @@ record_options read_options(const parsed_args& args) {
     if (args.has("seconds"))
         options.seconds = parse_positive("seconds", args.value("seconds"));
     options.is_float = args.has("float");
+    options.classic = args.has("classic");
     if (options.is_float && options.bits.value_or(float_bits) != float_bits)
         throw usage_error("--float records 32-bit samples");
     return options;
@@ -136,6 +146,27 @@ std::vector<input> read_inputs(const std::vector<std::string>& paths) {
     return inputs;
 }
 
+// Only what the mixer records: PCM or float samples of a width its worker
+// takes. Refused before anything is created.
+void check_recordable(const input& in) {
+    const WAVEFORMATEX& f = in.format;
+    if (f.wFormatTag != WAVE_FORMAT_PCM && f.wFormatTag != WAVE_FORMAT_IEEE_FLOAT)
+        throw usage_error("'" + in.path + "' is " + describe_format(f) +
+                          ", but only PCM and IEEE float inputs can be recorded");
+    if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16 && f.wBitsPerSample != 24 &&
+        f.wBitsPerSample != 32)
+        throw usage_error("'" + in.path + "' is " + describe_format(f) +
+                          ", but the mixer records 8, 16, 24 and 32-bit samples only");
+}
+
+void check_inputs(const std::vector<input>& inputs, const std::string& out_path) {
+    for (const input& in : inputs) {
+        if (same_file(in.path, out_path))
+            throw usage_error("'" + in.path + "' is both an input and the output");
+        check_recordable(in);
+    }
+}
+
 void check_input_formats(const std::vector<input>& inputs, const WAVEFORMATEX& format) {
     for (const input& in : inputs)
         if (!same_layout(in.format, format))
@@ -155,9 +186,9 @@ uint64_t total_bytes(const record_options& options, const WAVEFORMATEX& format,
     uint64_t total = tone_bytes(options, format);
     for (const input& in : inputs)
         total += in.bytes;
-    if (total > max_data_bytes)
-        throw command_error("the recording would hold more data than a WAV file can describe "
-                            "(4 GiB)");
+    if (options.classic && total > max_classic_data_bytes)
+        throw command_error("the recording would hold more data than a classic WAV header can "
+                            "describe (4 GiB): leave out --classic");
     return total;
 }
 
@@ -189,8 +220,8 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 } // namespace
 
 int run_record(const std::vector<std::string>& arg_list) {
-    parsed_args args =
-        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float"});
+    parsed_args args = parse_args(
+        arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float", "classic"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -198,26 +229,40 @@ int run_record(const std::vector<std::string>& arg_list) {
     if (args.positional.empty())
         throw usage_error("missing the output file");
     record_options options = read_options(args);
+#ifdef SIGXFSZ
+    // Past a file size limit a write then fails, and the bytes it loses are
+    // reported, instead of the signal ending the program mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     const std::string& out_path = args.positional.front();
     std::vector<std::string> input_paths(args.positional.begin() + 1, args.positional.end());
 
     std::vector<input> inputs = read_inputs(input_paths);
+    check_inputs(inputs, out_path);
     WAVEFORMATEX format = recording_format(options, inputs);
     check_input_formats(inputs, format);
     const double total_seconds = seconds_of(total_bytes(options, format, inputs), format);
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
-    recording out(out_path, format, chosen_device(device, false, "silent"), [&](uint64_t recorded) {
-        bar.update(seconds_of(recorded, format), total_seconds);
-    });
+    const unsigned int flags = options.classic ? 0u : SONVALE_RECORD_RF64_AUTO;
+    recording out(
+        out_path, format, chosen_device(device, false, "silent"), flags,
+        [&](uint64_t recorded) { bar.update(seconds_of(recorded, format), total_seconds); });
     const bool interrupted = record_all(out, options, format, inputs);
     bar.finish();
     std::printf("%s '%s': %llu items, %llu bytes, %.3f s of %s\n",
                 interrupted ? "Interrupted; recorded" : "Recorded", out_path.c_str(),
                 static_cast<unsigned long long>(out.items()),
-                static_cast<unsigned long long>(out.bytes()), seconds_of(out.bytes(), format),
-                describe_format(format).c_str());
+                static_cast<unsigned long long>(out.recorded_bytes()),
+                seconds_of(out.recorded_bytes(), format), describe_format(format).c_str());
+    if (out.lost_bytes() > 0) {
+        std::fprintf(stderr, "sonvale record: lost %llu bytes of '%s': %s\n",
+                     static_cast<unsigned long long>(out.lost_bytes()), out_path.c_str(),
+                     out.loss_reason().empty() ? "the library did not say why"
+                                               : out.loss_reason().c_str());
+        return failure_status;
+    }
     return interrupted ? interrupted_status : 0;
 }
 

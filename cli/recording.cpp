@@ -21,7 +21,7 @@ std::string library_reason() {
 } // namespace
 
 recording::recording(const std::string& path, const WAVEFORMATEX& format, const char* device,
-                     progress_fn progress)
+                     unsigned int flags, progress_fn progress)
     : m_path(path), m_progress(std::move(progress)) {
     m_block = static_cast<size_t>(MIX_GetBlockSize(&format));
     WAVEFORMATEX mixer_format = format;
@@ -29,8 +29,8 @@ recording::recording(const std::string& path, const WAVEFORMATEX& format, const 
     m_mixer.reset(MIX_InitOn(device, &mixer_format, 3, 2048, nullptr));
     if (!m_mixer)
         throw command_error("cannot open a mixer: " + library_reason());
-    if (!Record_Open(m_mixer.get(), path.c_str(), format.nSamplesPerSec, format.nChannels,
-                     format.wBitsPerSample))
+    if (!Record_OpenEx(m_mixer.get(), path.c_str(), format.nSamplesPerSec, format.nChannels,
+                       format.wBitsPerSample, flags))
         throw command_error(library_reason());
 }
 
@@ -52,6 +52,9 @@ void recording::add_file(const std::string& path, uint64_t bytes) {
 void recording::finish() {
     wait_recorded();
     Record_Close(m_mixer.get());
+    m_status.cbSize = sizeof m_status;
+    if (Record_GetStatus(m_mixer.get(), &m_status) != 0)
+        throw command_error("cannot read the account of '" + m_path + "': " + library_reason());
     m_mixer.reset();
 }
 
@@ -61,7 +64,12 @@ void recording::count(uint64_t bytes) {
 }
 
 void recording::wait_recorded() {
-    if (MIX_Flush(m_mixer.get(), stall_limit_ms) != 0)
+    const int flushed = MIX_Flush(m_mixer.get(), stall_limit_ms);
+    // A loss does not stop the recording: what still fits is worth keeping,
+    // and the first reason is what the user needs to hear.
+    if (flushed == 2 && m_loss_reason.empty())
+        m_loss_reason = library_reason();
+    if (flushed != 0 && flushed != 2)
         throw command_error("the worker stopped recording into '" + m_path + "'");
     m_waited = m_queued;
     m_progress(m_queued);

@@ -21,11 +21,11 @@ public:
     using progress_fn = std::function<void(uint64_t recorded)>;
 
     // Opens a mixer on `format` with the output device called `device` and
-    // starts a recording at `path` in that format. Throws command_error with
-    // the library's reason when the mixer cannot be opened on the format or
-    // the file cannot be created.
+    // starts a recording at `path` in that format, with Record_OpenEx's
+    // `flags`. Throws command_error with the library's reason when the mixer
+    // cannot be opened on the format or the file cannot be created.
     recording(const std::string& path, const WAVEFORMATEX& format, const char* device,
-              progress_fn progress);
+              unsigned int flags, progress_fn progress);
 
     // Queues a copy of `len` bytes. Every so much data it waits until the
     // worker has recorded it, so memory stays bounded. Throws command_error
@@ -38,15 +38,20 @@ public:
     void add_file(const std::string& path, uint64_t bytes);
 
     // Waits until the worker has recorded everything queued, then finishes
-    // the file and closes the mixer. Throws command_error when the worker
-    // stops recording before that.
+    // the file, reads its account and closes the mixer. Throws
+    // command_error when the worker stops recording before that.
     void finish();
 
     // The most bytes of whole frames the worker records of one item.
     size_t block_size() const { return m_block; }
     // The items queued: each holds at most one block of the worker's.
     uint64_t items() const { return m_items; }
-    uint64_t bytes() const { return m_queued; }
+    uint64_t queued_bytes() const { return m_queued; }
+    // Once finished: the data bytes in the file, and those lost on the way
+    // with the first loss's reason (empty when none was lost).
+    uint64_t recorded_bytes() const { return m_status.dataBytes; }
+    uint64_t lost_bytes() const { return m_status.lostBytes; }
+    const std::string& loss_reason() const { return m_loss_reason; }
 
 private:
     struct mixer_closer {
@@ -64,6 +69,8 @@ private:
     uint64_t m_items = 0;
     uint64_t m_queued = 0;
     uint64_t m_waited = 0; // m_queued when the worker last caught up
+    SONVALE_RECORD_STATUS m_status{};
+    std::string m_loss_reason;
 };
 
 } // namespace sonvale_cli

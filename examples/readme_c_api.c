@@ -1,4 +1,5 @@
 /* Record one block of a square wave through the flat C functions. */
+#include <inttypes.h>
 #include <sonvale.h>
 #include <stdio.h>
 
@@ -14,11 +15,16 @@ int main(int argc, char** argv) {
         samples[i] = (i / 9) % 2 ? 8000 : -8000; /* about 440 Hz */
     MIX_AddData(mixer, (const unsigned char*)samples, sizeof samples, 1, 1);
 
-    /* Wait until the worker has recorded everything queued, then finish. */
-    if (MIX_Flush(mixer, -1) != 0)
-        return 1;
+    /* Wait until the worker has recorded everything queued: 0 when all of
+       it reached the file, 2 when some was lost (a full disk, say). */
+    int flushed = MIX_Flush(mixer, -1);
+    if (flushed == 2)
+        fprintf(stderr, "lost data: %s\n", MIX_GetLastError());
     Record_Close(mixer);
+    SONVALE_RECORD_STATUS status = {.cbSize = sizeof status};
+    Record_GetStatus(mixer, &status); /* the account stays readable after closing */
     MIX_Close(mixer);
-    printf("recorded %s\n", path);
-    return 0;
+    printf("recorded %s: %" PRIu64 " bytes, %" PRIu64 " lost\n", path, status.dataBytes,
+           status.lostBytes);
+    return flushed == 0 ? 0 : 1;
 }

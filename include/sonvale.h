@@ -160,6 +160,30 @@ typedef struct CWnd CWnd;
    mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
 
+/** The account of a mixer's current (or last) recording, filled by
+    Record_GetStatus. */
+/* clang-format off */
+typedef struct SONVALE_RECORD_STATUS {
+    uint32_t cbSize;    /* set by the caller: sizeof(SONVALE_RECORD_STATUS) */
+    uint32_t flags;     /* SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
+    uint64_t dataBytes; /* data bytes in the file of the current (or last) recording, never clamped */
+    uint64_t lostBytes; /* bytes meant for that recording that did not reach its file */
+} SONVALE_RECORD_STATUS;
+/* clang-format on */
+
+/** SONVALE_RECORD_STATUS.flags: a recording is open. */
+#define SONVALE_STATUS_OPEN 0x1u
+/** SONVALE_RECORD_STATUS.flags: its file is RF64 (its data passed the 32-bit sizes). */
+#define SONVALE_STATUS_RF64 0x2u
+/** SONVALE_RECORD_STATUS.flags: the last header update failed, so the sizes
+    in the file lag the data. */
+#define SONVALE_STATUS_HEADER_STALE 0x4u
+
+/** Record_OpenEx flag: the file starts as a plain WAV whose header keeps room
+    (a "JUNK" chunk) for a "ds64" chunk, and becomes RF64 once its data no
+    longer fits the 32-bit sizes. */
+#define SONVALE_RECORD_RF64_AUTO 0x1u
+
 /** Closed mixers whose addresses are kept out of reuse (see HSONVALE). A
     constant: usable from any thread. */
 #define MIX_MIXER_QUARANTINE 1024
@@ -280,18 +304,31 @@ SONVALE_API int MIX_Clear(HSONVALE mixer);
    power loss is not covered: nothing is synced to the disk). Waits at most
    `timeoutMs` milliseconds; a negative `timeoutMs` waits without a limit,
    0 only looks. Call it before Record_Close (blocks of items still queued
-   would find the file closed) and before MIX_Close (which drops them).
-   Returns 0 when done (at once when nothing is pending); 1 when the time
-   ran out first (the items stay queued); -1 for an invalid handle. From the
-   mixer's client thread. */
+   would find the file closed) and before MIX_Close (which drops them). A
+   partial frame that MIX_AddStream keeps for the next call stays waiting:
+   it is not a frame yet.
+   Returns 0 when done with nothing lost (at once when nothing is pending);
+   2 when done but bytes meant for the recording were lost since the
+   previous MIX_Flush on this mixer (or since Record_Open): a write the
+   system refused, an item the worker could not take, a mixer that cannot
+   record its width; MIX_GetLastError() then gives the first such failure's
+   reason, as the worker met it, and Record_GetStatus how many bytes; 1 when
+   the time ran out first (the items stay queued); -1 for an invalid handle.
+   From the mixer's client thread. */
 SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
 
 /* Copies `len` bytes of PCM data into consecutive items of one pass, each at
    most one block of whole frames, and queues them all, so that the
    recording receives every byte in order (MIX_AddData records one block of
-   its item only). As CSonvale::MIX_AddStream: all or nothing. Returns
+   its item only). The data is a byte stream: a trailing partial frame
+   (fewer than nBlockAlign bytes) is kept and put in front of the next
+   MIX_AddStream's bytes, so pieces of any size record exactly their
+   concatenation. Record_Close, MIX_Close, and a MIX_AddData, MIX_AddFile or
+   MIX_AddFileStream in between drop such a remainder, counted as lost (see
+   Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing. Returns
    `index`; -1 for an invalid handle, a negative `len`, a null `data` with a
-   positive `len`, or a lack of memory, having queued nothing. */
+   positive `len`, or a lack of memory, having queued nothing (a kept
+   remainder stays as it was). */
 SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index);
 
 /* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
@@ -369,19 +406,69 @@ SONVALE_API const char* MIX_GetLastError(void);
    with the given header format: PCM, or IEEE float when the mixer was opened
    on float samples of `bitsPerSample` bits. Every block the worker produces
    from then on is appended to it, and the header's sizes in the file follow
-   the data (see CWaveRecorder for what survives a crash). Returns true when
-   a file is open afterwards: also when one was already open, which then goes
-   on unchanged and the arguments are ignored. Returns false for an invalid
-   handle, a null path, a file that cannot be created, a FIFO, or a file that
-   another open recording holds (left untouched; on Windows also one another
-   program has open without letting writers in). */
+   the data (see CWaveRecorder for what survives a crash). The header is the
+   classic 44 bytes, whose sizes are 32-bit: past 4 GiB they stay at the
+   largest whole number of frames that fits, and other programs read only
+   that much; a recording that may grow so long should use Record_OpenEx
+   with SONVALE_RECORD_RF64_AUTO. The status counts (Record_GetStatus) start
+   again at 0. Returns true when a file is open afterwards: also when one
+   was already open, which then goes on unchanged and the arguments are
+   ignored. Returns false for an invalid handle, a null path, a file that
+   cannot be created, a FIFO, or a file that another open recording holds
+   (left untouched; on Windows also one another program has open without
+   letting writers in). */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
 /* Finishes the open recording: rewrites its header with the final sizes and
-   closes the file. Does nothing without an open recording or for an
-   invalid handle. */
+   closes the file. A partial frame MIX_AddStream kept is dropped and counted
+   as lost. Does nothing without an open recording or for an invalid
+   handle. */
 SONVALE_API void Record_Close(HSONVALE mixer);
+
+/** Starts a recording as Record_Open does, with `flags`.
+    With 0 it is exactly Record_Open (the 44-byte header, byte for byte).
+    With SONVALE_RECORD_RF64_AUTO the header is 80 bytes: "RIFF", "WAVE", a
+    "JUNK" chunk of 28 bytes, "fmt " and "data", so that the file is a plain
+    WAV file every reader opens while its sizes fit in 32 bits. Once the
+    data passes that limit the header becomes RF64 ("RF64", 32-bit sizes
+    0xFFFFFFFF, and the "JUNK" chunk rewritten as "ds64" with the 64-bit
+    RIFF size, data size and frame count), in the header updates while
+    recording as at Record_Close, so a process killed past 4 GiB still
+    leaves a readable RF64 file.
+    \param mixer the mixer whose worker records
+    \param path the file (UTF-8), created or truncated
+    \param samplesPerSec, channels, bitsPerSample the header's format
+    \param flags 0 or SONVALE_RECORD_RF64_AUTO
+    \return true when a file is open afterwards (also when one already was,
+    which goes on unchanged); false, with a reason, for every failure of
+    Record_Open and for unknown bits in `flags`.
+    From the mixer's client thread. */
+SONVALE_API bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
+                               unsigned short channels, unsigned short bitsPerSample,
+                               unsigned int flags);
+
+/** Fills `status` with the account of the mixer's current recording, or of
+    its last one once closed (until the next Record_Open / Record_OpenEx,
+    which start the counts at 0).
+    dataBytes: the data bytes in its file, never clamped.
+    lostBytes: the bytes meant for it that did not reach its file: blocks
+    the worker handed to it that the system would not take (a full disk, a
+    file size limit, an I/O error), items a queueing call reported as queued
+    that never reached the worker (its hand-over failed, or the mixer cannot
+    record its width), and partial frames of MIX_AddStream dropped. Not
+    counted: what the client itself dropped (MIX_Close's stop order) and
+    blocks recorded while no recording was open.
+    So dataBytes + lostBytes is every byte queued for the recording once
+    MIX_Flush has returned.
+    \param mixer the mixer
+    \param status the caller's record, its cbSize set to
+    sizeof(SONVALE_RECORD_STATUS)
+    \return 0; -1 with a reason for an invalid handle, a null `status` or a
+    cbSize smaller than the structure.
+    Any thread (the recorder's lock guards the counts), but not while
+    MIX_Close runs on the mixer. */
+SONVALE_API int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -537,7 +624,8 @@ private:
     intptr_t m_hFile; /* a descriptor (POSIX) or a HANDLE (Windows); -1 when none */
 };
 
-/* Writes a PCM WAV file: a 44-byte header at open, the data as it comes, and
+/* Writes a PCM WAV file: a 44-byte header at open (80 bytes for
+   SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
    the final sizes at close. Write may be called from another thread than
    Open / Close: an internal lock serialises Write, Open, Close, Flush and
    isOpen, so every block lands whole inside one file and none is written
@@ -573,16 +661,35 @@ public:
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
-    /* Sets m_nDataLen to 0 and starts a new file at `path` (created, or
-       truncated) with a header of data size 0. Returns true when a file is open
-       afterwards: also when one already was, which goes on unchanged with
-       the arguments ignored. Returns false, and stays closed with m_header
-       unchanged, for a null path, a file that cannot be created, one that
-       another open recorder holds (that file is left untouched), or one into
-       which the 44 header bytes cannot be written (a full disk: the file is
-       then cut back to 0 bytes). Rates above 32 bits keep their low 32 bits. */
+    /* The library's own: what a recorder keeps beside itself. */
+    struct State;
+
+    /* Sets m_nDataLen and the status counts to 0 and starts a new file at
+       `path` (created, or truncated) with a header of data size 0. Returns
+       true when a file is open afterwards: also when one already was, which
+       goes on unchanged with the arguments ignored. Returns false, with a
+       reason, and stays closed with m_header unchanged, for a null path, a
+       file that cannot be created, one that another open recorder holds
+       (that file is left untouched), or one into which the 44 header bytes
+       cannot be written (a full disk: the file is then cut back to 0
+       bytes). Rates above 32 bits keep their low 32 bits. */
     bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
               unsigned short bitsPerSample);
+
+    /** Open with `flags`, as Record_OpenEx describes.
+        \param path, samplesPerSec, channels, bitsPerSample as for Open
+        \param flags 0 (exactly Open) or SONVALE_RECORD_RF64_AUTO
+        \return as Open; false with a reason for unknown bits in `flags`.
+        From the owning mixer's client thread. */
+    bool OpenEx(const char* path, unsigned long samplesPerSec, unsigned short channels,
+                unsigned short bitsPerSample, unsigned int flags);
+
+    /** Fills `status` as Record_GetStatus describes.
+        \param status the caller's record, its cbSize set
+        \return 0; -1 with a reason for a null `status` or a cbSize smaller
+        than the structure.
+        Any thread. */
+    int GetStatus(SONVALE_RECORD_STATUS* status);
 
     /* Rewrites the sizes in the open file's header (one positioned write)
        so that they describe every block written so far; the data itself is
@@ -593,16 +700,19 @@ public:
     /* Appends `len` bytes while a file is open; otherwise does nothing, as it
        does for a null `data` or a `len` of 0 or less. A block that cannot be
        written whole (a full disk, a file size limit) is dropped whole: any
-       part of it that reached the file is cut off again, it is not counted,
-       and recording goes on with the next block. */
+       part of it that reached the file is cut off again, it is counted as
+       lost with the system's reason (see GetStatus), and recording goes on
+       with the next block. */
     void Write(const char* data, int len);
 
-    /* Rewrites the header with the final sizes and closes the file. The
-       sizes come from m_nDataLen, clamped, not wrapped: the data size is the
-       smaller of m_nDataLen and 0xFFFFFFFF - 36, the RIFF size the smaller of
-       m_nDataLen + 36 and 0xFFFFFFFF; data past that stays in the file. The
-       file is cut to end with the last block written whole. Does nothing
-       when no file is open. */
+    /* Rewrites the header with the final sizes and closes the file. In the
+       44-byte header the sizes come from m_nDataLen, clamped, not wrapped:
+       past 0xFFFFFFFF - 36 the data size is the largest whole number of
+       frames (the header's block alignment) that fits there, and the RIFF
+       size is 36 more; data past that stays in the file. The file is cut to
+       end with the last block written whole. A partial frame kept by
+       MIX_AddStream is dropped and counted as lost. Does nothing else when
+       no file is open. */
     void Close();
 
     /* Non-zero while a file is open (read under the lock). */
@@ -615,10 +725,27 @@ public:
     int m_bOpen;             /* non-zero while a file is open */
 
 private:
-    friend class CSonvale; /* tells its recorder the format of its blocks */
+    friend class CSonvale; /* tells its recorder the format of its blocks,
+                              its losses and its unfinished stream frame */
 
-    /* Writes the header's current sizes into the file; under m_lock. */
+    /* This recorder's state beyond its members (flags, account, the stream's
+       unfinished frame), kept beside it so that the layout stays as
+       released; made when `create` is set and there is none. Null without
+       one, or without memory for it. */
+    State* state(bool create) const;
+    /* Writes the whole header with the current sizes; under m_lock. True
+       when it all went in. */
+    bool write_header(const State* state);
+    /* write_header, noting whether it failed and when it last ran. */
     void write_sizes();
+    /* Counts `bytes` as lost with `reason` while a file is open. */
+    void note_loss(uint64_t bytes, const char* reason);
+    /* True, with the first reason since the last report set as the calling
+       thread's, when bytes were lost since then. */
+    bool report_loss();
+    /* Drops the kept stream frame, counted as lost while a file is open. */
+    void drop_stream_tail();
+    void drop_stream_tail_locked();
 
     std::mutex m_lock;
     uint64_t m_nFileData;   /* data bytes really in the file */
@@ -802,7 +929,9 @@ private:
    would give. Blocks go to m_recorder and are dropped while no recording
    is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
    40 and more) the worker ends at once and records nothing: what reached
-   it is destroyed and later items are dropped as soon as they are queued. */
+   it is destroyed and later items are dropped as soon as they are queued,
+   every byte of them counted as lost by an open recording, with the reason
+   "the mixer cannot record N-bit samples". */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -882,11 +1011,15 @@ public:
 
     /* Queues all `len` bytes as consecutive one-pass items of at most one
        block each (whole frames; see the class comment), so that the
-       recording receives every byte, in order. All or nothing: returns
-       `index` once every item is queued (also when the mixer is not open:
-       they are then dropped), or -1 having queued nothing, for a negative
-       `len`, a null `data` with a positive `len`, or a lack of memory. A
-       `len` of 0 queues nothing and returns `index`. */
+       recording receives every byte, in order. The bytes are a stream: a
+       trailing partial frame is kept (in m_recorder) and put in front of
+       the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
+       MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
+       nothing: returns `index` once every item is queued (also when the
+       mixer is not open: they are then dropped), or -1 having queued
+       nothing and kept the remainder as it was, for a negative `len`, a
+       null `data` with a positive `len`, or a lack of memory. A `len` of 0
+       queues nothing and returns `index`. */
     int MIX_AddStream(const unsigned char* data, int len, int index);
 
     /* Queues all the samples of the WAV file at `path` as MIX_AddStream
@@ -934,10 +1067,14 @@ public:
        loss: nothing is synced to the disk). Waits at most `timeoutMs`
        milliseconds; a negative `timeoutMs` waits without a limit, 0 only
        looks. The wait sleeps (no polling) and does not change how the
-       worker treats items. Returns 0 when done: at once when nothing is
-       pending, and on a mixer that is closed or whose worker has ended; 1
-       when the time ran out first (nothing is dropped: the items stay
-       queued). Call it from the mixer's client thread, like every member. */
+       worker treats items. A partial frame kept by MIX_AddStream stays
+       waiting. Returns 0 when done with nothing lost: at once when nothing
+       is pending, and on a mixer that is closed; 2 when done but bytes were
+       lost since the previous MIX_Flush (or since m_recorder was opened),
+       the first loss's reason then set for the calling thread (see
+       Record_GetStatus for what counts); 1 when the time ran out first
+       (nothing is dropped: the items stay queued). Call it from the mixer's
+       client thread, like every member. */
     int MIX_Flush(int timeoutMs);
 
     CWaveRecorder m_recorder;  /* the mixer's recorder */
@@ -953,8 +1090,8 @@ protected:
        item taken from its inbox until m_bStop is seen after an item, a
        message other than MIXMSG_DATA arrives or the inbox fails; then closes
        the inbox, so that later posts fail, and destroys every item still in
-       it. Blocks of items already queued behind each other are written to
-       m_recorder together. Returns 0. */
+       it (counted as lost where the worker cannot record the width). Blocks of items already queued
+       behind each other are written to m_recorder together. Returns 0. */
     long SonvaleThread();
 
 private:
@@ -965,6 +1102,16 @@ private:
     /* Queues `len` bytes as one-pass items of a block each: all, or (out of
        memory, reason set) none and false. */
     bool queue_blocks(const unsigned char* data, size_t len, int index);
+    /* The same for the `head_len` bytes of `head` (less than a frame)
+       followed by the `len` bytes of `data`. */
+    bool queue_blocks(const unsigned char* head, size_t head_len, const unsigned char* data,
+                      size_t len, int index);
+    /* True when the worker can record the mixer's sample width. */
+    bool worker_records() const;
+    /* Counts `bytes` queued to a worker that cannot record as lost. */
+    void note_unrecordable(uint64_t bytes);
+    /* The bytes of `item` the worker would have recorded, at most a block. */
+    uint64_t lost_bytes_of(const CWaveData& item) const;
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */
     bool wait_finished(uint64_t target, int timeoutMs);

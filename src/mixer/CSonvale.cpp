@@ -3,10 +3,13 @@
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
+#include "record/recorder_state.h"
 #include "wav/block_size.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -137,6 +140,7 @@ int CSonvale::MIX_Restart() {
 
 int CSonvale::MIX_AddData(const unsigned char* data, int len, int index, int loops,
                           unsigned int firstAllowPlayLen) {
+    m_recorder.drop_stream_tail();
     CWaveData* item = new_client_item(data, len, index, loops, firstAllowPlayLen);
     if (!item)
         return -1;
@@ -179,31 +183,67 @@ int CSonvale::MIX_Flush(int timeoutMs) {
         return 1;
     }
     m_recorder.Flush();
-    return 0;
+    return m_recorder.report_loss() ? 2 : 0;
 }
 
 int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
-    if (!valid_data(data, len) || !queue_blocks(data, static_cast<size_t>(len), index))
+    if (!valid_data(data, len))
         return -1;
+    sonvale::recorder_state* r = m_recorder.state(true);
+    if (!r) {
+        sonvale::set_last_error("out of memory for a stream");
+        return -1;
+    }
+    const size_t n = static_cast<size_t>(len);
+    const size_t kept = r->stream_tail_len;
+    const size_t unit = sonvale::stream_unit(m_waveOut.m_waveFormate);
+    const size_t whole = (kept + n) / unit * unit;
+    // What is not a whole frame yet waits for the next piece.
+    if (whole == 0) {
+        std::memcpy(r->stream_tail + kept, data, n);
+        r->stream_tail_len = static_cast<uint32_t>(kept + n);
+        return index;
+    }
+    const size_t used = whole - kept;
+    if (!queue_blocks(r->stream_tail, kept, data, used, index))
+        return -1;
+    std::memcpy(r->stream_tail, data + used, n - used);
+    r->stream_tail_len = static_cast<uint32_t>(n - used);
     return index;
 }
 
 bool CSonvale::queue_blocks(const unsigned char* data, size_t len, int index) {
+    return queue_blocks(nullptr, 0, data, len, index);
+}
+
+bool CSonvale::queue_blocks(const unsigned char* head, size_t head_len, const unsigned char* data,
+                            size_t len, int index) {
     const size_t block = sonvale::item_block_bytes(m_waveOut.m_waveFormate);
-    const size_t count = (len + block - 1) / block;
+    const size_t total = head_len + len;
+    const size_t count = (total + block - 1) / block;
     // Every item is made before any is queued: all of them, or none.
     std::unique_ptr<CWaveData*[]> items(new (std::nothrow) CWaveData*[count]());
     bool made = items != nullptr;
     for (size_t i = 0; made && i < count; ++i) {
         const size_t at = i * block;
-        items[i] = new_item(data + at, static_cast<int>(std::min(block, len - at)), index, 1, 0);
+        const int size = static_cast<int>(std::min(block, total - at));
+        if (at < head_len) {
+            // The head is shorter than a frame, so only the first block
+            // joins it to the data.
+            unsigned char joined[sonvale::block_capacity];
+            std::memcpy(joined, head, head_len);
+            std::memcpy(joined + head_len, data, static_cast<size_t>(size) - head_len);
+            items[i] = new_item(joined, size, index, 1, 0);
+        } else {
+            items[i] = new_item(data + (at - head_len), size, index, 1, 0);
+        }
         made = items[i] != nullptr;
     }
     if (!made) {
         for (size_t i = 0; items && i < count; ++i)
             delete items[i];
         sonvale::set_last_error("out of memory for %llu bytes of data",
-                                static_cast<unsigned long long>(len));
+                                static_cast<unsigned long long>(total));
         return false;
     }
     for (size_t i = 0; i < count; ++i)
@@ -240,10 +280,31 @@ void CSonvale::wait_for_backlog() {
 }
 
 void CSonvale::queue_item(CWaveData* item) {
-    if (sonvale::inbox_post(m_dwThreadId, MIXMSG_DATA, reinterpret_cast<uintptr_t>(item)))
+    if (sonvale::inbox_post(m_dwThreadId, MIXMSG_DATA, reinterpret_cast<uintptr_t>(item))) {
         ++m_nQueued;
-    else
-        delete item;
+        return;
+    }
+    // Reported as queued, so a recording that is open has lost it.
+    if (m_dwThreadId != 0 && !worker_records())
+        note_unrecordable(lost_bytes_of(*item));
+    else if (m_dwThreadId != 0)
+        m_recorder.note_loss(lost_bytes_of(*item), "the worker could not be handed an item");
+    delete item;
+}
+
+bool CSonvale::worker_records() const {
+    return sonvale::sample_width_supported(m_waveOut.m_waveFormate.wBitsPerSample / 8u);
+}
+
+void CSonvale::note_unrecordable(uint64_t bytes) {
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "the mixer cannot record %u-bit samples",
+                  static_cast<unsigned>(m_waveOut.m_waveFormate.wBitsPerSample));
+    m_recorder.note_loss(bytes, reason);
+}
+
+uint64_t CSonvale::lost_bytes_of(const CWaveData& item) const {
+    return std::min<uint64_t>(item.m_nLen, sonvale::item_block_bytes(m_waveOut.m_waveFormate));
 }
 
 void CSonvale::items_finished(size_t items) {

@@ -17,6 +17,7 @@ constexpr size_t blocks_per_read = 64;
 } // namespace
 
 int CSonvale::MIX_AddFile(const char* path, int index) {
+    m_recorder.drop_stream_tail();
     sonvale::riff_reader reader;
     sonvale::wav_file_info info;
     const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
@@ -35,6 +36,7 @@ int CSonvale::MIX_AddFile(const char* path, int index) {
 }
 
 int CSonvale::MIX_AddFileStream(const char* path, int index) {
+    m_recorder.drop_stream_tail();
     sonvale::riff_reader reader;
     sonvale::wav_file_info info;
     if (!sonvale::open_for_mixer(reader, path, m_waveOut.m_waveFormate, info))

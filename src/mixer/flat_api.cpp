@@ -133,8 +133,13 @@ const char* MIX_GetLastError(void) {
 
 bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                  unsigned short channels, unsigned short bitsPerSample) {
+    return Record_OpenEx(mixer, path, samplesPerSec, channels, bitsPerSample, 0);
+}
+
+bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
+                   unsigned short channels, unsigned short bitsPerSample, unsigned int flags) {
     return with_mixer(mixer, false, [&](CSonvale& m) {
-        return m.m_recorder.Open(path, samplesPerSec, channels, bitsPerSample);
+        return m.m_recorder.OpenEx(path, samplesPerSec, channels, bitsPerSample, flags);
     });
 }
 
@@ -143,4 +148,8 @@ void Record_Close(HSONVALE mixer) {
         m.m_recorder.Close();
         return 0;
     });
+}
+
+int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.m_recorder.GetStatus(status); });
 }

@@ -1,12 +1,18 @@
 // The WAV recorder: a lock serialising
 // Write / Open / Close / Flush, every block handed to the OS at once,
 // exclusive files, whole-block rollback on a failed write, sizes in the file
-// kept current while recording and clamped at Close.
+// kept current while recording, and an account of the bytes that did not
+// reach the file.
 #include "platform/last_error.h"
-#include "record/wave_header.h"
+#include "record/recorder_state.h"
 #include "sonvale.h"
+#include "wav/wave_header.h"
 
-using sonvale::wave_header_bytes;
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+using sonvale::recorder_state;
 
 namespace {
 
@@ -14,11 +20,33 @@ namespace {
 // killed process leaves a file that reads as nearly all it recorded.
 constexpr std::chrono::milliseconds sizes_max_age{200};
 
-// Writes the serialised header at offset 0. True when all 44 bytes went in.
-bool write_header(CFile& file, const WaveFileHeader& header) {
-    unsigned char bytes[wave_header_bytes];
-    sonvale::wave_header_serialise(header, bytes);
-    return file.Seek(0) && file.Write(bytes, sizeof bytes) == sizeof bytes;
+// A copy of `path` for the reasons of later failures; null when there is no
+// memory for it.
+std::unique_ptr<char[]> copy_of(const char* path) {
+    const size_t n = std::strlen(path) + 1;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[n]);
+    if (copy)
+        std::memcpy(copy.get(), path, n);
+    return copy;
+}
+
+bool rf64_auto(const recorder_state* state) {
+    return state && (state->flags & SONVALE_RECORD_RF64_AUTO);
+}
+
+// The header's size in the file: 44, or 80 for RF64_AUTO.
+size_t header_bytes(const recorder_state* state) {
+    return rf64_auto(state) ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
+}
+
+// Counts `bytes` as lost with `reason`; under the recorder's lock.
+void count_loss(recorder_state* state, uint64_t bytes, const char* reason) {
+    if (!state || bytes == 0)
+        return;
+    // The first failure since the last report is the one reported.
+    if (state->lost == state->lost_reported)
+        std::snprintf(state->loss_reason, sizeof state->loss_reason, "%s", reason);
+    state->lost += bytes;
 }
 
 } // namespace
@@ -29,16 +57,38 @@ CWaveRecorder::CWaveRecorder()
 
 CWaveRecorder::~CWaveRecorder() {
     Close();
+    sonvale::release_recorder_state(this);
 }
 
 bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
                          unsigned short bitsPerSample) {
+    return OpenEx(path, samplesPerSec, channels, bitsPerSample, 0);
+}
+
+bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsigned short channels,
+                           unsigned short bitsPerSample, unsigned int flags) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bOpen)
         return true; // the open file goes on; the arguments are ignored
     m_nDataLen = 0;
-    if (!path)
+    m_nFileData = 0;
+    recorder_state* s = state(true);
+    if (!s) {
+        sonvale::set_last_error("out of memory for a recording");
         return false;
+    }
+    s->lost = 0;
+    s->lost_reported = 0;
+    s->rf64 = false;
+    s->header_stale = false;
+    if (!path) {
+        sonvale::set_last_error("no path was given for the recording");
+        return false;
+    }
+    if ((flags & ~SONVALE_RECORD_RF64_AUTO) != 0) {
+        sonvale::set_last_error("unknown recording flags 0x%x", flags);
+        return false;
+    }
     // Fill a local header first, so that a failed Open leaves m_header as it
     // was.
     const bool is_float = m_nSourceTag == WAVE_FORMAT_IEEE_FLOAT && m_nSourceBits == bitsPerSample;
@@ -47,7 +97,10 @@ bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned
                               samplesPerSec, channels, bitsPerSample);
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
-    if (!write_header(m_file, header)) {
+    m_header = header;
+    s->flags = flags;
+    // The header goes in by a positioned write: the data follows it.
+    if (!write_header(s) || !m_file.Seek(header_bytes(s))) {
         sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                 sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
@@ -55,8 +108,7 @@ bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned
         m_file.Close();
         return false;
     }
-    m_header = header;
-    m_nFileData = 0;
+    s->path = copy_of(path);
     m_nSyncedData = 0;
     m_synced = std::chrono::steady_clock::now();
     m_bOpen = 1;
@@ -79,10 +131,16 @@ void CWaveRecorder::Write(const char* data, int len) {
             write_sizes();
         return;
     }
+    recorder_state* s = state(true);
+    // Read before any other system call can change it.
+    char reason[sizeof s->loss_reason];
+    std::snprintf(reason, sizeof reason, "cannot write to '%s': %s",
+                  s && s->path ? s->path.get() : "the recording", sonvale::system_error_text());
+    count_loss(s, want, reason);
     // A short or failed write: drop the block whole. Cut off whatever part of
     // it reached the file and move back to the end of the data, so that the
     // next block follows the last whole one.
-    const uint64_t end = wave_header_bytes + m_nFileData;
+    const uint64_t end = header_bytes(s) + m_nFileData;
     if (written > 0)
         m_file.Truncate(end);
     m_file.Seek(end);
@@ -90,14 +148,18 @@ void CWaveRecorder::Write(const char* data, int len) {
 
 void CWaveRecorder::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
+    drop_stream_tail_locked();
     if (!m_bOpen)
         return;
     m_bOpen = 0;
     write_sizes();
+    recorder_state* s = state(false);
     // Should a rollback's cut have failed, leftovers of a dropped block may
     // lie past the data: the file ends where the data ends.
-    m_file.Truncate(wave_header_bytes + m_nFileData);
+    m_file.Truncate(header_bytes(s) + m_nFileData);
     m_file.Close();
+    if (s)
+        s->path.reset();
 }
 
 void CWaveRecorder::Flush() {
@@ -106,18 +168,96 @@ void CWaveRecorder::Flush() {
         write_sizes();
 }
 
-void CWaveRecorder::write_sizes() {
-    sonvale::wave_header_set_sizes(m_header, m_nDataLen);
-    unsigned char bytes[wave_header_bytes];
-    sonvale::wave_header_serialise(m_header, bytes);
-    // The whole header in one positioned write: the rest of it is unchanged,
-    // and the position stays at the end of the data.
-    m_file.WriteAt(0, bytes, sizeof bytes);
-    m_nSyncedData = m_nFileData;
-    m_synced = std::chrono::steady_clock::now();
+int CWaveRecorder::GetStatus(SONVALE_RECORD_STATUS* status) {
+    if (!status || status->cbSize < sizeof(SONVALE_RECORD_STATUS)) {
+        sonvale::set_last_error(status ? "the status record's cbSize is %u, less than %u bytes"
+                                       : "no status record was given",
+                                status ? status->cbSize : 0u,
+                                static_cast<unsigned>(sizeof(SONVALE_RECORD_STATUS)));
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    const recorder_state* s = state(false);
+    status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) |
+                    (s && s->rf64 ? SONVALE_STATUS_RF64 : 0u) |
+                    (s && s->header_stale ? SONVALE_STATUS_HEADER_STALE : 0u);
+    status->dataBytes = m_nFileData;
+    status->lostBytes = s ? s->lost : 0;
+    return 0;
 }
 
 int CWaveRecorder::isOpen() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_bOpen;
+}
+
+recorder_state* CWaveRecorder::state(bool create) const {
+    return sonvale::recorder_state_of(this, create);
+}
+
+bool CWaveRecorder::write_header(const recorder_state* state) {
+    unsigned char bytes[sonvale::rf64_header_bytes];
+    const size_t n = header_bytes(state);
+    if (rf64_auto(state)) {
+        sonvale::wave_header_serialise_rf64(m_header, m_nFileData, bytes);
+    } else {
+        sonvale::wave_header_set_sizes(m_header, m_nDataLen);
+        sonvale::wave_header_serialise(m_header, bytes);
+    }
+    // The whole header in one positioned write: the rest of it is unchanged,
+    // and the position stays at the end of the data.
+    return m_file.WriteAt(0, bytes, n) == n;
+}
+
+void CWaveRecorder::write_sizes() {
+    recorder_state* s = state(false);
+    const bool written = write_header(s);
+    if (s) {
+        s->header_stale = !written;
+        if (written && rf64_auto(s))
+            s->rf64 = sonvale::wave_header_needs_rf64(m_nFileData);
+    }
+    m_nSyncedData = m_nFileData;
+    m_synced = std::chrono::steady_clock::now();
+}
+
+void CWaveRecorder::note_loss(uint64_t bytes, const char* reason) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bOpen)
+        count_loss(state(true), bytes, reason);
+}
+
+bool CWaveRecorder::report_loss() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    recorder_state* s = state(false);
+    if (!s || s->lost == s->lost_reported)
+        return false;
+    s->lost_reported = s->lost;
+    sonvale::set_last_error("%s", s->loss_reason);
+    return true;
+}
+
+void CWaveRecorder::drop_stream_tail() {
+    // The kept frame is the client thread's own: looking needs no lock, and
+    // the common case (none kept) must not wait for the worker's write.
+    const recorder_state* s = state(false);
+    if (!s || s->stream_tail_len == 0)
+        return;
+    std::lock_guard<std::mutex> guard(m_lock);
+    drop_stream_tail_locked();
+}
+
+void CWaveRecorder::drop_stream_tail_locked() {
+    recorder_state* s = state(false);
+    if (!s || s->stream_tail_len == 0)
+        return;
+    if (m_bOpen) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason,
+                      "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
+                      static_cast<unsigned>(s->stream_tail_len));
+        count_loss(s, s->stream_tail_len, reason);
+    }
+    // Without a recording, nothing was meant for one.
+    s->stream_tail_len = 0;
 }

@@ -19,4 +19,9 @@ size_t item_block_bytes(const WAVEFORMATEX& format) {
     return block_room(pump_unit(width, format.nBlockAlign));
 }
 
+unsigned stream_unit(const WAVEFORMATEX& format) {
+    const unsigned width = format.wBitsPerSample / 8u;
+    return sample_width_supported(width) ? pump_unit(width, format.nBlockAlign) : 1u;
+}
+
 } // namespace sonvale

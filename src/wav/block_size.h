@@ -31,4 +31,8 @@ inline size_t block_room(unsigned unit) {
 // the block of its unit; a whole block where the worker records nothing.
 size_t item_block_bytes(const WAVEFORMATEX& format);
 
+// The unit a stream fed in pieces is recorded in on a mixer of `format`:
+// the block's unit; 1 where the worker records nothing.
+unsigned stream_unit(const WAVEFORMATEX& format);
+
 } // namespace sonvale

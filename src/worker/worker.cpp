@@ -1,9 +1,9 @@
-// The worker: takes items from its inbox, records one block per item and
-// destroys the item; on stop it destroys whatever is still queued.
-#include "sonvale.h"
+#include "worker/worker.h"
 
 #include "platform/inbox.h"
 #include "worker/sample_pump.h"
+
+#include <algorithm>
 
 namespace sonvale {
 
@@ -28,10 +28,10 @@ pump_source source_of(const CWaveData& item) {
 // which is what keeps the worker ahead of a fast client. An item is
 // destroyed only once its block has gone to the recorder, and then counted
 // as finished.
-template <class Finished> class pending_blocks {
+class pending_blocks {
 public:
-    pending_blocks(CWaveRecorder& recorder, Finished& finished)
-        : m_recorder(recorder), m_finished(finished) {}
+    pending_blocks(CWaveRecorder& recorder, item_events& events)
+        : m_recorder(recorder), m_events(events) {}
     ~pending_blocks() { flush(); }
     pending_blocks(const pending_blocks&) = delete;
     pending_blocks& operator=(const pending_blocks&) = delete;
@@ -51,7 +51,7 @@ public:
         for (size_t i = 0; i < m_count; ++i)
             delete m_items[i];
         if (m_count > 0)
-            m_finished(m_count);
+            m_events.finished(m_count);
         m_used = 0;
         m_count = 0;
     }
@@ -59,27 +59,27 @@ public:
 private:
     static constexpr size_t max_items = 32;
     CWaveRecorder& m_recorder;
-    Finished& m_finished;
+    item_events& m_events;
     uint8_t m_bytes[max_items * block_capacity];
     CWaveData* m_items[max_items];
     size_t m_used = 0;
     size_t m_count = 0;
 };
 
-// One block per item, until a non-data message, a failed wait, or the stop
-// flag seen after an item. Pending blocks are written before every wait and
-// when the loop ends, and before a wait the header in the file is brought up
-// to date with them; the stop flag is looked at again after such a write,
-// as the write is what finishes their items.
-template <class Finished> void record_items(CSonvale& mixer, unsigned unit, Finished& finished) {
-    pending_blocks<Finished> pending(mixer.m_recorder, finished);
+} // namespace
+
+// The stop flag is looked at again after a write of pending blocks, as the
+// write is what finishes their items.
+void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsigned unit,
+                  item_events& events) {
+    pending_blocks pending(recorder, events);
     inbox_message message{};
     for (;;) {
         if (!inbox_take(message)) {
             pending.flush();
-            if (mixer.m_bStop)
+            if (stop)
                 return;
-            mixer.m_recorder.Flush();
+            recorder.Flush();
             if (!inbox_wait(message))
                 return;
         }
@@ -87,41 +87,25 @@ template <class Finished> void record_items(CSonvale& mixer, unsigned unit, Fini
             return;
         if (CWaveData* item = item_of(message))
             pending.add(item, unit);
-        if (mixer.m_bStop)
+        if (stop)
             return;
     }
 }
 
 // Closing first means no item can arrive after the last take and be lost.
-template <class Finished> void drain_inbox(Finished& finished) {
+drained_items drain_inbox(size_t block) {
     inbox_close();
     inbox_message message{};
-    size_t dropped = 0;
+    drained_items drained{0, 0};
     while (inbox_take(message)) {
-        if (message.code == MIXMSG_DATA) {
-            delete item_of(message);
-            ++dropped;
-        }
+        if (message.code != MIXMSG_DATA)
+            continue;
+        if (const CWaveData* item = item_of(message))
+            drained.bytes += std::min<uint64_t>(item->m_nLen, block);
+        delete item_of(message);
+        ++drained.items;
     }
-    finished(dropped);
+    return drained;
 }
-
-} // namespace
 
 } // namespace sonvale
-
-long CSonvale::SonvaleThreadPro(void* mixer) {
-    return static_cast<CSonvale*>(mixer)->SonvaleThread();
-}
-
-long CSonvale::SonvaleThread() {
-    using namespace sonvale;
-    // Read once: the format is fixed while this worker runs.
-    const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
-    const unsigned width = format.wBitsPerSample / 8u;
-    auto finished = [this](size_t items) { items_finished(items); };
-    if (sample_width_supported(width) && !m_bStop)
-        record_items(*this, pump_unit(width, format.nBlockAlign), finished);
-    drain_inbox(finished);
-    return 0;
-}

@@ -129,7 +129,7 @@ TEST(Record, CtrlCFinishesTheFileWithEverythingQueued) {
     ASSERT_TRUE(s.opened);
     EXPECT_GT(s.frames, 0);
     EXPECT_LT(s.frames, 8000LL * 90000) << "it went on to the end";
-    EXPECT_EQ(static_cast<uint64_t>(44 + s.frames * 2), test_support::read_file(out).size())
+    EXPECT_EQ(static_cast<uint64_t>(80 + s.frames * 2), test_support::read_file(out).size())
         << "the header describes the whole file";
 }
 
@@ -156,4 +156,58 @@ TEST(Record, LongRecordingsKeepMemoryBounded) {
     ASSERT_NE(file, nullptr);
     sf_close(file);
     EXPECT_EQ(info.frames, 44100 * (600 + 4 * 120));
+}
+
+// Refused before anything is created or touched, exit status 2.
+TEST(Record, RefusesInputsItCannotRecordAndAnOutputThatIsAnInput) {
+    test_support::temp_dir dir;
+    const std::string a = dir.file("a.wav");
+    write_sound(a, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, sample_pattern(800, 16, 1));
+    write_sound(dir.file("alaw.wav"), 8000, 1, SF_FORMAT_WAV | SF_FORMAT_ALAW,
+                sample_pattern(800, 8, 1));
+    write_sound(dir.file("f64.wav"), 8000, 1, SF_FORMAT_WAV | SF_FORMAT_DOUBLE,
+                sample_pattern(800, 16, 1));
+    const std::vector<uint8_t> before = test_support::read_file(a);
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{a, a}, "both an input and the output"},
+        {{a, dir.file("./a.wav")}, "both an input and the output"},
+        {{dir.file("out.wav"), dir.file("alaw.wav")}, "only PCM and IEEE float"},
+        {{dir.file("out.wav"), dir.file("f64.wav")}, "8, 16, 24 and 32-bit samples"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"record"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result run = run_program(sonvale(args));
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(test_support::read_file(a), before);
+        EXPECT_FALSE(test_support::file_exists(dir.file("out.wav")));
+    }
+}
+
+// Below 4 GiB the default header is a plain WAV header that every reader
+// takes; --classic gives the 44-byte one.
+TEST(Record, DefaultHeaderIsReadAsPlainWavEverywhere) {
+    test_support::temp_dir dir;
+    for (const char* header : {"--seconds", "--classic"}) {
+        const std::string out = dir.file(std::string(header + 2) + ".wav");
+        std::vector<std::string> args = {"record", out,      "--tone", "440",        "--seconds",
+                                         "6",      "--rate", "44100",  "--channels", "2"};
+        if (std::string(header) == "--classic")
+            args.push_back(header);
+        ASSERT_EQ(run_program(sonvale(args)).status, 0);
+        const uint64_t frames = 6 * 44100; // 1 MiB and a bit
+        EXPECT_EQ(read_sound(out).frames, static_cast<int64_t>(frames));
+        const run_result soxi = run_program({"/usr/bin/env", "soxi", "-s", out});
+        EXPECT_EQ(soxi.out, std::to_string(frames) + "\n") << soxi.err;
+        const run_result python =
+            run_program({"/usr/bin/env", "python3", "-c",
+                         "import sys, wave; print(wave.open(sys.argv[1]).getnframes())", out});
+        EXPECT_EQ(python.out, std::to_string(frames) + "\n") << python.err;
+        EXPECT_EQ(test_support::read_file(out).size(),
+                  frames * 4 + (std::string(header) == "--classic" ? 44 : 80));
+    }
 }

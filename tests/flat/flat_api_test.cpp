@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 using namespace test_support;
@@ -96,6 +97,46 @@ TEST(FlatApi, RecordOpenTwiceKeepsTheFirstFile) {
     EXPECT_EQ(le32(file, 24), 22050u);
     EXPECT_EQ(le32(file, 40), 6u);
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + 44, file.end()), pattern(6));
+}
+
+// Every refusal of the recording's new calls gives -1 or false with a
+// reason of its own.
+TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
+    temp_dir dir;
+    WAVEFORMATEX f = waveformat(wav_format{1, 1, 22050, 16});
+    HSONVALE h = MIX_Init(&f, nullptr);
+    ASSERT_NE(h, nullptr);
+    SONVALE_RECORD_STATUS small{};
+    small.cbSize = sizeof small - 1;
+    SONVALE_RECORD_STATUS good{};
+    good.cbSize = sizeof good;
+    const std::string path = dir.file("x.wav");
+    const struct {
+        const char* what;
+        std::function<bool()> refused;
+        const char* says;
+    } cases[] = {
+        {"null path", [&] { return !Record_Open(h, nullptr, 22050, 1, 16); }, "no path"},
+        {"unknown flag", [&] { return !Record_OpenEx(h, path.c_str(), 22050, 1, 16, 2); },
+         "unknown recording flags 0x2"},
+        {"null status", [&] { return Record_GetStatus(h, nullptr) == -1; }, "no status record"},
+        {"short status", [&] { return Record_GetStatus(h, &small) == -1; }, "cbSize"},
+        {"null handle", [&] { return Record_GetStatus(nullptr, &good) == -1; }, "no mixer handle"},
+        {"null handle", [&] { return !Record_OpenEx(nullptr, path.c_str(), 8000, 1, 8, 0); },
+         "no mixer handle"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(c.refused()) << c.what;
+        EXPECT_NE(std::string(MIX_GetLastError()).find(c.says), std::string::npos) << c.what;
+    }
+    EXPECT_FALSE(file_exists(path));
+    EXPECT_EQ(Record_GetStatus(h, &good), 0);
+    EXPECT_EQ(good.flags, 0u);
+    EXPECT_TRUE(Record_OpenEx(h, path.c_str(), 22050, 1, 16, SONVALE_RECORD_RF64_AUTO));
+    EXPECT_EQ(Record_GetStatus(h, &good), 0);
+    EXPECT_EQ(good.flags, SONVALE_STATUS_OPEN);
+    EXPECT_EQ(MIX_Close(h), 0);
+    EXPECT_EQ(read_file(path).size(), 80u);
 }
 
 // What a ring or a format is refused for, before anything is allocated.

@@ -15,9 +15,9 @@
 #endif
 
 #include "record/record_util.h"
-#include "record/wave_header.h"
 #include "sonvale.h"
 #include "support/test_support.h"
+#include "wav/wave_header.h"
 
 namespace {
 
@@ -310,11 +310,11 @@ TEST(Recorder, SizesClampAtTheLimit) {
         uint32_t data_size; // header
         uint32_t riff_size; // header
     } cases[] = {
-        {0xFFFFFFDBu - 10u, 0, 0xFFFFFFDBu - 10u, 0xFFFFFFDBu - 10u, 0xFFFFFFF5u},
-        {0xFFFFFFDBu - 4u, 4, 0xFFFFFFDBu, 0xFFFFFFDBu, 0xFFFFFFFFu},
-        {0xFFFFFFDBu - 4u, 5, 0xFFFFFFDCu, 0xFFFFFFDBu, 0xFFFFFFFFu},
-        {0xFFFFFFF0u, 100, 0xFFFFFFFFu, 0xFFFFFFDBu, 0xFFFFFFFFu},
-        {0xFFFFFFFFu, 7, 0xFFFFFFFFu, 0xFFFFFFDBu, 0xFFFFFFFFu},
+        {0xFFFFFFDBu - 11u, 0, 0xFFFFFFDBu - 11u, 0xFFFFFFDBu - 11u, 0xFFFFFFF4u},
+        {0xFFFFFFDBu - 5u, 4, 0xFFFFFFDAu, 0xFFFFFFDAu, 0xFFFFFFFEu},
+        {0xFFFFFFDBu - 4u, 5, 0xFFFFFFDCu, 0xFFFFFFDAu, 0xFFFFFFFEu},
+        {0xFFFFFFF0u, 100, 0xFFFFFFFFu, 0xFFFFFFDAu, 0xFFFFFFFEu},
+        {0xFFFFFFFFu, 7, 0xFFFFFFFFu, 0xFFFFFFDAu, 0xFFFFFFFEu},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -330,7 +330,7 @@ TEST(Recorder, SizesClampAtTheLimit) {
         // Nothing the client recorded is thrown away...
         ASSERT_EQ(file.size(), 44u + c.written) << path;
         EXPECT_EQ(data_of(file), pattern(c.written));
-        // ...and the sizes are clamped, not wrapped.
+        // ...and the sizes are clamped to whole frames, not wrapped.
         EXPECT_EQ(header_of(file), expected_header(22050, 1, 16, c.data_size, c.riff_size)) << path;
     }
 }

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_writes.h"
 #include "platform/last_error.h"
 #include "sonvale.h"
 
@@ -76,23 +77,35 @@ void close_fd(int fd) {
     ::close(fd);
 }
 
-// Writes all `len` bytes through `write_some(bytes, count, done)`, resuming
-// interrupted and partial writes; returns the bytes written.
-template <class WriteSome> size_t write_all(const void* data, size_t len, WriteSome write_some) {
+int64_t system_write(intptr_t file, const void* data, size_t len, int64_t offset) {
+    const int fd = static_cast<int>(file);
+    return offset < 0 ? ::write(fd, data, len)
+                      : ::pwrite(fd, data, len, static_cast<off_t>(offset));
+}
+
+int64_t system_position(intptr_t file) {
+    return ::lseek(static_cast<int>(file), 0, SEEK_CUR);
+}
+
+constexpr sonvale::file_writes system_writes{system_write, system_position};
+
+// Writes all `len` bytes through the installed writes, at `offset` or at
+// the position (a negative `offset`), resuming interrupted and partial
+// writes; returns the bytes written.
+size_t write_all(intptr_t file, const void* data, size_t len, int64_t offset) {
+    const sonvale::file_writes& writes = sonvale::current_file_writes();
     const char* p = static_cast<const char*>(data);
     size_t done = 0;
     while (done < len) {
         size_t chunk = len - done;
         if (chunk > static_cast<size_t>(SSIZE_MAX))
             chunk = static_cast<size_t>(SSIZE_MAX);
-        const ssize_t n = write_some(p + done, chunk, done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const int64_t at = offset < 0 ? -1 : offset + static_cast<int64_t>(done);
+        const int64_t n = writes.write(file, p + done, chunk, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             break; // a full disk (ENOSPC), a size limit (EFBIG), an I/O error
-        }
-        if (n == 0)
-            break;
         done += static_cast<size_t>(n);
     }
     return done;
@@ -160,18 +173,13 @@ bool CFile::Seek(uint64_t offset) {
 size_t CFile::Write(const void* data, size_t len) {
     if (m_hFile == no_file || (!data && len > 0))
         return 0;
-    const int fd = static_cast<int>(m_hFile);
-    return write_all(data, len,
-                     [fd](const char* p, size_t n, size_t) { return ::write(fd, p, n); });
+    return write_all(m_hFile, data, len, -1);
 }
 
 size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
     if (m_hFile == no_file || (!data && len > 0) || offset > static_cast<uint64_t>(INT64_MAX) - len)
         return 0;
-    const int fd = static_cast<int>(m_hFile);
-    return write_all(data, len, [fd, offset](const char* p, size_t n, size_t done) {
-        return ::pwrite(fd, p, n, static_cast<off_t>(offset + done));
-    });
+    return write_all(m_hFile, data, len, static_cast<int64_t>(offset));
 }
 
 bool CFile::Truncate(uint64_t size) {
@@ -189,4 +197,12 @@ void CFile::Close() {
 
 bool CFile::IsOpen() const {
     return m_hFile != no_file;
+}
+
+const sonvale::file_writes& sonvale::system_file_writes() {
+    return system_writes;
+}
+
+void sonvale::set_no_space_error() {
+    errno = ENOSPC;
 }

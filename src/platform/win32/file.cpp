@@ -6,6 +6,7 @@
 // untouched; a refusal says whether a recording or another program holds
 // the file. Only files on disk are cut; a device (NUL) is written as it is,
 // and a pipe is refused.
+#include "platform/file_writes.h"
 #include "platform/last_error.h"
 #include "platform/win32/wide_path.h"
 #include "sonvale.h"
@@ -48,6 +49,23 @@ bool cut_to(HANDLE h, uint64_t size) {
     const bool cut = SetEndOfFile(h) != 0;
     return move_to(h, at) && cut;
 }
+
+int64_t system_write(intptr_t file, const void* data, size_t len, int64_t offset) {
+    if (offset >= 0 && !move_to(handle_of(file), static_cast<uint64_t>(offset)))
+        return -1;
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(len, 1u << 30));
+    if (!WriteFile(handle_of(file), data, chunk, &written, nullptr))
+        return -1;
+    return written;
+}
+
+int64_t system_position(intptr_t file) {
+    uint64_t at = 0;
+    return position_of(handle_of(file), at) ? static_cast<int64_t>(at) : -1;
+}
+
+constexpr sonvale::file_writes system_writes{system_write, system_position};
 
 // True when opening `wide` for reading with `share` is refused because of
 // how another opener holds it.
@@ -123,14 +141,14 @@ bool CFile::Seek(uint64_t offset) {
 size_t CFile::Write(const void* data, size_t len) {
     if (m_hFile == no_file || (!data && len > 0))
         return 0;
+    const sonvale::file_writes& writes = sonvale::current_file_writes();
     const char* p = static_cast<const char*>(data);
     size_t done = 0;
     while (done < len) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(len - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(handle_of(m_hFile), p + done, chunk, &written, nullptr) || written == 0)
+        const int64_t n = writes.write(m_hFile, p + done, len - done, -1);
+        if (n <= 0)
             break; // a full disk (ERROR_DISK_FULL), an I/O error
-        done += written;
+        done += static_cast<size_t>(n);
     }
     return done;
 }
@@ -158,4 +176,12 @@ void CFile::Close() {
 
 bool CFile::IsOpen() const {
     return m_hFile != no_file;
+}
+
+const sonvale::file_writes& sonvale::system_file_writes() {
+    return system_writes;
+}
+
+void sonvale::set_no_space_error() {
+    SetLastError(ERROR_DISK_FULL);
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "record/wave_header.h"
+#include "wav/wave_header.h"
 
 namespace {
 
@@ -86,23 +86,70 @@ TEST(WaveHeader, ZeroChannelsOrBits) {
     EXPECT_EQ(h.blockAlign, 0u); // 4 / 8
 }
 
-TEST(WaveHeader, SizesClampInsteadOfWrapping) {
-    WaveFileHeader h;
-    sonvale::wave_header_fill(h, 1, 8000, 1, 8);
+// Past the limit the sizes stop at the last whole frame, never wrap.
+TEST(WaveHeader, SizesClampToWholeFramesInsteadOfWrapping) {
     struct {
-        uint32_t data_len, data_size, riff_size;
+        unsigned short channels, bits;
+        uint32_t data_len, data_size;
     } cases[] = {
-        {0, 0, 36},
-        {1280, 1280, 1316},
-        {0xFFFFFFDAu, 0xFFFFFFDAu, 0xFFFFFFFEu},
-        {0xFFFFFFDBu, 0xFFFFFFDBu, 0xFFFFFFFFu}, // exactly the limit
-        {0xFFFFFFDCu, 0xFFFFFFDBu, 0xFFFFFFFFu},
-        {0xFFFFFFFFu, 0xFFFFFFDBu, 0xFFFFFFFFu},
+        {1, 8, 0, 0},
+        {1, 8, 1280, 1280},
+        {1, 8, 0xFFFFFFDAu, 0xFFFFFFDAu},
+        {1, 8, 0xFFFFFFDBu, 0xFFFFFFDBu}, // exactly the limit
+        {1, 8, 0xFFFFFFFFu, 0xFFFFFFDBu},
+        {2, 16, 0xFFFFFFDBu, 0xFFFFFFD8u}, // 0xFFFFFFDB would end 3 bytes into a frame
+        {2, 24, 0xFFFFFFFFu, 0xFFFFFFD8u},
+        {6, 16, 0xFFFFFFF0u, 0xFFFFFFD8u},
+        {1, 4, 0xFFFFFFFFu, 0xFFFFFFDBu}, // no whole-byte frame: bytes
     };
     for (const auto& c : cases) {
+        WaveFileHeader h;
+        sonvale::wave_header_fill(h, 1, 8000, c.channels, c.bits);
         sonvale::wave_header_set_sizes(h, c.data_len);
         EXPECT_EQ(h.dataSize, c.data_size) << c.data_len;
-        EXPECT_EQ(h.riffSize, c.riff_size) << c.data_len;
+        EXPECT_EQ(h.riffSize, c.data_size + 36u) << c.data_len;
+        if (h.blockAlign) {
+            EXPECT_EQ(h.dataSize % h.blockAlign, 0u) << c.data_len;
+        }
+    }
+}
+
+// The 80-byte header: a plain WAV with a "JUNK" chunk while the sizes fit
+// in 32 bits, RF64 with a "ds64" chunk past that.
+TEST(WaveHeader, Rf64LayoutFollowsTheDataSize) {
+    WaveFileHeader h;
+    sonvale::wave_header_fill(h, 1, 48000, 2, 24);
+    struct {
+        uint64_t data;
+        bool rf64;
+    } cases[] = {{0, false},
+                 {1048576, false},
+                 {0xFFFFFFFFull - 72, false},
+                 {0xFFFFFFFFull - 66, true},
+                 {(4ull << 30) + (64ull << 20), true}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> b(sonvale::rf64_header_bytes);
+        sonvale::wave_header_serialise_rf64(h, c.data, b.data());
+        auto at = [&](size_t o, size_t n) { return std::string(b.begin() + o, b.begin() + o + n); };
+        auto le = [&](size_t o, int n) {
+            uint64_t v = 0;
+            for (int i = n - 1; i >= 0; --i)
+                v = v << 8 | b[o + i];
+            return v;
+        };
+        EXPECT_EQ(sonvale::wave_header_needs_rf64(c.data), c.rf64) << c.data;
+        EXPECT_EQ(at(0, 4), c.rf64 ? "RF64" : "RIFF");
+        EXPECT_EQ(at(8, 8), c.rf64 ? "WAVEds64" : "WAVEJUNK");
+        EXPECT_EQ(le(16, 4), 28u);
+        EXPECT_EQ(at(48, 4), "fmt ");
+        EXPECT_EQ(le(70, 2), 24u);
+        EXPECT_EQ(at(72, 4), "data");
+        EXPECT_EQ(le(4, 4), c.rf64 ? 0xFFFFFFFFu : c.data + 72);
+        EXPECT_EQ(le(76, 4), c.rf64 ? 0xFFFFFFFFu : c.data);
+        EXPECT_EQ(le(20, 8), c.rf64 ? c.data + 72 : 0u);
+        EXPECT_EQ(le(28, 8), c.rf64 ? c.data : 0u);
+        EXPECT_EQ(le(36, 8), c.rf64 ? c.data / 6 : 0u);
+        EXPECT_EQ(le(44, 4), 0u);
     }
 }
 

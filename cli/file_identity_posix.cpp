@@ -1,0 +1,14 @@
+#include "file_identity.h"
+
+#include <sys/stat.h>
+
+namespace sonvale_cli {
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace sonvale_cli

@@ -1,0 +1,140 @@
+// Bytes that do not reach the file are accounted for: writes failed through
+// the library's seam (the same on Linux and Windows), and a mixer whose
+// worker cannot record its width. MIX_Flush says 2 with the reason, and the
+// recording's status adds up to every byte queued.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "faults/faults_common.h"
+#include "support/failing_writes.h"
+#include "support/wav_readback.h"
+
+namespace {
+
+using test_support::failing_writes;
+
+SONVALE_RECORD_STATUS status_of(HSONVALE mixer) {
+    SONVALE_RECORD_STATUS status{};
+    status.cbSize = sizeof status;
+    EXPECT_EQ(Record_GetStatus(mixer, &status), 0);
+    return status;
+}
+
+// Queues `total` bytes in pieces of 4000 while `writes` fail, flushes, and
+// checks the account; the file must hold exactly the data bytes counted.
+void record_through(const failing_writes&, const WAVEFORMATEX& format, size_t total,
+                    const std::string& path) {
+    WAVEFORMATEX f = format;
+    HSONVALE mixer = MIX_Init(&f, nullptr);
+    ASSERT_NE(mixer, nullptr) << MIX_GetLastError();
+    ASSERT_TRUE(Record_Open(mixer, path.c_str(), f.nSamplesPerSec, f.nChannels, f.wBitsPerSample));
+    const std::vector<uint8_t> data = test_support::pattern(total);
+    for (size_t at = 0; at < total; at += 4000) {
+        const int n = static_cast<int>(std::min<size_t>(4000, total - at));
+        ASSERT_EQ(MIX_AddStream(mixer, data.data() + at, n, 7), 7);
+    }
+    EXPECT_EQ(MIX_Flush(mixer, -1), 2);
+    EXPECT_NE(std::string(MIX_GetLastError()).find("cannot write to"), std::string::npos)
+        << MIX_GetLastError();
+    EXPECT_EQ(MIX_Flush(mixer, -1), 0) << "a loss is reported once";
+    Record_Close(mixer);
+    const SONVALE_RECORD_STATUS status = status_of(mixer);
+    EXPECT_EQ(status.flags, 0u);
+    EXPECT_GT(status.lostBytes, 0u);
+    EXPECT_EQ(status.dataBytes + status.lostBytes, total);
+    EXPECT_EQ(MIX_Close(mixer), 0);
+    const test_support::wav_readback back = test_support::read_wav_back(path);
+    EXPECT_EQ(back.problem, "");
+    EXPECT_EQ(back.data.size(), status.dataBytes);
+}
+
+TEST(Loss, FailedWritesAreCountedAndReported) {
+    test_support::temp_dir dir;
+    const struct {
+        const char* name;
+        uint64_t nth_write, byte_limit;
+    } plans[] = {
+        {"past 10000 bytes", 0, 10000},
+        {"nothing past the header", 0, 44},
+        {"the first write after the header", 2, UINT64_MAX},
+    };
+    for (const auto& plan : plans) {
+        SCOPED_TRACE(plan.name);
+        const failing_writes writes(plan.nth_write, plan.byte_limit);
+        record_through(writes, ring_test::pcm(8000, 16, 2), 64000, dir.file("lost.wav"));
+    }
+}
+
+// A failed header update loses no data, but the status says the sizes in
+// the file lag until the next update goes in.
+TEST(Loss, AFailedHeaderUpdateIsFlaggedUntilOneSucceeds) {
+    test_support::temp_dir dir;
+    WAVEFORMATEX f = ring_test::pcm(8000, 16, 1);
+    HSONVALE mixer = MIX_Init(&f, nullptr);
+    ASSERT_NE(mixer, nullptr);
+    const std::vector<uint8_t> block = test_support::pattern(1000);
+    // Writes: the header at open, the block, then the header update.
+    const failing_writes writes = failing_writes::nth_write(3);
+    ASSERT_TRUE(
+        Record_OpenEx(mixer, dir.file("stale.wav").c_str(), 8000, 1, 16, SONVALE_RECORD_RF64_AUTO));
+    for (const uint32_t flags :
+         {SONVALE_STATUS_OPEN | SONVALE_STATUS_HEADER_STALE, SONVALE_STATUS_OPEN}) {
+        ASSERT_EQ(MIX_AddStream(mixer, block.data(), 1000, 1), 1);
+        EXPECT_EQ(MIX_Flush(mixer, -1), 0);
+        EXPECT_EQ(status_of(mixer).flags, flags);
+    }
+    EXPECT_EQ(status_of(mixer).dataBytes, 2000u);
+    EXPECT_EQ(MIX_Close(mixer), 0);
+}
+
+TEST(Loss, AMixerThatCannotRecordItsWidthLosesEveryByteQueued) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("f64.wav");
+    WAVEFORMATEX f = ring_test::pcm(8000, 64, 1);
+    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    HSONVALE mixer = MIX_Init(&f, nullptr);
+    ASSERT_NE(mixer, nullptr) << MIX_GetLastError();
+    ASSERT_TRUE(Record_Open(mixer, path.c_str(), 8000, 1, 64));
+    const std::vector<uint8_t> data = test_support::pattern(20000);
+    ASSERT_EQ(MIX_AddStream(mixer, data.data(), 20000, 1), 1);
+    EXPECT_EQ(MIX_Flush(mixer, -1), 2);
+    EXPECT_STREQ(MIX_GetLastError(), "the mixer cannot record 64-bit samples");
+    const SONVALE_RECORD_STATUS status = status_of(mixer);
+    EXPECT_EQ(status.dataBytes, 0u);
+    EXPECT_EQ(status.lostBytes, 20000u);
+    EXPECT_EQ(MIX_Close(mixer), 0);
+    EXPECT_EQ(faults::size_of(path), 44u);
+}
+
+#ifdef SONVALE_FAILING_CLI
+// `sonvale record` whose writes fail past 20,000 bytes of the file.
+TEST(Loss, SonvaleRecordNamesTheLossAndFails) {
+    test_support::temp_dir dir;
+    const std::string out = dir.file("out.wav");
+    const std::string log = dir.file("log.txt");
+#ifdef _WIN32
+    _putenv_s("SONVALE_TEST_FAIL_WRITES_PAST", "20000");
+#else
+    setenv("SONVALE_TEST_FAIL_WRITES_PAST", "20000", 1);
+#endif
+    const int rc = std::system((std::string(SONVALE_FAILING_CLI) + " record " + out +
+                                " --tone 440 --seconds 3 --rate 8000 > " + log + " 2>&1")
+                                   .c_str());
+#ifdef _WIN32
+    _putenv_s("SONVALE_TEST_FAIL_WRITES_PAST", "");
+    EXPECT_EQ(rc, 1);
+#else
+    unsetenv("SONVALE_TEST_FAIL_WRITES_PAST");
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+#endif
+    const std::vector<uint8_t> said = test_support::read_file(log);
+    const std::string text(said.begin(), said.end());
+    EXPECT_NE(text.find("lost "), std::string::npos) << text;
+    EXPECT_NE(text.find("cannot write to"), std::string::npos) << text;
+    EXPECT_LE(faults::size_of(out), 20000u) << text;
+}
+#endif
+
+} // namespace

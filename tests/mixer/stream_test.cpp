@@ -1,0 +1,85 @@
+// MIX_AddStream is a byte stream: pieces of any size record exactly their
+// concatenation, and a partial frame left at the end is dropped, counted
+// as lost, by whatever ends the stream.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "mixer_support.h"
+#include "output/ring_common.h"
+#include "support/test_support.h"
+
+namespace {
+
+using mixer_test::bytes;
+
+struct stream_mixer {
+    explicit stream_mixer(const std::string& file, WAVEFORMATEX format) : path(file), f(format) {
+        mixer = MIX_Init(&f, nullptr);
+        EXPECT_NE(mixer, nullptr) << MIX_GetLastError();
+        EXPECT_TRUE(
+            Record_Open(mixer, path.c_str(), f.nSamplesPerSec, f.nChannels, f.wBitsPerSample));
+    }
+    ~stream_mixer() { MIX_Close(mixer); }
+    SONVALE_RECORD_STATUS status() {
+        SONVALE_RECORD_STATUS s{};
+        s.cbSize = sizeof s;
+        EXPECT_EQ(Record_GetStatus(mixer, &s), 0);
+        return s;
+    }
+    std::string path;
+    WAVEFORMATEX f;
+    HSONVALE mixer;
+};
+
+TEST(Stream, PiecesOfRandomSizesRecordTheirConcatenation) {
+    const struct { uint16_t bits, channels; } formats[] = {{16, 2}, {24, 2}, {16, 6}};
+    test_support::temp_dir dir;
+    std::mt19937 random(18);
+    for (const auto& format : formats) {
+        SCOPED_TRACE(std::to_string(format.bits) + " bits, " + std::to_string(format.channels));
+        const size_t frame = format.bits / 8u * format.channels;
+        const bytes data = test_support::pattern(300000 / frame * frame);
+        {
+            stream_mixer m(dir.file("pieces.wav"),
+                           ring_test::pcm(8000, format.bits, format.channels));
+            std::uniform_int_distribution<size_t> piece(1, 5000);
+            for (size_t at = 0; at < data.size();) {
+                const size_t n = std::min(piece(random), data.size() - at);
+                ASSERT_EQ(MIX_AddStream(m.mixer, data.data() + at, static_cast<int>(n), 3), 3);
+                at += n;
+            }
+            EXPECT_EQ(MIX_Flush(m.mixer, -1), 0) << MIX_GetLastError();
+            Record_Close(m.mixer);
+            EXPECT_EQ(m.status().lostBytes, 0u);
+        }
+        EXPECT_EQ(mixer_test::recorded_data(dir.file("pieces.wav")), data);
+    }
+}
+
+TEST(Stream, APartialFrameWaitsAndIsDroppedAsLostByWhatEndsTheStream) {
+    const bytes six = {1, 2, 3, 4, 5, 6};
+    const std::function<void(HSONVALE)> enders[] = {
+        [](HSONVALE m) { Record_Close(m); },
+        [](HSONVALE m) { MIX_AddData(m, nullptr, 0, 1, 1); },
+        [](HSONVALE m) { MIX_AddFile(m, "no such file.wav", 1); },
+    };
+    test_support::temp_dir dir;
+    for (const auto& end : enders) {
+        stream_mixer m(dir.file("tail.wav"), ring_test::pcm(8000, 16, 2));
+        // Frames of 4: 1 2 3 4 | 5 6 1 2 | and 3 4 5 left over.
+        ASSERT_EQ(MIX_AddStream(m.mixer, six.data(), 6, 1), 1);
+        ASSERT_EQ(MIX_AddStream(m.mixer, six.data(), 5, 1), 1);
+        EXPECT_EQ(MIX_Flush(m.mixer, -1), 0) << "a partial frame is not lost yet";
+        end(m.mixer);
+        EXPECT_EQ(MIX_Flush(m.mixer, -1), 2);
+        EXPECT_NE(std::string(MIX_GetLastError()).find("3 bytes"), std::string::npos);
+        Record_Close(m.mixer);
+        const SONVALE_RECORD_STATUS s = m.status();
+        EXPECT_EQ(s.dataBytes, 8u);
+        EXPECT_EQ(s.lostBytes, 3u);
+        EXPECT_EQ(mixer_test::recorded_data(m.path), (bytes{1, 2, 3, 4, 5, 6, 1, 2}));
+    }
+}
+
+} // namespace
