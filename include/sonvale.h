@@ -43,6 +43,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #else
 #include <stdbool.h>
@@ -661,9 +662,6 @@ public:
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
-    /* The library's own: what a recorder keeps beside itself. */
-    struct State;
-
     /* Sets m_nDataLen and the status counts to 0 and starts a new file at
        `path` (created, or truncated) with a header of data size 0. Returns
        true when a file is open afterwards: also when one already was, which
@@ -728,14 +726,30 @@ private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
                               its losses and its unfinished stream frame */
 
-    /* This recorder's state beyond its members (flags, account, the stream's
-       unfinished frame), kept beside it so that the layout stays as
-       released; made when `create` is set and there is none. Null without
-       one, or without memory for it. */
-    State* state(bool create) const;
+    /* The open recording's flags and loss account, and the partial frame
+       its mixer's stream left over. */
+    struct State {
+        unsigned int flags = 0;          /* the recording's Record_OpenEx flags */
+        bool rf64 = false;               /* the file's header is RF64 */
+        bool header_stale = false;       /* the last header update failed */
+        uint64_t lost = 0;               /* bytes of this recording lost */
+        uint64_t lost_reported = 0;      /* `lost` when MIX_Flush last reported */
+        char loss_reason[640] = {};      /* the first loss since that report */
+        std::unique_ptr<char[]> path;    /* the open file's path, for reasons */
+        unsigned char stream_tail[1280]; /* the stream's unfinished frame */
+        uint32_t stream_tail_len = 0;    /* its bytes */
+
+        /* True when the recording may grow into RF64. */
+        bool rf64_auto() const;
+        /* The header's size in the file: 44, or 80 for RF64_AUTO. */
+        size_t header_bytes() const;
+        /* Counts `bytes` as lost with `reason`; under the recorder's lock. */
+        void count_loss(uint64_t bytes, const char* reason);
+    };
+
     /* Writes the whole header with the current sizes; under m_lock. True
        when it all went in. */
-    bool write_header(const State* state);
+    bool write_header();
     /* write_header, noting whether it failed and when it last ran. */
     void write_sizes();
     /* Counts `bytes` as lost with `reason` while a file is open. */
@@ -753,6 +767,7 @@ private:
     std::chrono::steady_clock::time_point m_synced; /* when it last did */
     uint16_t m_nSourceTag;                          /* the format tag and bits of the blocks */
     uint16_t m_nSourceBits;                         /* written, as the owning mixer set them */
+    State m_state; /* touched under m_lock, except stream_tail by the client thread */
 };
 
 /* One buffer of the output ring: the device header first, so the header's

@@ -3,7 +3,6 @@
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
-#include "record/recorder_state.h"
 #include "wav/block_size.h"
 
 #include <algorithm>
@@ -189,11 +188,7 @@ int CSonvale::MIX_Flush(int timeoutMs) {
 int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
     if (!valid_data(data, len))
         return -1;
-    sonvale::recorder_state* r = m_recorder.state(true);
-    if (!r) {
-        sonvale::set_last_error("out of memory for a stream");
-        return -1;
-    }
+    CWaveRecorder::State* r = &m_recorder.m_state;
     const size_t n = static_cast<size_t>(len);
     const size_t kept = r->stream_tail_len;
     const size_t unit = sonvale::stream_unit(m_waveOut.m_waveFormate);

@@ -4,15 +4,12 @@
 // kept current while recording, and an account of the bytes that did not
 // reach the file.
 #include "platform/last_error.h"
-#include "record/recorder_state.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
-
-using sonvale::recorder_state;
 
 namespace {
 
@@ -30,26 +27,24 @@ std::unique_ptr<char[]> copy_of(const char* path) {
     return copy;
 }
 
-bool rf64_auto(const recorder_state* state) {
-    return state && (state->flags & SONVALE_RECORD_RF64_AUTO);
+} // namespace
+
+bool CWaveRecorder::State::rf64_auto() const {
+    return (flags & SONVALE_RECORD_RF64_AUTO) != 0;
 }
 
-// The header's size in the file: 44, or 80 for RF64_AUTO.
-size_t header_bytes(const recorder_state* state) {
-    return rf64_auto(state) ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
+size_t CWaveRecorder::State::header_bytes() const {
+    return rf64_auto() ? sonvale::rf64_header_bytes : sonvale::wave_header_bytes;
 }
 
-// Counts `bytes` as lost with `reason`; under the recorder's lock.
-void count_loss(recorder_state* state, uint64_t bytes, const char* reason) {
-    if (!state || bytes == 0)
+void CWaveRecorder::State::count_loss(uint64_t bytes, const char* reason) {
+    if (bytes == 0)
         return;
     // The first failure since the last report is the one reported.
-    if (state->lost == state->lost_reported)
-        std::snprintf(state->loss_reason, sizeof state->loss_reason, "%s", reason);
-    state->lost += bytes;
+    if (lost == lost_reported)
+        std::snprintf(loss_reason, sizeof loss_reason, "%s", reason);
+    lost += bytes;
 }
-
-} // namespace
 
 CWaveRecorder::CWaveRecorder()
     : m_nDataLen(0), m_header(), m_bOpen(0), m_nFileData(0), m_nSyncedData(0),
@@ -57,7 +52,6 @@ CWaveRecorder::CWaveRecorder()
 
 CWaveRecorder::~CWaveRecorder() {
     Close();
-    sonvale::release_recorder_state(this);
 }
 
 bool CWaveRecorder::Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
@@ -72,15 +66,10 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         return true; // the open file goes on; the arguments are ignored
     m_nDataLen = 0;
     m_nFileData = 0;
-    recorder_state* s = state(true);
-    if (!s) {
-        sonvale::set_last_error("out of memory for a recording");
-        return false;
-    }
-    s->lost = 0;
-    s->lost_reported = 0;
-    s->rf64 = false;
-    s->header_stale = false;
+    m_state.lost = 0;
+    m_state.lost_reported = 0;
+    m_state.rf64 = false;
+    m_state.header_stale = false;
     if (!path) {
         sonvale::set_last_error("no path was given for the recording");
         return false;
@@ -98,9 +87,9 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
     m_header = header;
-    s->flags = flags;
+    m_state.flags = flags;
     // The header goes in by a positioned write: the data follows it.
-    if (!write_header(s) || !m_file.Seek(header_bytes(s))) {
+    if (!write_header() || !m_file.Seek(m_state.header_bytes())) {
         sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                 sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
@@ -108,7 +97,7 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         m_file.Close();
         return false;
     }
-    s->path = copy_of(path);
+    m_state.path = copy_of(path);
     m_nSyncedData = 0;
     m_synced = std::chrono::steady_clock::now();
     m_bOpen = 1;
@@ -131,16 +120,16 @@ void CWaveRecorder::Write(const char* data, int len) {
             write_sizes();
         return;
     }
-    recorder_state* s = state(true);
     // Read before any other system call can change it.
-    char reason[sizeof s->loss_reason];
+    char reason[sizeof m_state.loss_reason];
     std::snprintf(reason, sizeof reason, "cannot write to '%s': %s",
-                  s && s->path ? s->path.get() : "the recording", sonvale::system_error_text());
-    count_loss(s, want, reason);
+                  m_state.path ? m_state.path.get() : "the recording",
+                  sonvale::system_error_text());
+    m_state.count_loss(want, reason);
     // A short or failed write: drop the block whole. Cut off whatever part of
     // it reached the file and move back to the end of the data, so that the
     // next block follows the last whole one.
-    const uint64_t end = header_bytes(s) + m_nFileData;
+    const uint64_t end = m_state.header_bytes() + m_nFileData;
     if (written > 0)
         m_file.Truncate(end);
     m_file.Seek(end);
@@ -153,13 +142,11 @@ void CWaveRecorder::Close() {
         return;
     m_bOpen = 0;
     write_sizes();
-    recorder_state* s = state(false);
     // Should a rollback's cut have failed, leftovers of a dropped block may
     // lie past the data: the file ends where the data ends.
-    m_file.Truncate(header_bytes(s) + m_nFileData);
+    m_file.Truncate(m_state.header_bytes() + m_nFileData);
     m_file.Close();
-    if (s)
-        s->path.reset();
+    m_state.path.reset();
 }
 
 void CWaveRecorder::Flush() {
@@ -177,12 +164,11 @@ int CWaveRecorder::GetStatus(SONVALE_RECORD_STATUS* status) {
         return -1;
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    const recorder_state* s = state(false);
     status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) |
-                    (s && s->rf64 ? SONVALE_STATUS_RF64 : 0u) |
-                    (s && s->header_stale ? SONVALE_STATUS_HEADER_STALE : 0u);
+                    (m_state.rf64 ? SONVALE_STATUS_RF64 : 0u) |
+                    (m_state.header_stale ? SONVALE_STATUS_HEADER_STALE : 0u);
     status->dataBytes = m_nFileData;
-    status->lostBytes = s ? s->lost : 0;
+    status->lostBytes = m_state.lost;
     return 0;
 }
 
@@ -191,14 +177,10 @@ int CWaveRecorder::isOpen() {
     return m_bOpen;
 }
 
-recorder_state* CWaveRecorder::state(bool create) const {
-    return sonvale::recorder_state_of(this, create);
-}
-
-bool CWaveRecorder::write_header(const recorder_state* state) {
+bool CWaveRecorder::write_header() {
     unsigned char bytes[sonvale::rf64_header_bytes];
-    const size_t n = header_bytes(state);
-    if (rf64_auto(state)) {
+    const size_t n = m_state.header_bytes();
+    if (m_state.rf64_auto()) {
         sonvale::wave_header_serialise_rf64(m_header, m_nFileData, bytes);
     } else {
         sonvale::wave_header_set_sizes(m_header, m_nDataLen);
@@ -210,13 +192,10 @@ bool CWaveRecorder::write_header(const recorder_state* state) {
 }
 
 void CWaveRecorder::write_sizes() {
-    recorder_state* s = state(false);
-    const bool written = write_header(s);
-    if (s) {
-        s->header_stale = !written;
-        if (written && rf64_auto(s))
-            s->rf64 = sonvale::wave_header_needs_rf64(m_nFileData);
-    }
+    const bool written = write_header();
+    m_state.header_stale = !written;
+    if (written && m_state.rf64_auto())
+        m_state.rf64 = sonvale::wave_header_needs_rf64(m_nFileData);
     m_nSyncedData = m_nFileData;
     m_synced = std::chrono::steady_clock::now();
 }
@@ -224,40 +203,37 @@ void CWaveRecorder::write_sizes() {
 void CWaveRecorder::note_loss(uint64_t bytes, const char* reason) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bOpen)
-        count_loss(state(true), bytes, reason);
+        m_state.count_loss(bytes, reason);
 }
 
 bool CWaveRecorder::report_loss() {
     std::lock_guard<std::mutex> guard(m_lock);
-    recorder_state* s = state(false);
-    if (!s || s->lost == s->lost_reported)
+    if (m_state.lost == m_state.lost_reported)
         return false;
-    s->lost_reported = s->lost;
-    sonvale::set_last_error("%s", s->loss_reason);
+    m_state.lost_reported = m_state.lost;
+    sonvale::set_last_error("%s", m_state.loss_reason);
     return true;
 }
 
 void CWaveRecorder::drop_stream_tail() {
     // The kept frame is the client thread's own: looking needs no lock, and
     // the common case (none kept) must not wait for the worker's write.
-    const recorder_state* s = state(false);
-    if (!s || s->stream_tail_len == 0)
+    if (m_state.stream_tail_len == 0)
         return;
     std::lock_guard<std::mutex> guard(m_lock);
     drop_stream_tail_locked();
 }
 
 void CWaveRecorder::drop_stream_tail_locked() {
-    recorder_state* s = state(false);
-    if (!s || s->stream_tail_len == 0)
+    if (m_state.stream_tail_len == 0)
         return;
     if (m_bOpen) {
         char reason[96];
         std::snprintf(reason, sizeof reason,
                       "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
-                      static_cast<unsigned>(s->stream_tail_len));
-        count_loss(s, s->stream_tail_len, reason);
+                      static_cast<unsigned>(m_state.stream_tail_len));
+        m_state.count_loss(m_state.stream_tail_len, reason);
     }
     // Without a recording, nothing was meant for one.
-    s->stream_tail_len = 0;
+    m_state.stream_tail_len = 0;
 }
