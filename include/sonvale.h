@@ -205,13 +205,15 @@ extern "C" {
    starts its worker. `notifyWnd` is stored only.
    Returns the handle, or null when the format is null, the device refuses the
    format, memory runs out or the worker cannot be started; nothing is left
-   open then. */
+   open then. Any thread; the thread that uses the handle from then on is
+   the mixer's client thread. */
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
 /* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
    Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
    size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
-   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated). */
+   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated).
+   Any thread, as MIX_Init. */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /** As MIX_InitEx, on the output device called `device`.
@@ -265,16 +267,18 @@ SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
 /* Resumes a paused output device. Returns 0; -1 for an invalid handle or when
-   the mixer has no open device. */
+   the mixer has no open device. From the mixer's client thread, or from
+   another thread while the client waits in CWaveMixOut::SingAndRetNextBuff
+   (that is how a paused ring is woken). */
 SONVALE_API int MIX_Restart(HSONVALE mixer);
 
 /* Pauses the output device. Returns 0; -1 for an invalid handle or when the
-   mixer has no open device. */
+   mixer has no open device. Threads as MIX_Restart. */
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
 /* Queues the sample data of the WAV file at `path` as one item of one pass,
    as CSonvale::MIX_AddFile does. Returns `index`; -1 for an invalid handle,
-   and for every failure listed there. */
+   and for every failure listed there. From the mixer's client thread. */
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
@@ -282,20 +286,20 @@ SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
    The caller's buffer is free again on return. Returns `index` (also when
    the mixer is not open: the item is then dropped); -1 for an invalid
    handle, a negative `len`, a null `data` with a positive `len`, or a lack
-   of memory. */
+   of memory. From the mixer's client thread. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
 /* Queues `len` bytes as a new item of one pass whose pre-buffer threshold is
    (buffers + 1) x buffer size, but only while the mixer is open and a
    recording is open. Returns `index`; 0 when nothing was queued; -1 for an
-   invalid handle. */
+   invalid handle. From the mixer's client thread. */
 SONVALE_API int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. */
+/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
 SONVALE_API int MIX_Remove(HSONVALE mixer, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. */
+/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
 SONVALE_API int MIX_Clear(HSONVALE mixer);
 
 /* Waits until every item queued on the mixer before the call has been
@@ -329,7 +333,7 @@ SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
    Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing. Returns
    `index`; -1 for an invalid handle, a negative `len`, a null `data` with a
    positive `len`, or a lack of memory, having queued nothing (a kept
-   remainder stays as it was). */
+   remainder stays as it was). From the mixer's client thread. */
 SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index);
 
 /* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
@@ -338,7 +342,8 @@ SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len
    size, a crash) is read up to its last whole frame. As
    CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
    and every failure listed there, and -1 with the reason "the mixer was
-   closed" when MIX_Close on another thread stops it between two reads. */
+   closed" when MIX_Close on another thread stops it between two reads.
+   From the mixer's client thread. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
 /* Reads the format of the WAV file at `path` into `format`, with the checks
@@ -417,14 +422,16 @@ SONVALE_API const char* MIX_GetLastError(void);
    ignored. Returns false for an invalid handle, a null path, a file that
    cannot be created, a FIFO, or a file that another open recording holds
    (left untouched; on Windows also one another program has open without
-   letting writers in). */
+   letting writers in). From the mixer's client thread, while the worker
+   may be recording. */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
 /* Finishes the open recording: rewrites its header with the final sizes and
    closes the file. A partial frame MIX_AddStream kept is dropped and counted
    as lost. Does nothing without an open recording or for an invalid
-   handle. */
+   handle. From the mixer's client thread, while the worker may be
+   recording: a block is never written into a file being closed. */
 SONVALE_API void Record_Close(HSONVALE mixer);
 
 /** Starts a recording as Record_Open does, with `flags`.
@@ -489,7 +496,11 @@ SONVALE_API int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status);
    and a pre-buffer threshold. The item owns a copy of its data, stored with
    one spare byte (m_nLen + 1 bytes, the size formed without wrapping).
    Copying an item is not offered (two items would share one buffer). Nothing
-   in the class throws; allocation failures are reported as described below. */
+   in the class throws; allocation failures are reported as described below.
+
+   Threads: an item has no lock; every member is called by one thread at a
+   time. An item queued on a mixer belongs to its worker from then on and
+   must not be touched by the client. */
 class SONVALE_API CWaveData {
 public:
     /* An empty item: no data, 0 passes, index -1, no threshold. */
@@ -651,7 +662,12 @@ private:
 
    Mixers record their own format: a recorder of a mixer opened on IEEE
    float (format tag 3) writes tag 3 into a header of the same bits per
-   sample; every other header says PCM (tag 1). */
+   sample; every other header says PCM (tag 1).
+
+   Threads: every member may be called from any thread, the lock serialising
+   them; in a mixer, Write and Flush come from its worker and Open, OpenEx
+   and Close from the mixer's client thread. The data members are read
+   safely only while no other thread calls a member. */
 class SONVALE_API CWaveRecorder {
 public:
     /* A closed recorder. */
@@ -946,7 +962,14 @@ private:
    40 and more) the worker ends at once and records nothing: what reached
    it is destroyed and later items are dropped as soon as they are queued,
    every byte of them counted as lost by an open recording, with the reason
-   "the mixer cannot record N-bit samples". */
+   "the mixer cannot record N-bit samples".
+
+   Threads: every member is called from the mixer's client thread, one call
+   at a time, with two exceptions: MIX_Pause and MIX_Restart may also come
+   from another thread while the client waits in
+   m_waveOut.SingAndRetNextBuff (see CWaveMixOut), and m_recorder's members
+   may run while the worker records (see CWaveRecorder). The worker runs
+   SonvaleThread on its own thread. */
 class SONVALE_API CSonvale {
 public:
     /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
@@ -1146,7 +1169,10 @@ private:
    must be valid for the operation. The array never owns what its elements
    point to. When storage cannot be allocated (or its size would overflow)
    std::bad_alloc reaches the caller and the array is left as it was. Copying
-   is not offered (two arrays would share one storage). */
+   is not offered (two arrays would share one storage).
+
+   Threads: the array has no lock; its members are called by one thread at a
+   time (concurrent const members only read). */
 class SONVALE_API CMyPtrArray {
 public:
     CMyPtrArray();
