@@ -105,12 +105,23 @@ bool find_output_device(const char* name, device_choice& out) {
     return true;
 }
 
+namespace {
+
+// A type of the library's own, so that the set's code is the library's too
+// and not exported with the standard library's visibility.
+struct lasting_text {
+    std::string text;
+    bool operator<(const lasting_text& other) const { return text < other.text; }
+};
+
+} // namespace
+
 const char* lasting_name(const char* name) {
     static std::mutex lock;
-    static std::set<std::string> names;
+    static std::set<lasting_text> names;
     std::lock_guard<std::mutex> hold(lock);
     try {
-        return names.insert(name).first->c_str();
+        return names.insert(lasting_text{name}).first->text.c_str();
     } catch (const std::bad_alloc&) {
         return "an output device";
     }
