@@ -231,8 +231,8 @@ SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize,
             opened or does not answer within 2 s, or one that refuses the
             format (the reason names the device). Any thread; the handle is
             then that thread's to use, as from MIX_InitEx. */
-SONVALE_API HSONVALE MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum,
-                                int buffSize, CWnd* notifyWnd);
+SONVALE_API HSONVALE MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
+                                CWnd* notifyWnd);
 
 /** The count of output device names: "auto", "silent", "default", then the
     system's devices (ALSA's PCMs that play, as `aplay -L` lists them;
@@ -912,14 +912,14 @@ public:
     int SetBuffParam(int num, int size);
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;         /* stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;        /* open device; null when closed */
-    WAVEFORMATEX m_waveFormate; /* the device's format */
-    WaveBuff** m_ppBuffs;       /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;         /* buffers the next Open builds (an open ring
-                                   keeps the count it was built with) */
-    int32_t m_nBuffSize;        /* bytes per buffer the next Open builds (an
-                                   open ring keeps its own size) */
+    CWnd* m_pNotifyWnd;          /* stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;         /* open device; null when closed */
+    WAVEFORMATEX m_waveFormate;  /* the device's format */
+    WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
+                                    keeps the count it was built with) */
+    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
+                                    open ring keeps its own size) */
     std::atomic<bool> m_bPaused; /* true after Pause until Restart; one byte,
                                     shared with the threads that may pause
                                     or restart */

@@ -64,17 +64,17 @@ private:
 
 // One conversion of a reason's format, read after its '%'.
 struct conversion {
-    char spec[48] = "%";  // its flags, width and precision ('*' as digits)
-    int precision = -1;   // -1 when none
-    char length = 0;      // the last modifier, 'q' for "ll"; 0 when none
-    char kind = 0;        // the conversion character; 0 at the format's end
-    const char* end = {}; // just past it
+    char conversion[48] = "%"; // its flags, width and precision ('*' as digits)
+    int precision = -1;        // -1 when none
+    char length = 0;           // the last modifier, 'q' for "ll"; 0 when none
+    char kind = 0;             // the conversion character; 0 at the format's end
+    const char* end = {};      // just past it
 };
 
-// Appends a field of `p` (digits or '*') to `c.spec`; returns its value.
+// Appends a field of `p` (digits or '*') to `c.conversion`; returns its value.
 int read_number(const char*& p, conversion& c, va_list& args) {
-    const size_t n = std::strlen(c.spec);
-    const size_t room = sizeof c.spec - n - 4; // for "ll", the kind and '\0'
+    const size_t n = std::strlen(c.conversion);
+    const size_t room = sizeof c.conversion - n - 4; // for "ll", the kind and '\0'
     int value = 0;
     if (*p == '*') {
         value = va_arg(args, int);
@@ -83,7 +83,7 @@ int read_number(const char*& p, conversion& c, va_list& args) {
         for (; *p >= '0' && *p <= '9'; ++p)
             value = value * 10 + (*p - '0');
     }
-    std::snprintf(c.spec + n, room, "%d", value);
+    std::snprintf(c.conversion + n, room, "%d", value);
     return value;
 }
 
@@ -91,11 +91,11 @@ conversion read_conversion(const char* p, va_list& args) {
     conversion c;
     size_t n = 1;
     for (; *p && std::strchr("-+ #0", *p) && n < 8; ++p)
-        c.spec[n++] = *p;
+        c.conversion[n++] = *p;
     if ((*p >= '0' && *p <= '9') || *p == '*')
         read_number(p, c, args);
     if (*p == '.') {
-        std::strcat(c.spec, ".");
+        std::strcat(c.conversion, ".");
         ++p;
         c.precision = read_number(p, c, args);
     }
@@ -142,24 +142,24 @@ unsigned long long unsigned_argument(char length, va_list& args) {
 
 // The text of a conversion other than 's' and '%', into `out`.
 void format_value(conversion& c, char (&out)[128], va_list& args) {
-    const size_t n = std::strlen(c.spec);
+    const size_t n = std::strlen(c.conversion);
     const bool integer = std::strchr("diuoxXc", c.kind) != nullptr;
-    // Integers are printed as the widest type, so the spec says so.
-    std::snprintf(c.spec + n, sizeof c.spec - n, "%s%c",
+    // Integers are printed as the widest type, so the conversion says so.
+    std::snprintf(c.conversion + n, sizeof c.conversion - n, "%s%c",
                   integer && c.kind != 'c' ? "ll" : (c.length == 'L' ? "L" : ""), c.kind);
     out[0] = '\0';
     if (c.kind == 'd' || c.kind == 'i')
-        std::snprintf(out, sizeof out, c.spec, signed_argument(c.length, args));
+        std::snprintf(out, sizeof out, c.conversion, signed_argument(c.length, args));
     else if (c.kind == 'c')
-        std::snprintf(out, sizeof out, c.spec, va_arg(args, int));
+        std::snprintf(out, sizeof out, c.conversion, va_arg(args, int));
     else if (integer)
-        std::snprintf(out, sizeof out, c.spec, unsigned_argument(c.length, args));
+        std::snprintf(out, sizeof out, c.conversion, unsigned_argument(c.length, args));
     else if (c.kind == 'p')
-        std::snprintf(out, sizeof out, c.spec, va_arg(args, void*));
+        std::snprintf(out, sizeof out, c.conversion, va_arg(args, void*));
     else if (c.length == 'L' && std::strchr("fFeEgGaA", c.kind))
-        std::snprintf(out, sizeof out, c.spec, va_arg(args, long double));
+        std::snprintf(out, sizeof out, c.conversion, va_arg(args, long double));
     else if (std::strchr("fFeEgGaA", c.kind))
-        std::snprintf(out, sizeof out, c.spec, va_arg(args, double));
+        std::snprintf(out, sizeof out, c.conversion, va_arg(args, double));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The output ring fed from one thread while another pauses, restarts and
 // resets it at random: the feeding never stalls for good, buffers come back
 // in ring order, and at the end every buffer is back with the ring.
-#include "output/ring_common.h"
 #include "device/wave_device.h"
+#include "output/ring_common.h"
 #include "stress/stress_common.h"
 #include "support/figures.h"
 
