@@ -1011,9 +1011,9 @@ public:
        MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
-    /* Stops the worker and waits for it to end: the item it is working on
-       is still recorded (if it was waiting, the next one queued), every later
-       item is destroyed unrecorded. Then resets and closes the device and
+    /* Stops the worker and waits for it to end: the item or stream run it is
+       working on is still recorded (if it was waiting, the next one queued),
+       every later one is destroyed unrecorded. Then resets and closes the device and
        finishes an open recording. Returns 0; harmless on a closed mixer and
        when called again. */
     int MIX_Close();
@@ -1047,13 +1047,15 @@ public:
        last whole frame), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
-    /* Queues all `len` bytes as consecutive one-pass items of at most one
-       block each (whole frames; see the class comment), so that the
-       recording receives every byte, in order. The bytes are a stream: a
+    /* Queues all `len` bytes to be recorded as consecutive one-pass items
+       of at most one block each would be (whole frames; see the class
+       comment), so that the recording receives every byte, in order; they
+       reach the worker as runs of many blocks (about 1 MiB), each queued as
+       one unit, in their place among the items. The bytes are a stream: a
        trailing partial frame is kept (in m_recorder) and put in front of
        the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
        MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
-       nothing: returns `index` once every item is queued (also when the
+       nothing: returns `index` once every byte is queued (also when the
        mixer is not open: they are then dropped), or -1 having queued
        nothing and kept the remainder as it was, for a negative `len`, a
        null `data` with a positive `len`, or a lack of memory. A `len` of 0
@@ -1061,14 +1063,13 @@ public:
     int MIX_AddStream(const unsigned char* data, int len, int index);
 
     /* Queues all the samples of the WAV file at `path` as MIX_AddStream
-       does, after the checks of MIX_AddFile. The file is read a block at a
-       time and waits while a few hundred blocks are queued but unrecorded,
-       so memory stays bounded whatever the file's size; the call returns
-       once the last block is queued. A "data" chunk that runs past the end
-       of the file (a pipe's placeholder size, a file cut short) is read up
-       to the file's last whole frame (of the file's block alignment).
-       Returns `index` (also when the mixer is not open, without reading
-       the samples); -1 for every refusal of MIX_AddFile but a file cut
+       does, after the checks of MIX_AddFile. The file is read a run (about
+       1 MiB) at a time, straight into the run queued, and the call waits
+       while two runs are queued but unrecorded, so memory stays at a few MiB
+       whatever the file's size; it returns once the last run is queued. A "data" chunk that runs
+       past the end of the file (a pipe's placeholder size, a file cut short) is read up to the
+       file's last whole frame (of the file's block alignment). Returns `index` (also when the mixer
+       is not open, without reading the samples); -1 for every refusal of MIX_AddFile but a file cut
        short, queueing nothing, and -1 when the samples cannot all be read
        (the file shrank, an I/O error): the blocks read before stay
        queued. Between reads it stops once m_bStop is set (by MIX_Close of
@@ -1125,10 +1126,11 @@ protected:
     /* The worker's start routine: runs SonvaleThread on `mixer`. */
     static long SonvaleThreadPro(void* mixer);
     /* The worker's body, on the worker's own thread: records one block per
-       item taken from its inbox until m_bStop is seen after an item, a
-       message other than MIXMSG_DATA arrives or the inbox fails; then closes
-       the inbox, so that later posts fail, and destroys every item still in
-       it (counted as lost where the worker cannot record the width). Blocks of items already queued
+       item and the blocks of each stream run taken from its inbox until
+       m_bStop is seen after one, a message other than these arrives or the
+       inbox fails; then closes the inbox, so that later posts fail, and
+       destroys every item and run still in it (counted as lost where the
+       worker cannot record the width). Blocks of items already queued
        behind each other are written to m_recorder together. Returns 0. */
     long SonvaleThread();
 
@@ -1137,13 +1139,16 @@ private:
     int init_on(const char* device, WAVEFORMATEX* format, CWnd* notifyWnd);
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
-    /* Queues `len` bytes as one-pass items of a block each: all, or (out of
-       memory, reason set) none and false. */
-    bool queue_blocks(const unsigned char* data, size_t len, int index);
-    /* The same for the `head_len` bytes of `head` (less than a frame)
-       followed by the `len` bytes of `data`. */
-    bool queue_blocks(const unsigned char* head, size_t head_len, const unsigned char* data,
-                      size_t len, int index);
+    /* Posts a message that hands the worker `bytes` bytes to record: true
+       once posted and counted as queued; false when no worker takes it (the
+       bytes then counted as lost while one is open), the payload left to
+       the caller. */
+    bool post_unit(uint32_t code, uintptr_t payload, uint64_t bytes);
+    /* Queues the `head_len` bytes of `head` (less than a frame) followed by
+       the `len` bytes of `data` as a stream's runs: all, or (out of memory,
+       reason set) none and false. */
+    bool queue_stream(const unsigned char* head, size_t head_len, const unsigned char* data,
+                      size_t len);
     /* True when the worker can record the mixer's sample width. */
     bool worker_records() const;
     /* Counts `bytes` queued to a worker that cannot record as lost. */
@@ -1153,12 +1158,13 @@ private:
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */
     bool wait_finished(uint64_t target, int timeoutMs);
-    /* Waits while too many items are queued but unfinished. */
-    void wait_for_backlog();
+    /* Waits until at most `most_pending` items or runs are queued but
+       unfinished. */
+    void wait_for_backlog(uint64_t most_pending);
     /* Worker: counts `items` more as finished and wakes MIX_Flush. */
     void items_finished(size_t items);
 
-    std::atomic<uint64_t> m_nQueued;   /* items handed to a worker, ever */
+    std::atomic<uint64_t> m_nQueued;   /* items and runs handed to a worker, ever */
     std::atomic<uint64_t> m_nFinished; /* of those, recorded or dropped */
     std::atomic<int> m_nFlushWaiters;  /* MIX_Flush calls sleeping */
     std::mutex m_flushLock;

@@ -1,5 +1,6 @@
 #include "sonvale.h"
 
+#include "item/stream_run.h"
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
@@ -51,6 +52,20 @@ CWaveData* new_client_item(const unsigned char* data, int len, int index, int lo
     if (!item)
         sonvale::set_last_error("out of memory for %d bytes of data", len);
     return item;
+}
+
+// Copies `n` bytes from offset `at` of the `head_len` bytes of `head`
+// followed by those of `data`.
+void copy_joined(unsigned char* out, const unsigned char* head, size_t head_len,
+                 const unsigned char* data, size_t at, size_t n) {
+    if (at < head_len) {
+        const size_t from_head = std::min(n, head_len - at);
+        std::memcpy(out, head + at, from_head);
+        out += from_head;
+        n -= from_head;
+        at = head_len;
+    }
+    std::memcpy(out, data + (at - head_len), n);
 }
 
 } // namespace
@@ -200,49 +215,41 @@ int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
         return index;
     }
     const size_t used = whole - kept;
-    if (!queue_blocks(r->stream_tail, kept, data, used, index))
+    if (!queue_stream(r->stream_tail, kept, data, used))
         return -1;
     std::memcpy(r->stream_tail, data + used, n - used);
     r->stream_tail_len = static_cast<uint32_t>(n - used);
     return index;
 }
 
-bool CSonvale::queue_blocks(const unsigned char* data, size_t len, int index) {
-    return queue_blocks(nullptr, 0, data, len, index);
-}
-
-bool CSonvale::queue_blocks(const unsigned char* head, size_t head_len, const unsigned char* data,
-                            size_t len, int index) {
-    const size_t block = sonvale::item_block_bytes(m_waveOut.m_waveFormate);
+bool CSonvale::queue_stream(const unsigned char* head, size_t head_len, const unsigned char* data,
+                            size_t len) {
+    const size_t per_run =
+        sonvale::run_data_bytes(sonvale::item_block_bytes(m_waveOut.m_waveFormate));
+    const unsigned unit = sonvale::stream_unit(m_waveOut.m_waveFormate);
     const size_t total = head_len + len;
-    const size_t count = (total + block - 1) / block;
-    // Every item is made before any is queued: all of them, or none.
-    std::unique_ptr<CWaveData*[]> items(new (std::nothrow) CWaveData*[count]());
-    bool made = items != nullptr;
+    const size_t count = (total + per_run - 1) / per_run;
+    // Every run is made before any is queued: all of them, or none.
+    std::unique_ptr<std::unique_ptr<sonvale::stream_run>[]> runs(
+        new (std::nothrow) std::unique_ptr<sonvale::stream_run>[count]);
+    bool made = runs != nullptr;
     for (size_t i = 0; made && i < count; ++i) {
-        const size_t at = i * block;
-        const int size = static_cast<int>(std::min(block, total - at));
-        if (at < head_len) {
-            // The head is shorter than a frame, so only the first block
-            // joins it to the data.
-            unsigned char joined[sonvale::block_capacity];
-            std::memcpy(joined, head, head_len);
-            std::memcpy(joined + head_len, data, static_cast<size_t>(size) - head_len);
-            items[i] = new_item(joined, size, index, 1, 0);
-        } else {
-            items[i] = new_item(data + (at - head_len), size, index, 1, 0);
-        }
-        made = items[i] != nullptr;
+        runs[i].reset(sonvale::new_run(std::min(per_run, total - i * per_run), unit));
+        made = runs[i] != nullptr;
     }
     if (!made) {
-        for (size_t i = 0; items && i < count; ++i)
-            delete items[i];
         sonvale::set_last_error("out of memory for %llu bytes of data",
                                 static_cast<unsigned long long>(total));
         return false;
     }
-    for (size_t i = 0; i < count; ++i)
-        queue_item(items[i]);
+    // Filled one at a time as they are queued, so that the worker writes a
+    // run while the next is copied.
+    for (size_t i = 0; i < count; ++i) {
+        sonvale::stream_run& run = *runs[i];
+        copy_joined(run.bytes.get(), head, head_len, data, i * per_run, run.len);
+        if (post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.len))
+            runs[i].release(); // the worker's now
+    }
     return true;
 }
 
@@ -266,25 +273,28 @@ bool CSonvale::wait_finished(uint64_t target, int timeoutMs) {
     return done();
 }
 
-void CSonvale::wait_for_backlog() {
-    // Enough for the worker never to run dry, few enough to bound memory.
-    constexpr uint64_t most_pending = 256;
+void CSonvale::wait_for_backlog(uint64_t most_pending) {
     const uint64_t queued = m_nQueued.load();
     if (queued > most_pending)
-        wait_finished(queued - most_pending / 2, -1);
+        wait_finished(queued - most_pending, -1);
 }
 
 void CSonvale::queue_item(CWaveData* item) {
-    if (sonvale::inbox_post(m_dwThreadId, MIXMSG_DATA, reinterpret_cast<uintptr_t>(item))) {
+    if (!post_unit(MIXMSG_DATA, reinterpret_cast<uintptr_t>(item), lost_bytes_of(*item)))
+        delete item;
+}
+
+bool CSonvale::post_unit(uint32_t code, uintptr_t payload, uint64_t bytes) {
+    if (sonvale::inbox_post(m_dwThreadId, code, payload)) {
         ++m_nQueued;
-        return;
+        return true;
     }
     // Reported as queued, so a recording that is open has lost it.
     if (m_dwThreadId != 0 && !worker_records())
-        note_unrecordable(lost_bytes_of(*item));
+        note_unrecordable(bytes);
     else if (m_dwThreadId != 0)
-        m_recorder.note_loss(lost_bytes_of(*item), "the worker could not be handed an item");
-    delete item;
+        m_recorder.note_loss(bytes, "the worker could not be handed an item");
+    return false;
 }
 
 bool CSonvale::worker_records() const {

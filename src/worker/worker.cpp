@@ -1,9 +1,11 @@
 #include "worker/worker.h"
 
+#include "item/stream_run.h"
 #include "platform/inbox.h"
 #include "worker/sample_pump.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sonvale {
 
@@ -23,11 +25,28 @@ pump_source source_of(const CWaveData& item) {
     return {item.m_pBuff, item.m_nLen, static_cast<uint32_t>(offset), item.m_nLoop};
 }
 
-// Blocks of items taken while more were already queued, written to the
-// recorder together: one write for a run of blocks instead of one each,
-// which is what keeps the worker ahead of a fast client. An item is
-// destroyed only once its block has gone to the recorder, and then counted
-// as finished.
+stream_run* run_of(const inbox_message& message) {
+    return reinterpret_cast<stream_run*>(message.payload);
+}
+
+bool is_unit(const inbox_message& message) {
+    return message.code == MIXMSG_DATA || message.code == run_message;
+}
+
+// Destroys the item or run a message carries.
+void destroy_unit(const inbox_message& message) {
+    if (message.code == run_message)
+        delete run_of(message);
+    else
+        delete item_of(message);
+}
+
+// Blocks of items and runs taken while more were already queued, written to
+// the recorder together: one write for many blocks instead of one each,
+// which is what keeps the worker ahead of a fast client. A unit is destroyed
+// only once its blocks have gone to the recorder, and then counted as
+// finished. A run too large to join the others is written on its own, from
+// its own bytes.
 class pending_blocks {
 public:
     pending_blocks(CWaveRecorder& recorder, item_events& events)
@@ -36,20 +55,27 @@ public:
     pending_blocks(const pending_blocks&) = delete;
     pending_blocks& operator=(const pending_blocks&) = delete;
 
-    // Produces the item's block; writes everything once the run is full.
-    void add(CWaveData* item, unsigned unit) {
-        pump_source source = source_of(*item);
-        m_used += pump_block(source, unit, m_bytes + m_used);
-        m_items[m_count++] = item;
-        if (m_count == max_items)
+    // Produces the unit's blocks; writes everything once the room is full.
+    void add(const inbox_message& message, unsigned unit) {
+        if (message.code == run_message && run_of(message)->recorded > sizeof m_bytes - m_used)
+            return add_large_run(message);
+        if (message.code == run_message) {
+            const stream_run& run = *run_of(message);
+            std::memcpy(m_bytes + m_used, run.bytes.get(), run.recorded);
+            m_used += run.recorded;
+        } else {
+            pump_source source = source_of(*item_of(message));
+            m_used += pump_block(source, unit, m_bytes + m_used);
+        }
+        m_units[m_count++] = message;
+        if (m_count == max_units || sizeof m_bytes - m_used < block_capacity)
             flush();
     }
 
     void flush() {
-        if (m_used > 0)
-            m_recorder.Write(reinterpret_cast<const char*>(m_bytes), static_cast<int>(m_used));
+        write(m_bytes, m_used);
         for (size_t i = 0; i < m_count; ++i)
-            delete m_items[i];
+            destroy_unit(m_units[i]);
         if (m_count > 0)
             m_events.finished(m_count);
         m_used = 0;
@@ -57,11 +83,25 @@ public:
     }
 
 private:
-    static constexpr size_t max_items = 32;
+    // What is pending goes first, so the run's bytes follow it in the file.
+    void add_large_run(const inbox_message& message) {
+        flush();
+        const stream_run& run = *run_of(message);
+        write(run.bytes.get(), run.recorded);
+        destroy_unit(message);
+        m_events.finished(1);
+    }
+
+    void write(const uint8_t* bytes, size_t len) {
+        if (len > 0)
+            m_recorder.Write(reinterpret_cast<const char*>(bytes), static_cast<int>(len));
+    }
+
+    static constexpr size_t max_units = 32;
     CWaveRecorder& m_recorder;
     item_events& m_events;
-    uint8_t m_bytes[max_items * block_capacity];
-    CWaveData* m_items[max_items];
+    uint8_t m_bytes[max_units * block_capacity];
+    inbox_message m_units[max_units];
     size_t m_used = 0;
     size_t m_count = 0;
 };
@@ -83,10 +123,10 @@ void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsign
             if (!inbox_wait(message))
                 return;
         }
-        if (message.code != MIXMSG_DATA)
+        if (!is_unit(message))
             return;
-        if (CWaveData* item = item_of(message))
-            pending.add(item, unit);
+        if (message.payload != 0)
+            pending.add(message, unit);
         if (stop)
             return;
     }
@@ -98,11 +138,13 @@ drained_items drain_inbox(size_t block) {
     inbox_message message{};
     drained_items drained{0, 0};
     while (inbox_take(message)) {
-        if (message.code != MIXMSG_DATA)
+        if (!is_unit(message))
             continue;
-        if (const CWaveData* item = item_of(message))
+        if (message.code == run_message)
+            drained.bytes += run_of(message)->len;
+        else if (const CWaveData* item = item_of(message))
             drained.bytes += std::min<uint64_t>(item->m_nLen, block);
-        delete item_of(message);
+        destroy_unit(message);
         ++drained.items;
     }
     return drained;
