@@ -1051,7 +1051,9 @@ public:
        of at most one block each would be (whole frames; see the class
        comment), so that the recording receives every byte, in order; they
        reach the worker as runs of many blocks (about 1 MiB), each queued as
-       one unit, in their place among the items. The bytes are a stream: a
+       one unit, in their place among the items. Past a few runs' worth of
+       bytes the call waits while the worker records, so a stream needs only
+       a few MiB whatever its length. The bytes are a stream: a
        trailing partial frame is kept (in m_recorder) and put in front of
        the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
        MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
@@ -1144,11 +1146,14 @@ private:
        bytes then counted as lost while one is open), the payload left to
        the caller. */
     bool post_unit(uint32_t code, uintptr_t payload, uint64_t bytes);
-    /* Queues the `head_len` bytes of `head` (less than a frame) followed by
-       the `len` bytes of `data` as a stream's runs: all, or (out of memory,
-       reason set) none and false. */
-    bool queue_stream(const unsigned char* head, size_t head_len, const unsigned char* data,
-                      size_t len);
+    /* Fills `n` bytes at `out` with the next bytes of `source`; false, with
+       the reason set, when it cannot. */
+    typedef bool (*run_filler)(void* source, unsigned char* out, size_t n);
+    /* Queues `total` bytes of a stream, filled from `source`, as runs of many
+       blocks. False, with the reason set, when the buffers cannot be
+       allocated (nothing queued) or `fill` fails (the runs filled before stay
+       queued). Waits while a few runs are queued but unrecorded. */
+    bool queue_runs(uint64_t total, run_filler fill, void* source);
     /* True when the worker can record the mixer's sample width. */
     bool worker_records() const;
     /* Counts `bytes` queued to a worker that cannot record as lost. */
@@ -1158,9 +1163,6 @@ private:
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */
     bool wait_finished(uint64_t target, int timeoutMs);
-    /* Waits until at most `most_pending` items or runs are queued but
-       unfinished. */
-    void wait_for_backlog(uint64_t most_pending);
     /* Worker: counts `items` more as finished and wakes MIX_Flush. */
     void items_finished(size_t items);
 

@@ -54,18 +54,30 @@ CWaveData* new_client_item(const unsigned char* data, int len, int index, int lo
     return item;
 }
 
-// Copies `n` bytes from offset `at` of the `head_len` bytes of `head`
-// followed by those of `data`.
-void copy_joined(unsigned char* out, const unsigned char* head, size_t head_len,
-                 const unsigned char* data, size_t at, size_t n) {
-    if (at < head_len) {
-        const size_t from_head = std::min(n, head_len - at);
-        std::memcpy(out, head + at, from_head);
+// Runs of a stream queued but unrecorded at most while the next is filled:
+// the worker always has one to write, and memory stays at a few runs.
+constexpr size_t runs_in_flight = 2;
+
+// The kept partial frame and the client's bytes after it, copied into runs.
+struct joined_bytes {
+    const unsigned char* head;
+    size_t head_len;
+    const unsigned char* data;
+    size_t at; // bytes of both copied so far
+};
+
+bool copy_next(void* source, unsigned char* out, size_t n) {
+    joined_bytes& bytes = *static_cast<joined_bytes*>(source);
+    if (bytes.at < bytes.head_len) {
+        const size_t from_head = std::min(n, bytes.head_len - bytes.at);
+        std::memcpy(out, bytes.head + bytes.at, from_head);
         out += from_head;
         n -= from_head;
-        at = head_len;
+        bytes.at += from_head;
     }
-    std::memcpy(out, data + (at - head_len), n);
+    std::memcpy(out, bytes.data + (bytes.at - bytes.head_len), n);
+    bytes.at += n;
+    return true;
 }
 
 } // namespace
@@ -215,42 +227,44 @@ int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
         return index;
     }
     const size_t used = whole - kept;
-    if (!queue_stream(r->stream_tail, kept, data, used))
+    joined_bytes bytes{r->stream_tail, kept, data, 0};
+    if (!queue_runs(whole, copy_next, &bytes))
         return -1;
     std::memcpy(r->stream_tail, data + used, n - used);
     r->stream_tail_len = static_cast<uint32_t>(n - used);
     return index;
 }
 
-bool CSonvale::queue_stream(const unsigned char* head, size_t head_len, const unsigned char* data,
-                            size_t len) {
-    const size_t per_run =
-        sonvale::run_data_bytes(sonvale::item_block_bytes(m_waveOut.m_waveFormate));
-    const unsigned unit = sonvale::stream_unit(m_waveOut.m_waveFormate);
-    const size_t total = head_len + len;
-    const size_t count = (total + per_run - 1) / per_run;
-    // Every run is made before any is queued: all of them, or none.
-    std::unique_ptr<std::unique_ptr<sonvale::stream_run>[]> runs(
-        new (std::nothrow) std::unique_ptr<sonvale::stream_run>[count]);
-    bool made = runs != nullptr;
-    for (size_t i = 0; made && i < count; ++i) {
-        runs[i].reset(sonvale::new_run(std::min(per_run, total - i * per_run), unit));
-        made = runs[i] != nullptr;
-    }
-    if (!made) {
+bool CSonvale::queue_runs(uint64_t total, run_filler fill, void* source) {
+    if (total == 0)
+        return true;
+    const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
+    const size_t per_run = sonvale::run_data_bytes(sonvale::item_block_bytes(format));
+    // Every buffer is made before any run is queued: all of the stream, or
+    // none of it.
+    sonvale::run_buffers* buffers = sonvale::run_buffers::create(
+        total, per_run, sonvale::stream_unit(format), runs_in_flight + 1);
+    if (!buffers) {
         sonvale::set_last_error("out of memory for %llu bytes of data",
                                 static_cast<unsigned long long>(total));
         return false;
     }
-    // Filled one at a time as they are queued, so that the worker writes a
-    // run while the next is copied.
-    for (size_t i = 0; i < count; ++i) {
-        sonvale::stream_run& run = *runs[i];
-        copy_joined(run.bytes.get(), head, head_len, data, i * per_run, run.len);
-        if (post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.len))
-            runs[i].release(); // the worker's now
+    bool filled = true;
+    for (uint64_t left = total; filled && left > 0;) {
+        sonvale::stream_run& run = buffers->next();
+        wait_finished(run.done_at, -1);
+        buffers->prepare(run, static_cast<size_t>(std::min<uint64_t>(left, per_run)));
+        filled = fill(source, run.bytes, run.len);
+        if (filled) {
+            buffers->lend();
+            const bool posted =
+                post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.len);
+            buffers->posted(run, posted, m_nQueued.load());
+        }
+        left -= run.len;
     }
-    return true;
+    buffers->release();
+    return filled;
 }
 
 bool CSonvale::wait_finished(uint64_t target, int timeoutMs) {
@@ -271,12 +285,6 @@ bool CSonvale::wait_finished(uint64_t target, int timeoutMs) {
     }
     --m_nFlushWaiters;
     return done();
-}
-
-void CSonvale::wait_for_backlog(uint64_t most_pending) {
-    const uint64_t queued = m_nQueued.load();
-    if (queued > most_pending)
-        wait_finished(queued - most_pending, -1);
 }
 
 void CSonvale::queue_item(CWaveData* item) {

@@ -1,7 +1,6 @@
 // The mixer's members that queue WAV files.
 #include "sonvale.h"
 
-#include "item/stream_run.h"
 #include "mixer/wav_loader.h"
 #include "platform/last_error.h"
 #include "wav/block_size.h"
@@ -12,9 +11,25 @@
 
 namespace {
 
-// Runs of a streamed file queued but unrecorded at most: the worker always
-// has the next one while the file is read, and memory stays at a few runs.
-constexpr uint64_t runs_in_flight = 2;
+// A streamed file's samples, read straight into runs.
+struct file_samples {
+    const CSonvale& mixer;
+    sonvale::riff_reader& reader;
+    const char* path;
+};
+
+bool read_next(void* source, unsigned char* out, size_t n) {
+    const file_samples& file = *static_cast<const file_samples*>(source);
+    if (file.mixer.m_bStop) { // MIX_Close from another thread is waiting for this call
+        sonvale::set_last_error("the mixer was closed");
+        return false;
+    }
+    if (file.reader.read(out, n) != n) {
+        sonvale::set_last_error("cannot read the samples of '%s'", file.path);
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -45,29 +60,6 @@ int CSonvale::MIX_AddFileStream(const char* path, int index) {
         return -1;
     if (m_dwThreadId == 0)
         return index; // no worker would take the items
-    const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
-    const size_t per_run = sonvale::run_data_bytes(sonvale::item_block_bytes(format));
-    for (uint64_t left = info.data_size; left > 0;) {
-        if (m_bStop) { // MIX_Close from another thread is waiting for this call
-            sonvale::set_last_error("the mixer was closed");
-            return -1;
-        }
-        const size_t size = static_cast<size_t>(std::min<uint64_t>(left, per_run));
-        // Read straight into the run: the samples are copied once.
-        std::unique_ptr<sonvale::stream_run> run(
-            sonvale::new_run(size, sonvale::stream_unit(format)));
-        if (!run) {
-            sonvale::set_last_error("out of memory for the samples of '%s'", path);
-            return -1;
-        }
-        if (reader.read(run->bytes.get(), size) != size) {
-            sonvale::set_last_error("cannot read the samples of '%s'", path);
-            return -1;
-        }
-        if (post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(run.get()), run->len))
-            run.release(); // the worker's now
-        wait_for_backlog(runs_in_flight);
-        left -= size;
-    }
-    return index;
+    file_samples file{*this, reader, path};
+    return queue_runs(info.data_size, read_next, &file) ? index : -1;
 }

@@ -36,7 +36,7 @@ bool is_unit(const inbox_message& message) {
 // Destroys the item or run a message carries.
 void destroy_unit(const inbox_message& message) {
     if (message.code == run_message)
-        delete run_of(message);
+        run_of(message)->owner->release();
     else
         delete item_of(message);
 }
@@ -61,7 +61,7 @@ public:
             return add_large_run(message);
         if (message.code == run_message) {
             const stream_run& run = *run_of(message);
-            std::memcpy(m_bytes + m_used, run.bytes.get(), run.recorded);
+            std::memcpy(m_bytes + m_used, run.bytes, run.recorded);
             m_used += run.recorded;
         } else {
             pump_source source = source_of(*item_of(message));
@@ -87,7 +87,7 @@ private:
     void add_large_run(const inbox_message& message) {
         flush();
         const stream_run& run = *run_of(message);
-        write(run.bytes.get(), run.recorded);
+        write(run.bytes, run.recorded);
         destroy_unit(message);
         m_events.finished(1);
     }
