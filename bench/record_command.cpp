@@ -1,0 +1,123 @@
+// `sonvale record out.wav a.wav a.wav` beside `sox a.wav a.wav out.wav`: two
+// 128 MiB WAV files (in the page cache) concatenated into a new file, in
+// paired rounds, wall time and the CPU time (user + system) of each run.
+// Targets: at most half sox's wall time, and no more CPU than sox.
+// Usage: bench_record_command [MiB per input] (default 128). Exits 1 when a
+// target is missed, 2 when a program cannot be run (sox is the Debian
+// package of that name).
+#include "bench_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef SONVALE_CLI_PATH
+#error "SONVALE_CLI_PATH names the sonvale program"
+#endif
+
+namespace {
+
+constexpr int rounds = 5;
+
+struct usage {
+    double wall;
+    double cpu;
+};
+
+// Runs `argv` with its output discarded; false when it cannot run or fails.
+bool run(const std::vector<std::string>& args, usage& out) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = bench::clock_type::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage used{};
+    if (pid < 0 || wait4(pid, &status, 0, &used) != pid)
+        return false;
+    out.wall = bench::seconds_since(start);
+    out.cpu = used.ru_utime.tv_sec + used.ru_utime.tv_usec * 1e-6 + used.ru_stime.tv_sec +
+              used.ru_stime.tv_usec * 1e-6;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void make_wav(const std::string& path, uint32_t data_size) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16};
+    const WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    std::memcpy(h + 20, &f, 16); // the platform is little-endian
+    std::memcpy(h + 36, "data", 4);
+    const uint32_t riff = data_size + 36;
+    std::memcpy(h + 4, &riff, 4);
+    std::memcpy(h + 40, &data_size, 4);
+    std::vector<uint8_t> piece(1 << 20);
+    for (size_t i = 0; i < piece.size(); ++i)
+        piece[i] = static_cast<uint8_t>(i * 31 + 7);
+    bool ok = fd >= 0 && write(fd, h, sizeof h) == sizeof h;
+    for (uint32_t left = data_size; ok && left > 0; left -= piece.size())
+        ok = write(fd, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
+    if (!ok || close(fd) != 0)
+        std::abort();
+}
+
+struct series {
+    std::vector<double> wall, cpu;
+    void add(const usage& u) {
+        wall.push_back(u.wall * 1e3);
+        cpu.push_back(u.cpu * 1e3);
+    }
+};
+
+void report(const char* what, const std::vector<double>& ms) {
+    std::printf("%-24s median %8.1f ms  min %8.1f  max %8.1f\n", what, bench::median(ms),
+                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t mib = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 128;
+    const std::string dir = bench::scratch_dir();
+    const std::string in = dir + "/a.wav", out = dir + "/out.wav";
+    make_wav(in, mib << 20);
+    series sonvale, sox;
+    bool ran = true;
+    for (int round = 1; ran && round <= rounds; ++round) {
+        usage s{}, x{};
+        ran = run({SONVALE_CLI_PATH, "record", out, in, in}, s);
+        unlink(out.c_str());
+        ran = ran && run({"sox", in, in, out}, x);
+        unlink(out.c_str());
+        sonvale.add(s);
+        sox.add(x);
+        std::printf("round %d: sonvale %.0f ms wall, %.0f ms CPU; sox %.0f ms wall, %.0f ms CPU\n",
+                    round, s.wall * 1e3, s.cpu * 1e3, x.wall * 1e3, x.cpu * 1e3);
+    }
+    unlink(in.c_str());
+    rmdir(dir.c_str());
+    if (!ran) {
+        std::fprintf(stderr, "bench_record_command: a program could not be run\n");
+        return 2;
+    }
+    std::printf("2 x %u MiB, %d paired rounds\n", mib, rounds);
+    report("sonvale record, wall:", sonvale.wall);
+    report("sox, wall:", sox.wall);
+    report("sonvale record, CPU:", sonvale.cpu);
+    report("sox, CPU:", sox.cpu);
+    const double wall = bench::median(sonvale.wall) / bench::median(sox.wall);
+    const double cpu = bench::median(sonvale.cpu) / bench::median(sox.cpu);
+    std::printf("wall %.2fx sox's (target at most 0.5x), CPU %.2fx (target at most 1x)\n", wall,
+                cpu);
+    return wall <= 0.5 && cpu <= 1.0 ? 0 : 1;
+}
