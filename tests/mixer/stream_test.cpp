@@ -7,11 +7,17 @@
 
 #include "mixer_support.h"
 #include "output/ring_common.h"
+#include "support/riff_builder.h"
 #include "support/test_support.h"
 
 namespace {
 
 using mixer_test::bytes;
+using mixer_test::operator+;
+
+// Longer than the few MiB a stream may hold queued at once: queueing it
+// waits for the worker.
+constexpr size_t long_stream = (7u << 20) / 2;
 
 struct stream_mixer {
     explicit stream_mixer(const std::string& file, WAVEFORMATEX format) : path(file), f(format) {
@@ -80,6 +86,60 @@ TEST(Stream, APartialFrameWaitsAndIsDroppedAsLostByWhatEndsTheStream) {
         EXPECT_EQ(s.lostBytes, 3u);
         EXPECT_EQ(mixer_test::recorded_data(m.path), (bytes{1, 2, 3, 4, 5, 6, 1, 2}));
     }
+}
+
+TEST(Stream, LongStreamsKeepTheirPlaceAmongItemsAndRecordWhole) {
+    test_support::temp_dir dir;
+    const bytes item = test_support::pattern(1280, 1),
+                stream = test_support::pattern(long_stream, 2),
+                piece = test_support::pattern(4000, 3),
+                file = test_support::pattern(long_stream, 4);
+    test_support::write_file(dir.file("long.wav"), test_support::wav_file({1, 2, 8000, 16}, file));
+    const std::string long_wav = dir.file("long.wav");
+    const struct {
+        const char* what;
+        std::function<int(HSONVALE)> queue;
+        const bytes& recorded;
+    } steps[] = {
+        {"an item", [&](HSONVALE m) { return MIX_AddData(m, item.data(), 1280, 1, 1); }, item},
+        {"a long stream",
+         [&](HSONVALE m) { return MIX_AddStream(m, stream.data(), long_stream, 1); }, stream},
+        {"an item", [&](HSONVALE m) { return MIX_AddData(m, item.data(), 1280, 1, 1); }, item},
+        {"a short stream", [&](HSONVALE m) { return MIX_AddStream(m, piece.data(), 4000, 1); },
+         piece},
+        {"a long file", [&](HSONVALE m) { return MIX_AddFileStream(m, long_wav.c_str(), 1); },
+         file},
+        {"an item", [&](HSONVALE m) { return MIX_AddData(m, item.data(), 1280, 1, 1); }, item},
+    };
+    bytes expected;
+    {
+        stream_mixer m(dir.file("order.wav"), ring_test::pcm(8000, 16, 2));
+        for (const auto& step : steps) {
+            EXPECT_EQ(step.queue(m.mixer), 1) << step.what << ": " << MIX_GetLastError();
+            expected = expected + step.recorded;
+        }
+        EXPECT_EQ(MIX_Flush(m.mixer, -1), 0) << MIX_GetLastError();
+        Record_Close(m.mixer);
+        EXPECT_EQ(m.status().lostBytes, 0u);
+    }
+    EXPECT_EQ(mixer_test::recorded_data(dir.file("order.wav")), expected);
+}
+
+TEST(Stream, ClosingWithRunsQueuedKeepsWhatWasRecordedAndLosesNothing) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("closed.wav");
+    const bytes data = test_support::pattern(long_stream);
+    WAVEFORMATEX f = ring_test::pcm(8000, 16, 2);
+    CSonvale mixer;
+    ASSERT_EQ(mixer.MIX_Init(&f, nullptr), 0);
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 8000, 2, 16));
+    ASSERT_EQ(mixer.MIX_AddStream(data.data(), long_stream, 1), 1);
+    mixer.MIX_Close(); // what the worker had not begun is dropped, by the client's choice
+    SONVALE_RECORD_STATUS s{};
+    s.cbSize = sizeof s;
+    ASSERT_EQ(mixer.m_recorder.GetStatus(&s), 0);
+    EXPECT_EQ(s.lostBytes, 0u);
+    EXPECT_EQ(mixer_test::recorded_data(path), mixer_test::first(data, s.dataBytes));
 }
 
 } // namespace
