@@ -556,6 +556,10 @@ public:
     uint32_t m_nFirstAllowPlayLen; /* pre-buffer threshold; 0 when none */
 };
 
+/* The library's own types that the exported classes hold, kept out of the
+   global namespace so that a client may have names of its own like them. */
+namespace sonvale {
+
 /* The 44-byte header of a PCM WAV file. The fields hold host-order values;
    the recorder writes each one little-endian, so on a little-endian host the
    struct's bytes are the file's bytes. */
@@ -635,6 +639,8 @@ public:
 private:
     intptr_t m_hFile; /* a descriptor (POSIX) or a HANDLE (Windows); -1 when none */
 };
+
+} /* namespace sonvale */
 
 /* Writes a PCM WAV file: a 44-byte header at open (80 bytes for
    SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
@@ -732,11 +738,11 @@ public:
     /* Non-zero while a file is open (read under the lock). */
     int isOpen();
 
-    uint32_t m_nDataLen;     /* data bytes recorded (whole blocks written);
-                                stops at 0xFFFFFFFF */
-    WaveFileHeader m_header; /* the file's header, as written */
-    CFile m_file;            /* the open output file */
-    int m_bOpen;             /* non-zero while a file is open */
+    uint32_t m_nDataLen;              /* data bytes recorded (whole blocks written);
+                                         stops at 0xFFFFFFFF */
+    sonvale::WaveFileHeader m_header; /* the file's header, as written */
+    sonvale::CFile m_file;            /* the open output file */
+    int m_bOpen;                      /* non-zero while a file is open */
 
 private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
@@ -786,6 +792,8 @@ private:
     State m_state; /* touched under m_lock, except stream_tail by the client thread */
 };
 
+namespace sonvale {
+
 /* One buffer of the output ring: the device header first, so the header's
    address is the record's address. hdr.lpData points to the buffer's bytes
    (as many as the ring's buffer size); hdr.dwUser holds the buffer's
@@ -795,6 +803,8 @@ struct WaveBuff {
     unsigned char bDone; /* 1 once the device has given the buffer back (or
                             refused it); 0 again once it is unprepared */
 };
+
+} /* namespace sonvale */
 
 /* The wave output device of a mixer and its ring of buffers: fill the buffer
    from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
@@ -912,17 +922,17 @@ public:
     int SetBuffParam(int num, int size);
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;          /* stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;         /* open device; null when closed */
-    WAVEFORMATEX m_waveFormate;  /* the device's format */
-    WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
-                                    keeps the count it was built with) */
-    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
-                                    open ring keeps its own size) */
-    std::atomic<bool> m_bPaused; /* true after Pause until Restart; one byte,
-                                    shared with the threads that may pause
-                                    or restart */
+    CWnd* m_pNotifyWnd;            /* stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;           /* open device; null when closed */
+    WAVEFORMATEX m_waveFormate;    /* the device's format */
+    sonvale::WaveBuff** m_ppBuffs; /* the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;            /* buffers the next Open builds (an open ring
+                                      keeps the count it was built with) */
+    int32_t m_nBuffSize;           /* bytes per buffer the next Open builds (an
+                                      open ring keeps its own size) */
+    std::atomic<bool> m_bPaused;   /* true after Pause until Restart; one byte,
+                                      shared with the threads that may pause
+                                      or restart */
 
 protected:
     /* The device's completion routine, run on a device thread: on WOM_DONE
