@@ -1,10 +1,16 @@
-/*
+/**
+ * \file
  * Sonvale: record PCM audio through a worker thread and drive a wave output
  * device through a ring of buffers.
  *
  * This is the library's one public header. The first half (platform types and
  * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
+ *
+ * On Windows the flat functions can be called from any compiler (MSVC
+ * through sonvale.lib, MinGW through libsonvale.dll.a); the C++ classes are
+ * exported as MinGW-w64's g++ builds them and can be used only by clients
+ * built with MinGW-w64's g++.
  *
  * Threading: calls on one mixer must come from one client thread at a time,
  * except MIX_Close, which may come from any thread (see there).
@@ -33,6 +39,10 @@
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
+ *
+ * Everything declared at global scope here is the library's interface; the
+ * types the exported classes hold for their own use live in namespace
+ * sonvale.
  */
 #ifndef SONVALE_H
 #define SONVALE_H
@@ -63,6 +73,10 @@
 #define SONVALE_HAVE_PLATFORM_WAVE_TYPES
 #endif
 
+/** \def SONVALE_API
+    Marks what the library exports: the DLL's exports (or, for a client, its
+    imports) on Windows; elsewhere default visibility while the library is
+    built, nothing for a client. */
 #if defined(_WIN32) && defined(SONVALE_BUILDING)
 #define SONVALE_API __declspec(dllexport)
 #elif defined(_WIN32)
@@ -73,7 +87,8 @@
 #define SONVALE_API
 #endif
 
-/* The calling convention of the output device's completion routine. */
+/** \def SONVALE_CALLBACK
+    The calling convention of the output device's completion routine. */
 #ifdef _WIN32
 #define SONVALE_CALLBACK CALLBACK
 #else
@@ -86,57 +101,61 @@
 
 #ifndef SONVALE_HAVE_PLATFORM_WAVE_TYPES
 
-/* An unsigned integer as wide as a pointer: the output device's callback
-   carries its instance value and buffer headers in these. */
+/** An unsigned integer as wide as a pointer: the output device's callback
+    carries its instance value and buffer headers in these. */
 typedef uintptr_t DWORD_PTR;
 
 #pragma pack(push, 1)
-/* A wave format record: 18 bytes, little-endian, packed. */
+/** A wave format record: 18 bytes, little-endian, packed. */
 typedef struct tWAVEFORMATEX {
-    uint16_t wFormatTag;      /* 1 = PCM, 3 = IEEE float */
-    uint16_t nChannels;       /* channels */
-    uint32_t nSamplesPerSec;  /* sample frames per second */
-    uint32_t nAvgBytesPerSec; /* bytes per second */
-    uint16_t nBlockAlign;     /* bytes per sample frame */
-    uint16_t wBitsPerSample;  /* bits per sample */
-    uint16_t cbSize;          /* extra format bytes (not used by PCM) */
+    uint16_t wFormatTag;      /**< 1 = PCM, 3 = IEEE float */
+    uint16_t nChannels;       /**< channels */
+    uint32_t nSamplesPerSec;  /**< sample frames per second */
+    uint32_t nAvgBytesPerSec; /**< bytes per second */
+    uint16_t nBlockAlign;     /**< bytes per sample frame */
+    uint16_t wBitsPerSample;  /**< bits per sample */
+    uint16_t cbSize;          /**< extra format bytes (not used by PCM) */
 } WAVEFORMATEX;
 #pragma pack(pop)
 
-/* A buffer header handed to the output device. */
+/** A buffer header handed to the output device. */
 typedef struct wavehdr_tag {
-    char* lpData;               /* the buffer's bytes */
-    uint32_t dwBufferLength;    /* bytes to play */
-    uint32_t dwBytesRecorded;   /* unused for output */
-    uintptr_t dwUser;           /* the owner's own value */
-    uint32_t dwFlags;           /* WHDR_* flags, kept by the device */
-    uint32_t dwLoops;           /* unused */
-    struct wavehdr_tag* lpNext; /* reserved for the device */
-    uintptr_t reserved;         /* reserved for the device */
+    char* lpData;               /**< the buffer's bytes */
+    uint32_t dwBufferLength;    /**< bytes to play */
+    uint32_t dwBytesRecorded;   /**< unused for output */
+    uintptr_t dwUser;           /**< the owner's own value */
+    uint32_t dwFlags;           /**< WHDR_* flags, kept by the device */
+    uint32_t dwLoops;           /**< unused */
+    struct wavehdr_tag* lpNext; /**< reserved for the device */
+    uintptr_t reserved;         /**< reserved for the device */
 } WAVEHDR;
 
-/* An open output device; null means none. */
+/** An open output device; null means none. */
 typedef struct HWAVEOUT__* HWAVEOUT;
 
+/** WAVEFORMATEX.wFormatTag of integer PCM samples. */
 #define WAVE_FORMAT_PCM 1
+/** WAVEFORMATEX.wFormatTag of IEEE float samples. */
 #define WAVE_FORMAT_IEEE_FLOAT 3
 
-/* Messages a device sends to its callback. */
+/** A device's message to its callback: the device was opened. */
 #define WOM_OPEN 0x3BB
+/** A device's message to its callback: the device was closed. */
 #define WOM_CLOSE 0x3BC
+/** A device's message to its callback: it gives a buffer back (param1). */
 #define WOM_DONE 0x3BD
 
-/* WAVEHDR.dwFlags */
-#define WHDR_DONE 0x00000001u      /* the device has given the buffer back */
-#define WHDR_PREPARED 0x00000002u  /* the header is prepared for the device */
-#define WHDR_BEGINLOOP 0x00000004u /* unused */
-#define WHDR_ENDLOOP 0x00000008u   /* unused */
-#define WHDR_INQUEUE 0x00000010u   /* the buffer is queued on the device */
+#define WHDR_DONE 0x00000001u      /**< WAVEHDR.dwFlags: the device has given the buffer back */
+#define WHDR_PREPARED 0x00000002u  /**< WAVEHDR.dwFlags: the header is prepared for the device */
+#define WHDR_BEGINLOOP 0x00000004u /**< WAVEHDR.dwFlags: unused */
+#define WHDR_ENDLOOP 0x00000008u   /**< WAVEHDR.dwFlags: unused */
+#define WHDR_INQUEUE 0x00000010u   /**< WAVEHDR.dwFlags: the buffer is queued on the device */
 
 #endif /* SONVALE_HAVE_PLATFORM_WAVE_TYPES */
 
-/* A notification window. It is only ever passed around as a pointer and
-   tested for null; the library never looks inside it. */
+/** \class CWnd
+    A notification window. It is only ever passed around as a pointer and
+    tested for null; the library never looks inside it. */
 #ifdef __cplusplus
 class CWnd;
 #else
@@ -147,28 +166,28 @@ typedef struct CWnd CWnd;
 /* Flat functions                                                            */
 /* ------------------------------------------------------------------------- */
 
-/* A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
-   valid until MIX_Close. Null means no mixer. The flat functions keep a
-   registry of the live mixers they created: an invalid handle (null, closed
-   already, or never returned by MIX_Init / MIX_InitEx) is refused with the
-   result each function gives for it, and never touched.
-   A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
-   mixers have been closed by MIX_Close after it: the storage of the last
-   MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
-   object each, under a kilobyte, so under 1 MiB in all; their buffers and
-   threads are freed at MIX_Close). Until then a stale handle gets the
-   invalid-handle result; after that its address may come back as another
-   mixer's. */
+/** A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
+    valid until MIX_Close. Null means no mixer. The flat functions keep a
+    registry of the live mixers they created: an invalid handle (null, closed
+    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
+    result each function gives for it, and never touched.
+    A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
+    mixers have been closed by MIX_Close after it: the storage of the last
+    MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
+    object each, under a kilobyte, so under 1 MiB in all; their buffers and
+    threads are freed at MIX_Close). Until then a stale handle gets the
+    invalid-handle result; after that its address may come back as another
+    mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
 
 /** The account of a mixer's current (or last) recording, filled by
     Record_GetStatus. */
 /* clang-format off */
 typedef struct SONVALE_RECORD_STATUS {
-    uint32_t cbSize;    /* set by the caller: sizeof(SONVALE_RECORD_STATUS) */
-    uint32_t flags;     /* SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
-    uint64_t dataBytes; /* data bytes in the file of the current (or last) recording, never clamped */
-    uint64_t lostBytes; /* bytes meant for that recording that did not reach its file */
+    uint32_t cbSize;    /**< set by the caller: sizeof(SONVALE_RECORD_STATUS) */
+    uint32_t flags;     /**< SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
+    uint64_t dataBytes; /**< data bytes in the file of the current (or last) recording, never clamped */
+    uint64_t lostBytes; /**< bytes meant for that recording that did not reach its file */
 } SONVALE_RECORD_STATUS;
 /* clang-format on */
 
@@ -201,19 +220,27 @@ typedef struct SONVALE_RECORD_STATUS {
 extern "C" {
 #endif
 
-/* Creates a mixer on `format` (copied) with 3 output buffers of 2048 bytes and
-   starts its worker. `notifyWnd` is stored only.
-   Returns the handle, or null when the format is null, the device refuses the
-   format, memory runs out or the worker cannot be started; nothing is left
-   open then. Any thread; the thread that uses the handle from then on is
-   the mixer's client thread. */
+/** Creates a mixer on `format` (copied) with 3 output buffers of 2048 bytes
+    and starts its worker.
+    \param format the mixer's format (copied).
+    \param notifyWnd stored only.
+    \return the handle, or null when the format is null, the device refuses
+            the format, memory runs out or the worker cannot be started;
+            nothing is left open then.
+    Any thread; the thread that uses the handle from then on is the mixer's
+    client thread. */
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
-/* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
-   Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
-   size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
-   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated).
-   Any thread, as MIX_Init. */
+/** As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
+    \param format the mixer's format (copied).
+    \param buffNum output buffers, at least 1.
+    \param buffSize bytes per output buffer, at least 1.
+    \param notifyWnd stored only.
+    \return the handle; null as MIX_Init does, and also for fewer than 1
+            buffer, a buffer size below 1, more than MIX_MAX_BUFF_NUM buffers
+            or more than MIX_MAX_RING_BYTES bytes in all (refused before
+            anything is allocated).
+    Any thread, as MIX_Init. */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /** As MIX_InitEx, on the output device called `device`.
@@ -252,110 +279,156 @@ SONVALE_API int MIX_GetOutputDeviceCount(void);
             thread. */
 SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
 
-/* Stops the worker (items still queued behind the one in progress are dropped
-   unrecorded), closes the output device, finishes an open recording and
-   destroys the mixer. The handle is invalid afterwards: a second MIX_Close
-   on it returns -1.
-   Unlike the other functions, it may be called from any thread, also while
-   other calls on the same handle are in progress on other threads: those
-   calls finish first (a running MIX_AddFileStream stops at its next read and
-   returns -1 with the reason "the mixer was closed"; the items they queued
-   are dropped as MIX_Close drops them), then the mixer is stopped as above.
-   Calls on the handle that begin after MIX_Close has begun, MIX_Close
-   included, get the invalid-handle result.
-   Returns 0; -1 for an invalid handle. */
+/** Stops the worker (items still queued behind the one in progress are
+    dropped unrecorded), closes the output device, finishes an open
+    recording and destroys the mixer. The handle is invalid afterwards: a
+    second MIX_Close on it returns -1.
+    Unlike the other functions, it may be called from any thread, also while
+    other calls on the same handle are in progress on other threads: those
+    calls finish first (a running MIX_AddFileStream stops at its next read
+    and returns -1 with the reason "the mixer was closed"; the items they
+    queued are dropped as MIX_Close drops them), then the mixer is stopped
+    as above. Calls on the handle that begin after MIX_Close has begun,
+    MIX_Close included, get the invalid-handle result.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
-/* Resumes a paused output device. Returns 0; -1 for an invalid handle or when
-   the mixer has no open device. From the mixer's client thread, or from
-   another thread while the client waits in CWaveMixOut::SingAndRetNextBuff
-   (that is how a paused ring is woken). */
+/** Resumes a paused output device.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle or when the mixer has no open
+            device.
+    From the mixer's client thread, or from another thread while the client
+    waits in CWaveMixOut::SingAndRetNextBuff (that is how a paused ring is
+    woken). */
 SONVALE_API int MIX_Restart(HSONVALE mixer);
 
-/* Pauses the output device. Returns 0; -1 for an invalid handle or when the
-   mixer has no open device. Threads as MIX_Restart. */
+/** Pauses the output device.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle or when the mixer has no open
+            device.
+    Threads as MIX_Restart. */
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
-/* Queues the sample data of the WAV file at `path` as one item of one pass,
-   as CSonvale::MIX_AddFile does. Returns `index`; -1 for an invalid handle,
-   and for every failure listed there. From the mixer's client thread. */
+/** Queues the sample data of the WAV file at `path` as one item of one
+    pass, as CSonvale::MIX_AddFile does.
+    \param mixer the mixer.
+    \param path the file, UTF-8.
+    \param index the client's index, stored in the item.
+    \return `index`; -1 for an invalid handle, and for every failure listed
+            there.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
-/* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
-   endless), without a pre-buffer threshold, and queues it for the worker.
-   The caller's buffer is free again on return. Returns `index` (also when
-   the mixer is not open: the item is then dropped); -1 for an invalid
-   handle, a negative `len`, a null `data` with a positive `len`, or a lack
-   of memory. From the mixer's client thread. */
+/** Copies `len` bytes of PCM data into an item of `loops` passes (0 or
+    less: endless), without a pre-buffer threshold, and queues it for the
+    worker. The caller's buffer is free again on return.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the item.
+    \param loops passes; 0 or less: endless.
+    \return `index` (also when the mixer is not open: the item is then
+            dropped); -1 for an invalid handle, a negative `len`, a null
+            `data` with a positive `len`, or a lack of memory.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
-/* Queues `len` bytes as a new item of one pass whose pre-buffer threshold is
-   (buffers + 1) x buffer size, but only while the mixer is open and a
-   recording is open. Returns `index`; 0 when nothing was queued; -1 for an
-   invalid handle. From the mixer's client thread. */
+/** Queues `len` bytes as a new item of one pass whose pre-buffer threshold
+    is (buffers + 1) x buffer size, but only while the mixer is open and a
+    recording is open.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the item.
+    \return `index`; 0 when nothing was queued; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
+/** Does nothing.
+    \param mixer the mixer.
+    \param index ignored.
+    \return 0; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Remove(HSONVALE mixer, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
+/** Does nothing.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Clear(HSONVALE mixer);
 
-/* Waits until every item queued on the mixer before the call has been
-   recorded (its block handed to the open recording, or dropped when none
-   was open), then brings the recording's header up to date in the file:
-   everything flushed is then readable even if the process is killed (a
-   power loss is not covered: nothing is synced to the disk). Waits at most
-   `timeoutMs` milliseconds; a negative `timeoutMs` waits without a limit,
-   0 only looks. Call it before Record_Close (blocks of items still queued
-   would find the file closed) and before MIX_Close (which drops them). A
-   partial frame that MIX_AddStream keeps for the next call stays waiting:
-   it is not a frame yet.
-   Returns 0 when done with nothing lost (at once when nothing is pending);
-   2 when done but bytes meant for the recording were lost since the
-   previous MIX_Flush on this mixer (or since Record_Open): a write the
-   system refused, an item the worker could not take, a mixer that cannot
-   record its width; MIX_GetLastError() then gives the first such failure's
-   reason, as the worker met it, and Record_GetStatus how many bytes; 1 when
-   the time ran out first (the items stay queued); -1 for an invalid handle.
-   From the mixer's client thread. */
+/** Waits until every item queued on the mixer before the call has been
+    recorded (its block handed to the open recording, or dropped when none
+    was open), then brings the recording's header up to date in the file:
+    everything flushed is then readable even if the process is killed (a
+    power loss is not covered: nothing is synced to the disk). Call it
+    before Record_Close (blocks of items still queued would find the file
+    closed) and before MIX_Close (which drops them). A partial frame that
+    MIX_AddStream keeps for the next call stays waiting: it is not a frame
+    yet.
+    \param mixer the mixer.
+    \param timeoutMs the longest wait in milliseconds; a negative value
+           waits without a limit, 0 only looks.
+    \return 0 when done with nothing lost (at once when nothing is pending);
+            2 when done but bytes meant for the recording were lost since
+            the previous MIX_Flush on this mixer (or since Record_Open): a
+            write the system refused, an item the worker could not take, a
+            mixer that cannot record its width; MIX_GetLastError() then
+            gives the first such failure's reason, as the worker met it, and
+            Record_GetStatus how many bytes; 1 when the time ran out first
+            (the items stay queued); -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
 
-/* Copies `len` bytes of PCM data into consecutive items of one pass, each at
-   most one block of whole frames, and queues them all, so that the
-   recording receives every byte in order (MIX_AddData records one block of
-   its item only). The data is a byte stream: a trailing partial frame
-   (fewer than nBlockAlign bytes) is kept and put in front of the next
-   MIX_AddStream's bytes, so pieces of any size record exactly their
-   concatenation. Record_Close, MIX_Close, and a MIX_AddData, MIX_AddFile or
-   MIX_AddFileStream in between drop such a remainder, counted as lost (see
-   Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing. Returns
-   `index`; -1 for an invalid handle, a negative `len`, a null `data` with a
-   positive `len`, or a lack of memory, having queued nothing (a kept
-   remainder stays as it was). From the mixer's client thread. */
+/** Copies `len` bytes of PCM data into consecutive items of one pass, each
+    at most one block of whole frames, and queues them all, so that the
+    recording receives every byte in order (MIX_AddData records one block of
+    its item only). The data is a byte stream: a trailing partial frame
+    (fewer than nBlockAlign bytes) is kept and put in front of the next
+    MIX_AddStream's bytes, so pieces of any size record exactly their
+    concatenation. Record_Close, MIX_Close, and a MIX_AddData, MIX_AddFile
+    or MIX_AddFileStream in between drop such a remainder, counted as lost
+    (see Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the items.
+    \return `index`; -1 for an invalid handle, a negative `len`, a null
+            `data` with a positive `len`, or a lack of memory, having queued
+            nothing (a kept remainder stays as it was).
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
-   checks it, as MIX_AddStream queues data, reading the file a block at a
-   time (memory stays bounded). A file cut short (a pipe's placeholder
-   size, a crash) is read up to its last whole frame. As
-   CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
-   and every failure listed there, and -1 with the reason "the mixer was
-   closed" when MIX_Close on another thread stops it between two reads.
-   From the mixer's client thread. */
+/** Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
+    checks it, as MIX_AddStream queues data, reading the file a block at a
+    time (memory stays bounded). A file cut short (a pipe's placeholder
+    size, a crash) is read up to its last whole frame. As
+    CSonvale::MIX_AddFileStream.
+    \param mixer the mixer.
+    \param path the file, UTF-8.
+    \param index the client's index, stored in the items.
+    \return `index`; -1 for an invalid handle and every failure listed
+            there, and -1 with the reason "the mixer was closed" when
+            MIX_Close on another thread stops it between two reads.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
-/* Reads the format of the WAV file at `path` into `format`, with the checks
-   of MIX_AddFile but no mixer: an extensible PCM or float format is
-   reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
-   chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
-   read as their "ds64" chunk sizes them. Returns the size in bytes of the
-   file's "data" chunk (64-bit), or, when the file ends before that chunk
-   does, the bytes of whole frames up to the file's end (what
-   MIX_AddFileStream records of it); -1 (with `format` untouched) for a null
-   `format` or path and every refusal of MIX_AddFile but a format mismatch
-   and a file cut short. Any thread. */
+/** Reads the format of the WAV file at `path` into `format`, with the
+    checks of MIX_AddFile but no mixer: an extensible PCM or float format is
+    reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
+    chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
+    read as their "ds64" chunk sizes them.
+    \param path the file, UTF-8.
+    \param format receives the format.
+    \return the size in bytes of the file's "data" chunk (64-bit), or, when
+            the file ends before that chunk does, the bytes of whole frames
+            up to the file's end (what MIX_AddFileStream records of it); -1
+            (with `format` untouched) for a null `format` or path and every
+            refusal of MIX_AddFile but a format mismatch and a file cut
+            short.
+    Any thread. */
 SONVALE_API int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format);
 
 /**
@@ -400,38 +473,45 @@ SONVALE_API int MIX_DescribeFormat(const WAVEFORMATEX* format, char* text, int s
  */
 SONVALE_API int MIX_GetBlockSize(const WAVEFORMATEX* format);
 
-/* Why the last Sonvale call on the calling thread that failed did so: a
-   short English sentence, such as "'x.wav' has no "data" chunk after its
-   "fmt " chunk" or "the output device refuses 44100 Hz, 2 channels, 12-bit
-   PCM". "" before any failure. A success does not clear it, so read it
-   right after the failure. The text belongs to the calling thread and
-   stays valid until its next failing call. Any thread. */
+/** Why the last Sonvale call on the calling thread that failed did so: a
+    short English sentence, such as "'x.wav' has no "data" chunk after its
+    "fmt " chunk" or "the output device refuses 44100 Hz, 2 channels, 12-bit
+    PCM". A success does not clear it, so read it right after the failure.
+    \return the reason; "" before any failure. The text belongs to the
+            calling thread and stays valid until its next failing call.
+    Any thread. */
 SONVALE_API const char* MIX_GetLastError(void);
 
-/* Starts recording into a new WAV file at `path` (created, or truncated)
-   with the given header format: PCM, or IEEE float when the mixer was opened
-   on float samples of `bitsPerSample` bits. Every block the worker produces
-   from then on is appended to it, and the header's sizes in the file follow
-   the data (see CWaveRecorder for what survives a crash). The header is the
-   classic 44 bytes, whose sizes are 32-bit: past 4 GiB they stay at the
-   largest whole number of frames that fits, and other programs read only
-   that much; a recording that may grow so long should use Record_OpenEx
-   with SONVALE_RECORD_RF64_AUTO. The status counts (Record_GetStatus) start
-   again at 0. Returns true when a file is open afterwards: also when one
-   was already open, which then goes on unchanged and the arguments are
-   ignored. Returns false for an invalid handle, a null path, a file that
-   cannot be created, a FIFO, or a file that another open recording holds
-   (left untouched; on Windows also one another program has open without
-   letting writers in). From the mixer's client thread, while the worker
-   may be recording. */
+/** Starts recording into a new WAV file at `path` (created, or truncated)
+    with the given header format: PCM, or IEEE float when the mixer was
+    opened on float samples of `bitsPerSample` bits. Every block the worker
+    produces from then on is appended to it, and the header's sizes in the
+    file follow the data (see CWaveRecorder for what survives a crash). The
+    header is the classic 44 bytes, whose sizes are 32-bit: past 4 GiB they
+    stay at the largest whole number of frames that fits, and other programs
+    read only that much; a recording that may grow so long should use
+    Record_OpenEx with SONVALE_RECORD_RF64_AUTO. The status counts
+    (Record_GetStatus) start again at 0.
+    \param mixer the mixer whose worker records.
+    \param path the file (UTF-8), created or truncated.
+    \param samplesPerSec, channels, bitsPerSample the header's format.
+    \return true when a file is open afterwards: also when one was already
+            open, which then goes on unchanged and the arguments are
+            ignored. False for an invalid handle, a null path, a file that
+            cannot be created, a FIFO, or a file that another open recording
+            holds (left untouched; on Windows also one another program has
+            open without letting writers in).
+    From the mixer's client thread, while the worker may be recording. */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
-/* Finishes the open recording: rewrites its header with the final sizes and
-   closes the file. A partial frame MIX_AddStream kept is dropped and counted
-   as lost. Does nothing without an open recording or for an invalid
-   handle. From the mixer's client thread, while the worker may be
-   recording: a block is never written into a file being closed. */
+/** Finishes the open recording: rewrites its header with the final sizes
+    and closes the file. A partial frame MIX_AddStream kept is dropped and
+    counted as lost. Does nothing without an open recording or for an
+    invalid handle.
+    \param mixer the mixer whose recording ends.
+    From the mixer's client thread, while the worker may be recording: a
+    block is never written into a file being closed. */
 SONVALE_API void Record_Close(HSONVALE mixer);
 
 /** Starts a recording as Record_Open does, with `flags`.
