@@ -568,152 +568,176 @@ SONVALE_API int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status);
 
 #ifdef __cplusplus
 
-/* Messages of a worker's inbox. */
-#define MIXMSG_DATA 0x600 /* payload: a CWaveData* the worker takes over */
-#define MIXMSG_STOP 0x601 /* payload: none */
+#define MIXMSG_DATA                                                                                \
+    0x600 /**< A worker inbox's message; payload: a CWaveData* the worker takes over. */
+#define MIXMSG_STOP 0x601 /**< A worker inbox's message; payload: none. */
 
-/* One block of PCM bytes with a read cursor, a pass count, the client's index
-   and a pre-buffer threshold. The item owns a copy of its data, stored with
-   one spare byte (m_nLen + 1 bytes, the size formed without wrapping).
-   Copying an item is not offered (two items would share one buffer). Nothing
-   in the class throws; allocation failures are reported as described below.
+/** One block of PCM bytes with a read cursor, a pass count, the client's
+    index and a pre-buffer threshold. The item owns a copy of its data,
+    stored with one spare byte (m_nLen + 1 bytes, the size formed without
+    wrapping). Copying an item is not offered (two items would share one
+    buffer). Nothing in the class throws; allocation failures are reported as
+    described below.
 
-   Threads: an item has no lock; every member is called by one thread at a
-   time. An item queued on a mixer belongs to its worker from then on and
-   must not be touched by the client. */
+    Threads: an item has no lock; every member is called by one thread at a
+    time. An item queued on a mixer belongs to its worker from then on and
+    must not be touched by the client. */
 class SONVALE_API CWaveData {
 public:
-    /* An empty item: no data, 0 passes, index -1, no threshold. */
+    /** An empty item: no data, 0 passes, index -1, no threshold. */
     CWaveData();
 
-    /* Copies `len` bytes of `data` (a null `data` is fine for a `len` of 0:
-       an item of 0 bytes, whose m_pBuff is still non-null). `loops` of 0 or
-       less is stored as -1 (endless); the cursor is at the start and there
-       is no threshold. When the storage cannot be allocated (or `data` is
-       null with a non-zero `len`) the item is left empty, as the default
-       constructor leaves it: m_pBuff null, m_nLen 0, 0 passes, index -1. */
+    /** Copies `len` bytes of `data` (a null `data` is fine for a `len` of 0:
+        an item of 0 bytes, whose m_pBuff is still non-null). `loops` of 0 or
+        less is stored as -1 (endless); the cursor is at the start and there
+        is no threshold. When the storage cannot be allocated (or `data` is
+        null with a non-zero `len`) the item is left empty, as the default
+        constructor leaves it: m_pBuff null, m_nLen 0, 0 passes, index -1.
+        \param data the bytes to copy.
+        \param len bytes at `data`.
+        \param loops passes; 0 or less: endless.
+        \param index the client's index. */
     CWaveData(const unsigned char* data, unsigned int len, int loops, int index);
 
-    /* Frees the data; afterwards every member reads 0 and the index -1. */
+    /** Frees the data; afterwards every member reads 0 and the index -1. */
     virtual ~CWaveData();
 
     CWaveData(const CWaveData&) = delete;
     CWaveData& operator=(const CWaveData&) = delete;
 
-    /* Hands out the cursor in `out`, then advances it by `step` bytes. When
-       the cursor reaches or passes the end of the data (or a negative step
-       would take it before the start), it returns to the start and a
-       positive pass count drops by one; so on an item of 0 bytes every call
-       ends a pass. The cursor never leaves the data. Returns the passes still
-       to play after the advance: 0 on the last pass (and on every later
-       call), -1 for an endless item. */
+    /** Hands out the cursor in `out`, then advances it by `step` bytes. When
+        the cursor reaches or passes the end of the data (or a negative step
+        would take it before the start), it returns to the start and a
+        positive pass count drops by one; so on an item of 0 bytes every call
+        ends a pass. The cursor never leaves the data.
+        \param step bytes to advance.
+        \param out receives the cursor before the advance.
+        \return the passes still to play after the advance: 0 on the last
+                pass (and on every later call), -1 for an endless item. */
     int GetNextData(int step, unsigned char*& out);
 
-    /* Returns the client's index, -1 when none. */
+    /** \return the client's index, -1 when none. */
     int GetIndex();
 
-    /* Sets / reads the pre-buffer threshold in bytes (0: none). */
+    /** Sets the pre-buffer threshold.
+        \param len the threshold in bytes; 0: none. */
     void SetFirstAllowPlayLen(unsigned int len);
+    /** \return the pre-buffer threshold in bytes; 0: none. */
     unsigned int GetFirstAllowPlayLen();
 
-    /* True when there is no threshold, or when the item holds more bytes than
-       the threshold (which is then cleared for good); false otherwise. */
+    /** \return true when there is no threshold, or when the item holds more
+                bytes than the threshold (which is then cleared for good);
+                false otherwise. */
     bool AllowPlay();
 
-    /* Drops the bytes already consumed, appends `len` bytes of `data` and
-       sets the item to a single pass with its cursor at the start (also on
-       an empty or endless item); the index and threshold are kept. Does
-       nothing for a negative `len`, a null `data` with a positive `len`, a
-       result longer than 0xFFFFFFFF bytes, or when the new storage cannot be
-       allocated: the item is then left exactly as it was. */
+    /** Drops the bytes already consumed, appends `len` bytes of `data` and
+        sets the item to a single pass with its cursor at the start (also on
+        an empty or endless item); the index and threshold are kept. Does
+        nothing for a negative `len`, a null `data` with a positive `len`, a
+        result longer than 0xFFFFFFFF bytes, or when the new storage cannot
+        be allocated: the item is then left exactly as it was.
+        \param data the bytes to append.
+        \param len bytes at `data`. */
     void AppendData(const unsigned char* data, int len);
 
-    unsigned char* m_pBuff;        /* owned copy of the data; null when empty */
-    unsigned char* m_pCur;         /* read cursor within the data */
-    uint32_t m_nLen;               /* data bytes held */
-    int32_t m_nLoop;               /* passes to play; -1 endless, 0 finished */
-    int32_t m_nIndex;              /* the client's index; -1 when none */
-    uint32_t m_nFirstAllowPlayLen; /* pre-buffer threshold; 0 when none */
+    unsigned char* m_pBuff;        /**< owned copy of the data; null when empty */
+    unsigned char* m_pCur;         /**< read cursor within the data */
+    uint32_t m_nLen;               /**< data bytes held */
+    int32_t m_nLoop;               /**< passes to play; -1 endless, 0 finished */
+    int32_t m_nIndex;              /**< the client's index; -1 when none */
+    uint32_t m_nFirstAllowPlayLen; /**< pre-buffer threshold; 0 when none */
 };
 
-/* The library's own types that the exported classes hold, kept out of the
-   global namespace so that a client may have names of its own like them. */
+/** The library's own types that the exported classes hold, kept out of the
+    global namespace so that a client may have names of its own like them. */
 namespace sonvale {
 
-/* The 44-byte header of a PCM WAV file. The fields hold host-order values;
-   the recorder writes each one little-endian, so on a little-endian host the
-   struct's bytes are the file's bytes. */
+/** The 44-byte header of a PCM WAV file. The fields hold host-order values;
+    the recorder writes each one little-endian, so on a little-endian host
+    the struct's bytes are the file's bytes. */
 #pragma pack(push, 1)
 struct WaveFileHeader {
-    char riff[4];           /* "RIFF" */
-    uint32_t riffSize;      /* 36 + data bytes, at most 0xFFFFFFFF */
-    char wave[4];           /* "WAVE" */
-    char fmt[4];            /* "fmt " */
-    uint32_t fmtSize;       /* 16 */
-    uint16_t formatTag;     /* 1 (PCM), or 3 (IEEE float) for a float mixer */
-    uint16_t channels;      /* channels */
-    uint32_t samplesPerSec; /* sample frames per second */
-    uint32_t bytesPerSec;   /* (channels * bits * rate) / 8, product in 32 bits */
-    uint16_t blockAlign;    /* low 16 bits of (channels * bits) / 8 */
-    uint16_t bitsPerSample; /* bits per sample */
-    char data[4];           /* "data" */
-    uint32_t dataSize;      /* data bytes, at most 0xFFFFFFFF - 36 */
+    char riff[4];           /**< "RIFF" */
+    uint32_t riffSize;      /**< 36 + data bytes, at most 0xFFFFFFFF */
+    char wave[4];           /**< "WAVE" */
+    char fmt[4];            /**< "fmt " */
+    uint32_t fmtSize;       /**< 16 */
+    uint16_t formatTag;     /**< 1 (PCM), or 3 (IEEE float) for a float mixer */
+    uint16_t channels;      /**< channels */
+    uint32_t samplesPerSec; /**< sample frames per second */
+    uint32_t bytesPerSec;   /**< (channels * bits * rate) / 8, product in 32 bits */
+    uint16_t blockAlign;    /**< low 16 bits of (channels * bits) / 8 */
+    uint16_t bitsPerSample; /**< bits per sample */
+    char data[4];           /**< "data" */
+    uint32_t dataSize;      /**< data bytes, at most 0xFFFFFFFF - 36 */
 };
 #pragma pack(pop)
 
-/* A file opened for writing only, held exclusively while open. The
-   recorder's file; not exported, not for clients. Not thread-safe: the
-   recorder serialises its calls. Never throws. */
+/** A file opened for writing only, held exclusively while open. The
+    recorder's file; not exported, not for clients. Not thread-safe: the
+    recorder serialises its calls. Never throws. */
 class CFile {
 public:
-    /* A closed file object. */
+    /** A closed file object. */
     CFile();
-    /* Close(). */
+    /** Close(). */
     ~CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    /* Creates `path` (UTF-8) for writing, or truncates an existing file,
-       unless another open CFile holds it, in this process or in another. The
-       file is opened without truncation, held, and only then cut to 0 bytes;
-       a file held by someone else is left untouched.
-       POSIX: created with mode 0666 less the umask and held by a
-       non-blocking exclusive lock of the open file (not the process); the
-       lock is advisory: programs that take no lock are not kept out. A
-       device (/dev/null) is neither locked nor cut. A FIFO is refused,
-       reader or not: a recording's header could not be rewritten in it. The
-       descriptor is closed on exec.
-       Windows: the path is converted to UTF-16, so any file name works; the
-       file is shared with readers only, so the system keeps every other
-       writer out. A file another program holds open so that no writer may
-       join (a reader sharing reading only, for one) is refused too, with
-       the reason that it "is open in another program" rather than held by
-       another recording. A device (NUL) is not cut; a pipe is refused.
-       False for a null path, a path that is not valid UTF-8 (Windows), when
-       this object already has a file open, when the file cannot be opened,
-       is held, sits on a file system that cannot lock, or cannot be cut;
-       nothing stays open then. */
+    /** Creates `path` (UTF-8) for writing, or truncates an existing file,
+        unless another open CFile holds it, in this process or in another.
+        The file is opened without truncation, held, and only then cut to 0
+        bytes; a file held by someone else is left untouched.
+        POSIX: created with mode 0666 less the umask and held by a
+        non-blocking exclusive lock of the open file (not the process); the
+        lock is advisory: programs that take no lock are not kept out. A
+        device (/dev/null) is neither locked nor cut. A FIFO is refused,
+        reader or not: a recording's header could not be rewritten in it.
+        The descriptor is closed on exec.
+        Windows: the path is converted to UTF-16, so any file name works; the
+        file is shared with readers only, so the system keeps every other
+        writer out. A file another program holds open so that no writer may
+        join (a reader sharing reading only, for one) is refused too, with
+        the reason that it "is open in another program" rather than held by
+        another recording. A device (NUL) is not cut; a pipe is refused.
+        \param path the file, UTF-8.
+        \return true when the file is open; false for a null path, a path
+                that is not valid UTF-8 (Windows), when this object already
+                has a file open, when the file cannot be opened, is held,
+                sits on a file system that cannot lock, or cannot be cut;
+                nothing stays open then. */
     bool CreateExclusive(const char* path);
-    /* Moves to `offset` from the start. False when no file is open or the
-       move fails. */
+    /** Moves to `offset` from the start.
+        \param offset bytes from the start.
+        \return true; false when no file is open or the move fails. */
     bool Seek(uint64_t offset);
-    /* Writes the `len` bytes at the current position, straight to the
-       operating system (no buffering of its own; interrupted writes are
-       resumed). Returns the bytes written: `len`, or fewer when the system
-       refuses more (a full disk, a file size limit, an I/O error); 0 when no
-       file is open or `data` is null. Past a file size limit a POSIX system
-       may raise SIGXFSZ, whose default action ends the process: the library
-       leaves signal dispositions to the application. */
+    /** Writes the `len` bytes at the current position, straight to the
+        operating system (no buffering of its own; interrupted writes are
+        resumed). Past a file size limit a POSIX system may raise SIGXFSZ,
+        whose default action ends the process: the library leaves signal
+        dispositions to the application.
+        \param data the bytes.
+        \param len bytes at `data`.
+        \return the bytes written: `len`, or fewer when the system refuses
+                more (a full disk, a file size limit, an I/O error); 0 when
+                no file is open or `data` is null. */
     size_t Write(const void* data, size_t len);
-    /* Writes the `len` bytes at `offset` from the start without moving the
-       current position; otherwise as Write. */
+    /** Writes the `len` bytes at `offset` from the start without moving the
+        current position; otherwise as Write.
+        \param offset bytes from the start.
+        \param data the bytes.
+        \param len bytes at `data`.
+        \return as Write. */
     size_t WriteAt(uint64_t offset, const void* data, size_t len);
-    /* Cuts (or extends) the file to `size` bytes; the position does not
-       move. False when no file is open or the system refuses. */
+    /** Cuts (or extends) the file to `size` bytes; the position does not
+        move.
+        \param size the file's new size in bytes.
+        \return true; false when no file is open or the system refuses. */
     bool Truncate(uint64_t size);
-    /* Closes the file and releases its lock; harmless when none is open. */
+    /** Closes the file and releases its lock; harmless when none is open. */
     void Close();
-    /* True while a file is open. */
+    /** \return true while a file is open. */
     bool IsOpen() const;
 
 private:
