@@ -568,9 +568,10 @@ SONVALE_API int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status);
 
 #ifdef __cplusplus
 
-#define MIXMSG_DATA                                                                                \
-    0x600 /**< A worker inbox's message; payload: a CWaveData* the worker takes over. */
-#define MIXMSG_STOP 0x601 /**< A worker inbox's message; payload: none. */
+/** A message of a worker's inbox; payload: a CWaveData* the worker takes over. */
+#define MIXMSG_DATA 0x600
+/** A message of a worker's inbox; payload: none. */
+#define MIXMSG_STOP 0x601
 
 /** One block of PCM bytes with a read cursor, a pass count, the client's
     index and a pre-buffer threshold. The item owns a copy of its data,
