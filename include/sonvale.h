@@ -747,57 +747,61 @@ private:
 
 } /* namespace sonvale */
 
-/* Writes a PCM WAV file: a 44-byte header at open (80 bytes for
-   SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
-   the final sizes at close. Write may be called from another thread than
-   Open / Close: an internal lock serialises Write, Open, Close, Flush and
-   isOpen, so every block lands whole inside one file and none is written
-   into a file being closed. The data is not checked against the header's
-   format.
+/** Writes a PCM WAV file: a 44-byte header at open (80 bytes for
+    SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
+    the final sizes at close. Write may be called from another thread than
+    Open / Close: an internal lock serialises Write, Open, Close, Flush and
+    isOpen, so every block lands whole inside one file and none is written
+    into a file being closed. The data is not checked against the header's
+    format.
 
-   What survives a crash: each block is handed to the operating system as it
-   comes (no buffering in the process), and the header's sizes in the file
-   follow the data: Write brings them up to date whenever 200 ms have passed
-   since they last were, and Flush at once. So after the process is killed
-   the file reads, in any WAV reader, as every block written up to the last
-   such update (while blocks keep coming, that holds the blocks written more
-   than 200 ms of the process's running time before it was killed or
-   stopped), never a part of a block. Nothing is synced to the disk (no
-   fsync): after a power loss or a system crash the operating system decides
-   what remains.
+    What survives a crash: each block is handed to the operating system as it
+    comes (no buffering in the process), and the header's sizes in the file
+    follow the data: Write brings them up to date whenever 200 ms have passed
+    since they last were, and Flush at once. So after the process is killed
+    the file reads, in any WAV reader, as every block written up to the last
+    such update (while blocks keep coming, that holds the blocks written more
+    than 200 ms of the process's running time before it was killed or
+    stopped), never a part of a block. Nothing is synced to the disk (no
+    fsync): after a power loss or a system crash the operating system decides
+    what remains.
 
-   The file is written by its open descriptor: deleted or renamed while
-   recording, it goes on being written where it now is (or unlinked, until
-   Close), and its old path may at once be opened by another recorder. A
-   FIFO is refused, since the header could not be rewritten in it.
+    The file is written by its open descriptor: deleted or renamed while
+    recording, it goes on being written where it now is (or unlinked, until
+    Close), and its old path may at once be opened by another recorder. A
+    FIFO is refused, since the header could not be rewritten in it.
 
-   Mixers record their own format: a recorder of a mixer opened on IEEE
-   float (format tag 3) writes tag 3 into a header of the same bits per
-   sample; every other header says PCM (tag 1).
+    Mixers record their own format: a recorder of a mixer opened on IEEE
+    float (format tag 3) writes tag 3 into a header of the same bits per
+    sample; every other header says PCM (tag 1).
 
-   Threads: every member may be called from any thread, the lock serialising
-   them; in a mixer, Write and Flush come from its worker and Open, OpenEx
-   and Close from the mixer's client thread. The data members are read
-   safely only while no other thread calls a member. */
+    Threads: every member may be called from any thread, the lock serialising
+    them; in a mixer, Write and Flush come from its worker and Open, OpenEx
+    and Close from the mixer's client thread. The data members are read
+    safely only while no other thread calls a member. */
 class SONVALE_API CWaveRecorder {
 public:
-    /* A closed recorder. */
+    /** A closed recorder. */
     CWaveRecorder();
-    /* Close(), then the file object is destroyed. */
+    /** Close(), then the file object is destroyed. */
     ~CWaveRecorder();
 
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
-    /* Sets m_nDataLen and the status counts to 0 and starts a new file at
-       `path` (created, or truncated) with a header of data size 0. Returns
-       true when a file is open afterwards: also when one already was, which
-       goes on unchanged with the arguments ignored. Returns false, with a
-       reason, and stays closed with m_header unchanged, for a null path, a
-       file that cannot be created, one that another open recorder holds
-       (that file is left untouched), or one into which the 44 header bytes
-       cannot be written (a full disk: the file is then cut back to 0
-       bytes). Rates above 32 bits keep their low 32 bits. */
+    /** Sets m_nDataLen and the status counts to 0 and starts a new file at
+        `path` (created, or truncated) with a header of data size 0. Rates
+        above 32 bits keep their low 32 bits.
+        \param path the file (UTF-8), created or truncated.
+        \param samplesPerSec, channels, bitsPerSample the header's format.
+        \return true when a file is open afterwards: also when one already
+                was, which goes on unchanged with the arguments ignored.
+                False, with a reason, and stays closed with m_header
+                unchanged, for a null path, a file that cannot be created,
+                one that another open recorder holds (that file is left
+                untouched), or one into which the 44 header bytes cannot be
+                written (a full disk: the file is then cut back to 0 bytes).
+        From the owning mixer's client thread. */
     bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
               unsigned short bitsPerSample);
 
@@ -816,38 +820,40 @@ public:
         Any thread. */
     int GetStatus(SONVALE_RECORD_STATUS* status);
 
-    /* Rewrites the sizes in the open file's header (one positioned write)
-       so that they describe every block written so far; the data itself is
-       not touched and nothing is synced to the disk. Does nothing when no
-       file is open or the sizes are already current. */
+    /** Rewrites the sizes in the open file's header (one positioned write)
+        so that they describe every block written so far; the data itself is
+        not touched and nothing is synced to the disk. Does nothing when no
+        file is open or the sizes are already current. */
     void Flush();
 
-    /* Appends `len` bytes while a file is open; otherwise does nothing, as it
-       does for a null `data` or a `len` of 0 or less. A block that cannot be
-       written whole (a full disk, a file size limit) is dropped whole: any
-       part of it that reached the file is cut off again, it is counted as
-       lost with the system's reason (see GetStatus), and recording goes on
-       with the next block. */
+    /** Appends `len` bytes while a file is open; otherwise does nothing, as
+        it does for a null `data` or a `len` of 0 or less. A block that
+        cannot be written whole (a full disk, a file size limit) is dropped
+        whole: any part of it that reached the file is cut off again, it is
+        counted as lost with the system's reason (see GetStatus), and
+        recording goes on with the next block.
+        \param data the block.
+        \param len bytes at `data`. */
     void Write(const char* data, int len);
 
-    /* Rewrites the header with the final sizes and closes the file. In the
-       44-byte header the sizes come from m_nDataLen, clamped, not wrapped:
-       past 0xFFFFFFFF - 36 the data size is the largest whole number of
-       frames (the header's block alignment) that fits there, and the RIFF
-       size is 36 more; data past that stays in the file. The file is cut to
-       end with the last block written whole. A partial frame kept by
-       MIX_AddStream is dropped and counted as lost. Does nothing else when
-       no file is open. */
+    /** Rewrites the header with the final sizes and closes the file. In the
+        44-byte header the sizes come from m_nDataLen, clamped, not wrapped:
+        past 0xFFFFFFFF - 36 the data size is the largest whole number of
+        frames (the header's block alignment) that fits there, and the RIFF
+        size is 36 more; data past that stays in the file. The file is cut to
+        end with the last block written whole. A partial frame kept by
+        MIX_AddStream is dropped and counted as lost. Does nothing else when
+        no file is open. */
     void Close();
 
-    /* Non-zero while a file is open (read under the lock). */
+    /** \return non-zero while a file is open (read under the lock). */
     int isOpen();
 
-    uint32_t m_nDataLen;              /* data bytes recorded (whole blocks written);
-                                         stops at 0xFFFFFFFF */
-    sonvale::WaveFileHeader m_header; /* the file's header, as written */
-    sonvale::CFile m_file;            /* the open output file */
-    int m_bOpen;                      /* non-zero while a file is open */
+    uint32_t m_nDataLen;              /**< data bytes recorded (whole blocks written);
+                                           stops at 0xFFFFFFFF */
+    sonvale::WaveFileHeader m_header; /**< the file's header, as written */
+    sonvale::CFile m_file;            /**< the open output file */
+    int m_bOpen;                      /**< non-zero while a file is open */
 
 private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
@@ -899,38 +905,38 @@ private:
 
 namespace sonvale {
 
-/* One buffer of the output ring: the device header first, so the header's
-   address is the record's address. hdr.lpData points to the buffer's bytes
-   (as many as the ring's buffer size); hdr.dwUser holds the buffer's
-   auto-reset completion event. */
+/** One buffer of the output ring: the device header first, so the header's
+    address is the record's address. hdr.lpData points to the buffer's bytes
+    (as many as the ring's buffer size); hdr.dwUser holds the buffer's
+    auto-reset completion event. */
 struct WaveBuff {
-    WAVEHDR hdr;
-    unsigned char bDone; /* 1 once the device has given the buffer back (or
-                            refused it); 0 again once it is unprepared */
+    WAVEHDR hdr;         /**< the device's header of the buffer */
+    unsigned char bDone; /**< 1 once the device has given the buffer back (or
+                              refused it); 0 again once it is unprepared */
 };
 
 } /* namespace sonvale */
 
-/* The wave output device of a mixer and its ring of buffers: fill the buffer
-   from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
-   returns, and so on; the ring holds the caller to the device's pace.
-   Copying is not offered (two objects would share one ring).
+/** The wave output device of a mixer and its ring of buffers: fill the buffer
+    from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
+    returns, and so on; the ring holds the caller to the device's pace.
+    Copying is not offered (two objects would share one ring).
 
-   Threads: one owner thread at a time calls the members. While the owner
-   waits in SingAndRetNextBuff (or feeds the ring), other threads may call
-   Pause, Restart, Reset and GetDeviceName, one at a time, for instance to
-   wake a SingAndRetNextBuff held by a paused device; every other member
-   (Open, OpenOn, Close, the buffer parameters) only from the owner while no
-   other call runs. m_bPaused is atomic for that reason.
+    Threads: one owner thread at a time calls the members. While the owner
+    waits in SingAndRetNextBuff (or feeds the ring), other threads may call
+    Pause, Restart, Reset and GetDeviceName, one at a time, for instance to
+    wake a SingAndRetNextBuff held by a paused device; every other member
+    (Open, OpenOn, Close, the buffer parameters) only from the owner while no
+    other call runs. m_bPaused is atomic for that reason.
 
-   A lost device: one that fails while playing (its sound server gone, the
-   hardware unplugged) or stops answering is marked lost. From then on its
-   buffers come back unplayed, GetNextBuff and SingAndRetNextBuff return
-   null with the reason "the output device was lost", and the ring is
-   closed as usual; nothing falls back to another device by itself.
-   No call waits on a device that stops answering for much more than 1.5 s:
-   Reset and Close then give up on it (the device counts as lost), leaving
-   its thread to finish on its own, holding nothing of the ring's. */
+    A lost device: one that fails while playing (its sound server gone, the
+    hardware unplugged) or stops answering is marked lost. From then on its
+    buffers come back unplayed, GetNextBuff and SingAndRetNextBuff return
+    null with the reason "the output device was lost", and the ring is
+    closed as usual; nothing falls back to another device by itself.
+    No call waits on a device that stops answering for much more than 1.5 s:
+    Reset and Close then give up on it (the device counts as lost), leaving
+    its thread to finish on its own, holding nothing of the ring's. */
 class SONVALE_API CWaveMixOut {
 public:
     /* Closed, 3 buffers of 2048 bytes, not paused. */
