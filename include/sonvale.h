@@ -939,27 +939,31 @@ struct WaveBuff {
     its thread to finish on its own, holding nothing of the ring's. */
 class SONVALE_API CWaveMixOut {
 public:
-    /* Closed, 3 buffers of 2048 bytes, not paused. */
+    /** Closed, 3 buffers of 2048 bytes, not paused. */
     CWaveMixOut();
-    /* Close(). */
+    /** Close(). */
     ~CWaveMixOut();
 
     CWaveMixOut(const CWaveMixOut&) = delete;
     CWaveMixOut& operator=(const CWaveMixOut&) = delete;
 
-    /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
-       default output device for `format` (copied into m_waveFormate): the
-       system's (ALSA's "default"), or where there is no sound device at all
-       the silent virtual device, which keeps time; a build configured with
-       SONVALE_OUTPUT=alsa or =virtual opens only that one.
-       Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer, a buffer size below 1, more than
-       MIX_MAX_BUFF_NUM buffers or more than MIX_MAX_RING_BYTES bytes in all
-       (nothing is allocated or opened then), or a lack of memory or of an
-       event (m_waveFormate is unchanged by every -1); -2 when the device cannot be opened for the
-       format: it refuses the format, or has no memory or no sound device
-       (m_waveFormate then holds that format). Every failure leaves the
-       object closed. m_bPaused is left as it was. Owner thread. */
+    /** Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens
+        the default output device for `format` (copied into m_waveFormate):
+        the system's (ALSA's "default"), or where there is no sound device at
+        all the silent virtual device, which keeps time; a build configured
+        with SONVALE_OUTPUT=alsa or =virtual opens only that one. Every
+        failure leaves the object closed. m_bPaused is left as it was.
+        \param format the device's format (copied into m_waveFormate).
+        \return 0; -1 when the device is already open (it is then closed),
+                for a null format, fewer than 1 buffer, a buffer size below
+                1, more than MIX_MAX_BUFF_NUM buffers or more than
+                MIX_MAX_RING_BYTES bytes in all (nothing is allocated or
+                opened then), or a lack of memory or of an event
+                (m_waveFormate is unchanged by every -1); -2 when the device
+                cannot be opened for the format: it refuses the format, or
+                has no memory or no sound device (m_waveFormate then holds
+                that format).
+        Owner thread. */
     int Open(WAVEFORMATEX* format);
 
     /** As Open, on the output device called `device`.
@@ -974,82 +978,110 @@ public:
                 device. Owner thread. */
     int OpenOn(const char* device, WAVEFORMATEX* format);
 
-    /* Stops the device, waits until it has given back every buffer it holds
-       (with or without a notification window), closes it and frees the ring.
-       Always 0; harmless when closed. m_bPaused and m_waveFormate are left as
-       they were. A device that does not answer is given up on (see the class
-       comment), so Close returns within 2 s. Owner thread. */
+    /** Stops the device, waits until it has given back every buffer it
+        holds (with or without a notification window), closes it and frees
+        the ring. m_bPaused and m_waveFormate are left as they were. A device
+        that does not answer is given up on (see the class comment), so
+        Close returns within 2 s.
+        \return always 0; harmless when closed.
+        Owner thread. */
     int Close();
 
-    /* Stops playback and gives back every queued buffer. 0 on success, the
-       device's non-zero error code otherwise (also when the device did not
-       answer within 1.5 s: it then counts as lost, and the reason says so);
-       -1 without a device. Owner thread, or another one while the owner
-       waits in SingAndRetNextBuff. */
+    /** Stops playback and gives back every queued buffer.
+        \return 0 on success, the device's non-zero error code otherwise
+                (also when the device did not answer within 1.5 s: it then
+                counts as lost, and the reason says so); -1 without a
+                device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Reset();
 
-    /* Pauses the device unless already paused. 0; -1 without a device.
-       Owner thread, or another one while the owner waits in
-       SingAndRetNextBuff. */
+    /** Pauses the device unless already paused.
+        \return 0; -1 without a device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Pause();
 
-    /* Resumes the device if paused. 0; -1 without a device. Owner thread,
-       or another one while the owner waits in SingAndRetNextBuff. */
+    /** Resumes the device if paused.
+        \return 0; -1 without a device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Restart();
 
-    /* Names the device the ring plays into, for a user to read: "ALSA
-       default" (or "ALSA " and the PCM's name), "the Windows wave mapper"
-       (or "winmm " and the device's product name), "the silent virtual
-       device", or that followed by why it plays where "auto" found no
-       system device ("...: no sound device was found", "...: ALSA default
-       did not answer within 1.5 s"). A string that lives as long as the
-       library; null without a device. Owner thread, or another one while the owner waits in
-       SingAndRetNextBuff. */
+    /** Names the device the ring plays into, for a user to read: "ALSA
+        default" (or "ALSA " and the PCM's name), "the Windows wave mapper"
+        (or "winmm " and the device's product name), "the silent virtual
+        device", or that followed by why it plays where "auto" found no
+        system device ("...: no sound device was found", "...: ALSA default
+        did not answer within 1.5 s").
+        \return a string that lives as long as the library; null without a
+                device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     const char* GetDeviceName();
 
-    /* The current buffer to fill; `len` receives its capacity. Null without a
-       ring (`len` is then untouched), and for a lost device (the reason:
-       "the output device was lost"). Owner thread. */
+    /** The current buffer to fill.
+        \param len receives its capacity.
+        \return the buffer; null without a ring (`len` is then untouched),
+                and for a lost device (the reason: "the output device was
+                lost").
+        Owner thread. */
     unsigned char* GetNextBuff(unsigned int& len);
 
-    /* Queues the current buffer with `len` bytes (clamped to the capacity;
-       `len` itself is only read) and returns the next buffer once the device
-       has given it back, waiting as long as that takes (also while paused,
-       until another thread calls Restart or Reset). A buffer the device
-       refuses to prepare or queue counts as given back at once. Null without
-       a device, and once the device is lost (its buffers were not played;
-       the reason: "the output device was lost"). Owner thread. */
+    /** Queues the current buffer with `len` bytes and returns the next
+        buffer once the device has given it back, waiting as long as that
+        takes (also while paused, until another thread calls Restart or
+        Reset). A buffer the device refuses to prepare or queue counts as
+        given back at once.
+        \param len bytes to play (clamped to the capacity; `len` itself is
+               only read).
+        \return the next buffer; null without a device, and once the device
+                is lost (its buffers were not played; the reason: "the
+                output device was lost").
+        Owner thread. */
     unsigned char* SingAndRetNextBuff(unsigned int& len);
 
-    /* Bytes per sample of the format: wBitsPerSample / 8. Owner thread. */
+    /** \return bytes per sample of the format: wBitsPerSample / 8. Owner
+                thread. */
     int GetBytePerSample();
 
-    /* The address of m_waveFormate. Owner thread. */
+    /** \return the address of m_waveFormate. Owner thread. */
     WAVEFORMATEX* getWaveFormate();
 
-    /* Sets / reads the buffer count and size the next Open builds the ring
-       with; an existing ring keeps its own until Close. SetBuffParam returns
-       `num`, GetBuffParam returns `size`. Owner thread. */
+    /** Sets the buffer count and size the next Open builds the ring with;
+        an existing ring keeps its own until Close.
+        \param num buffers.
+        \param size bytes per buffer.
+        \return `num`. Owner thread. */
     int SetBuffParam(int num, int size);
+    /** Reads the buffer count and size the next Open builds the ring with.
+        \param num receives the buffers.
+        \param size receives the bytes per buffer.
+        \return `size`. Owner thread. */
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;            /* stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;           /* open device; null when closed */
-    WAVEFORMATEX m_waveFormate;    /* the device's format */
-    sonvale::WaveBuff** m_ppBuffs; /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;            /* buffers the next Open builds (an open ring
-                                      keeps the count it was built with) */
-    int32_t m_nBuffSize;           /* bytes per buffer the next Open builds (an
-                                      open ring keeps its own size) */
-    std::atomic<bool> m_bPaused;   /* true after Pause until Restart; one byte,
-                                      shared with the threads that may pause
-                                      or restart */
+    CWnd* m_pNotifyWnd;            /**< stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;           /**< open device; null when closed */
+    WAVEFORMATEX m_waveFormate;    /**< the device's format */
+    sonvale::WaveBuff** m_ppBuffs; /**< the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;            /**< buffers the next Open builds (an open ring
+                                        keeps the count it was built with) */
+    int32_t m_nBuffSize;           /**< bytes per buffer the next Open builds (an
+                                        open ring keeps its own size) */
+    std::atomic<bool> m_bPaused;   /**< true after Pause until Restart; one byte,
+                                        shared with the threads that may pause
+                                        or restart */
 
 protected:
-    /* The device's completion routine, run on a device thread: on WOM_DONE
-       with a non-null header (param1), marks the buffer done and then signals
-       its event. Other messages, and WOM_DONE without a header, are
-       ignored. */
+    /** The device's completion routine, run on a device thread: on WOM_DONE
+        with a non-null header (param1), marks the buffer done and then
+        signals its event. Other messages, and WOM_DONE without a header, are
+        ignored.
+        \param hwo the device; unused.
+        \param uMsg the message: WOM_OPEN, WOM_CLOSE or WOM_DONE.
+        \param dwInstance the value given at open; unused.
+        \param dwParam1 the buffer's WAVEHDR for WOM_DONE.
+        \param dwParam2 unused. */
     static void SONVALE_CALLBACK CallBackNotify(HWAVEOUT hwo, unsigned int uMsg,
                                                 DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                                                 DWORD_PTR dwParam2);
