@@ -1091,56 +1091,57 @@ private:
     int32_t m_nRingSize; /* bytes per buffer of the current ring */
 };
 
-/* The mixer: opens on one PCM format, queues client data as items for its
-   worker thread, which records each as a block into m_recorder, and owns the
-   output device and its ring. Calls must come from one client thread at a
-   time; m_recorder may be opened and closed while the worker records, and
-   separate mixers on separate threads are independent. Copying is not
-   offered.
+/** The mixer: opens on one PCM format, queues client data as items for its
+    worker thread, which records each as a block into m_recorder, and owns the
+    output device and its ring. Calls must come from one client thread at a
+    time; m_recorder may be opened and closed while the worker records, and
+    separate mixers on separate threads are independent. Copying is not
+    offered.
 
-   What the worker records of an item: its bytes in cursor order, pass after
-   pass, as whole frames of the format (nBlockAlign bytes, read once when
-   the worker starts, like the sample width wBitsPerSample / 8), until the
-   last pass ends or the block is full: the most whole frames that fit in
-   1280 bytes (1280 for mono and stereo at 8, 16 and 32 bits, 1278 at 24
-   bits, 1272 for 6 channels of 16 bits). A pass whose length is not a whole
-   number of frames ends in a frame completed with zero bytes, so every
-   channel stays in its place. Where nBlockAlign is 0, not a multiple of the
-   sample width, or larger than 1280, the same holds for whole samples
-   instead of frames. An item without data records nothing. The worker
-   copies the item's bytes in runs, unchanged: the same bytes that decoding
-   each sample, clamping it to its width's range and encoding it again
-   would give. Blocks go to m_recorder and are dropped while no recording
-   is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
-   40 and more) the worker ends at once and records nothing: what reached
-   it is destroyed and later items are dropped as soon as they are queued,
-   every byte of them counted as lost by an open recording, with the reason
-   "the mixer cannot record N-bit samples".
+    What the worker records of an item: its bytes in cursor order, pass after
+    pass, as whole frames of the format (nBlockAlign bytes, read once when
+    the worker starts, like the sample width wBitsPerSample / 8), until the
+    last pass ends or the block is full: the most whole frames that fit in
+    1280 bytes (1280 for mono and stereo at 8, 16 and 32 bits, 1278 at 24
+    bits, 1272 for 6 channels of 16 bits). A pass whose length is not a whole
+    number of frames ends in a frame completed with zero bytes, so every
+    channel stays in its place. Where nBlockAlign is 0, not a multiple of the
+    sample width, or larger than 1280, the same holds for whole samples
+    instead of frames. An item without data records nothing. The worker
+    copies the item's bytes in runs, unchanged: the same bytes that decoding
+    each sample, clamping it to its width's range and encoding it again
+    would give. Blocks go to m_recorder and are dropped while no recording
+    is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+    40 and more) the worker ends at once and records nothing: what reached
+    it is destroyed and later items are dropped as soon as they are queued,
+    every byte of them counted as lost by an open recording, with the reason
+    "the mixer cannot record N-bit samples".
 
-   Threads: every member is called from the mixer's client thread, one call
-   at a time, with two exceptions: MIX_Pause and MIX_Restart may also come
-   from another thread while the client waits in
-   m_waveOut.SingAndRetNextBuff (see CWaveMixOut), and m_recorder's members
-   may run while the worker records (see CWaveRecorder). The worker runs
-   SonvaleThread on its own thread. */
+    Threads: every member is called from the mixer's client thread, one call
+    at a time, with two exceptions: MIX_Pause and MIX_Restart may also come
+    from another thread while the client waits in
+    m_waveOut.SingAndRetNextBuff (see CWaveMixOut), and m_recorder's members
+    may run while the worker records (see CWaveRecorder). The worker runs
+    SonvaleThread on its own thread. */
 class SONVALE_API CSonvale {
 public:
-    /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
+    /** A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
     CSonvale();
-    /* MIX_Close(), then the ring and the recorder are destroyed. */
+    /** MIX_Close(), then the ring and the recorder are destroyed. */
     virtual ~CSonvale();
 
     CSonvale(const CSonvale&) = delete;
     CSonvale& operator=(const CSonvale&) = delete;
 
-    /* Closes the mixer if open (as MIX_Close), opens the output device for
-       `format`, then starts the worker at the highest priority the process
-       may use (real-time where permitted). Items queued once it returns 0
-       always reach the worker. Returns 0; -1 for a null format or from
-       CWaveMixOut::Open; -2 when the device cannot be opened for the format;
-       -3 when the worker cannot be started (the device is closed again).
-       After a failure
-       the mixer is closed. */
+    /** Closes the mixer if open (as MIX_Close), opens the output device for
+        `format`, then starts the worker at the highest priority the process
+        may use (real-time where permitted). Items queued once it returns 0
+        always reach the worker. After a failure the mixer is closed.
+        \param format the mixer's format.
+        \param notifyWnd stored only.
+        \return 0; -1 for a null format or from CWaveMixOut::Open; -2 when
+                the device cannot be opened for the format; -3 when the
+                worker cannot be started (the device is closed again). */
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
     /** As MIX_InitEx, on the output device called `device` (see
@@ -1158,131 +1159,168 @@ public:
     int MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
                    CWnd* notifyWnd);
 
-    /* Stores the buffer count and size for this and later MIX_Init calls,
-       then MIX_Init. Results as MIX_Init (-1 also for a ring CWaveMixOut::Open
-       refuses: fewer than 1 buffer, a size below 1, or more than
-       MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
+    /** Stores the buffer count and size for this and later MIX_Init calls,
+        then MIX_Init.
+        \param format the mixer's format.
+        \param buffNum output buffers, at least 1.
+        \param buffSize bytes per output buffer, at least 1.
+        \param notifyWnd stored only.
+        \return as MIX_Init (-1 also for a ring CWaveMixOut::Open refuses:
+                fewer than 1 buffer, a size below 1, or more than
+                MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in
+                all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
-    /* Stops the worker and waits for it to end: the item it is working on
-       is still recorded (if it was waiting, the next one queued), every later
-       item is destroyed unrecorded. Then resets and closes the device and
-       finishes an open recording. Returns 0; harmless on a closed mixer and
-       when called again. */
+    /** Stops the worker and waits for it to end: the item it is working on
+        is still recorded (if it was waiting, the next one queued), every
+        later item is destroyed unrecorded. Then resets and closes the device
+        and finishes an open recording.
+        \return 0; harmless on a closed mixer and when called again. */
     int MIX_Close();
 
-    /* m_waveOut.Pause() / m_waveOut.Restart(). */
+    /** m_waveOut.Pause().
+        \return as CWaveMixOut::Pause. */
     int MIX_Pause();
+    /** m_waveOut.Restart().
+        \return as CWaveMixOut::Restart. */
     int MIX_Restart();
 
-    /* Queues the samples of the WAV file at `path` as one item of one pass:
-       of the samples, only the one block the worker records of such an item
-       is read (straight into the item), however large the file.
-       The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
-       the file's end when it declares more: a placeholder size), or an
-       "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
-       "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
-       least 16 bytes whose format tag, channels, rate and bits per sample
-       equal the mixer's format (byte rate, block alignment and cbSize are
-       not compared), followed by a "data" chunk that lies within the file
-       and the form (a final pad byte may be missing, and so may the pad
-       byte of an odd "fmt " chunk); other chunks are skipped. An extensible
-       format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
-       many valid bits as bits per sample, counts as that plain tag (1 or 3)
-       on a mixer of that tag; its "fmt " chunk must hold the extension it
-       declares. A "data" chunk of 0 bytes queues an empty item. Returns
-       `index`, also when no worker takes the item (the mixer is not open:
-       the item is then dropped); -1 for a null path, a missing file or one
-       that is not a regular file, a malformed file, a format mismatch (on a
-       mixer never opened every format that is not all zero mismatches), a
-       "data" chunk declaring more bytes than the file holds (refused before
-       anything is allocated; MIX_AddFileStream reads such a file up to its
-       last whole frame), or a lack of memory. */
+    /** Queues the samples of the WAV file at `path` as one item of one pass:
+        of the samples, only the one block the worker records of such an item
+        is read (straight into the item), however large the file.
+        The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
+        the file's end when it declares more: a placeholder size), or an
+        "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
+        "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
+        least 16 bytes whose format tag, channels, rate and bits per sample
+        equal the mixer's format (byte rate, block alignment and cbSize are
+        not compared), followed by a "data" chunk that lies within the file
+        and the form (a final pad byte may be missing, and so may the pad
+        byte of an odd "fmt " chunk); other chunks are skipped. An extensible
+        format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
+        many valid bits as bits per sample, counts as that plain tag (1 or 3)
+        on a mixer of that tag; its "fmt " chunk must hold the extension it
+        declares. A "data" chunk of 0 bytes queues an empty item.
+        \param path the file, UTF-8.
+        \param index the client's index, stored in the item.
+        \return `index`, also when no worker takes the item (the mixer is not
+                open: the item is then dropped); -1 for a null path, a
+                missing file or one that is not a regular file, a malformed
+                file, a format mismatch (on a mixer never opened every format
+                that is not all zero mismatches), a "data" chunk declaring
+                more bytes than the file holds (refused before anything is
+                allocated; MIX_AddFileStream reads such a file up to its last
+                whole frame), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
-    /* Queues all `len` bytes as consecutive one-pass items of at most one
-       block each (whole frames; see the class comment), so that the
-       recording receives every byte, in order. The bytes are a stream: a
-       trailing partial frame is kept (in m_recorder) and put in front of
-       the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
-       MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
-       nothing: returns `index` once every item is queued (also when the
-       mixer is not open: they are then dropped), or -1 having queued
-       nothing and kept the remainder as it was, for a negative `len`, a
-       null `data` with a positive `len`, or a lack of memory. A `len` of 0
-       queues nothing and returns `index`. */
+    /** Queues all `len` bytes as consecutive one-pass items of at most one
+        block each (whole frames; see the class comment), so that the
+        recording receives every byte, in order. The bytes are a stream: a
+        trailing partial frame is kept (in m_recorder) and put in front of
+        the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
+        MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
+        nothing.
+        \param data the samples.
+        \param len bytes at `data`; 0 queues nothing and returns `index`.
+        \param index the client's index, stored in the items.
+        \return `index` once every item is queued (also when the mixer is
+                not open: they are then dropped), or -1 having queued nothing
+                and kept the remainder as it was, for a negative `len`, a
+                null `data` with a positive `len`, or a lack of memory. */
     int MIX_AddStream(const unsigned char* data, int len, int index);
 
-    /* Queues all the samples of the WAV file at `path` as MIX_AddStream
-       does, after the checks of MIX_AddFile. The file is read a block at a
-       time and waits while a few hundred blocks are queued but unrecorded,
-       so memory stays bounded whatever the file's size; the call returns
-       once the last block is queued. A "data" chunk that runs past the end
-       of the file (a pipe's placeholder size, a file cut short) is read up
-       to the file's last whole frame (of the file's block alignment).
-       Returns `index` (also when the mixer is not open, without reading
-       the samples); -1 for every refusal of MIX_AddFile but a file cut
-       short, queueing nothing, and -1 when the samples cannot all be read
-       (the file shrank, an I/O error): the blocks read before stay
-       queued. Between reads it stops once m_bStop is set (by MIX_Close of
-       the flat functions on another thread), returning -1 with the reason
-       "the mixer was closed". */
+    /** Queues all the samples of the WAV file at `path` as MIX_AddStream
+        does, after the checks of MIX_AddFile. The file is read a block at a
+        time and waits while a few hundred blocks are queued but unrecorded,
+        so memory stays bounded whatever the file's size; the call returns
+        once the last block is queued. A "data" chunk that runs past the end
+        of the file (a pipe's placeholder size, a file cut short) is read up
+        to the file's last whole frame (of the file's block alignment).
+        Between reads it stops once m_bStop is set (by MIX_Close of the flat
+        functions on another thread).
+        \param path the file, UTF-8.
+        \param index the client's index, stored in the items.
+        \return `index` (also when the mixer is not open, without reading
+                the samples); -1 for every refusal of MIX_AddFile but a file
+                cut short, queueing nothing, and -1 when the samples cannot
+                all be read (the file shrank, an I/O error): the blocks read
+                before stay queued; -1 with the reason "the mixer was closed"
+                once stopped by m_bStop. */
     int MIX_AddFileStream(const char* path, int index);
 
-    /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
-       endless) with the given pre-buffer threshold (stored in the item; the
-       worker does not wait for it). The caller's buffer is free again on
-       return. Returns `index` (also when no worker takes the item: it is
-       then destroyed at once); -1 for a negative `len`, a null `data` with a
-       positive `len`, or a lack of memory, queueing nothing. */
+    /** Queues a copy of `len` bytes as an item of `loops` passes with the
+        given pre-buffer threshold (stored in the item; the worker does not
+        wait for it). The caller's buffer is free again on return.
+        \param data the samples.
+        \param len bytes at `data`.
+        \param index the client's index, stored in the item.
+        \param loops passes; 0 or less: endless.
+        \param firstAllowPlayLen the pre-buffer threshold in bytes; 0: none.
+        \return `index` (also when no worker takes the item: it is then
+                destroyed at once); -1 for a negative `len`, a null `data`
+                with a positive `len`, or a lack of memory, queueing
+                nothing. */
     int MIX_AddData(const unsigned char* data, int len, int index, int loops,
                     unsigned int firstAllowPlayLen);
 
-    /* While the mixer is open and a recording is open, queues a copy of
-       `len` bytes as a new item of one pass with a threshold of
-       (m_nBuffNum + 1) x m_nBuffSize and returns `index`. Returns 0 and
-       queues nothing without a worker, without an open recording, for a
-       negative `len`, a null `data` with a positive `len`, or a lack of
-       memory. */
+    /** While the mixer is open and a recording is open, queues a copy of
+        `len` bytes as a new item of one pass with a threshold of
+        (m_nBuffNum + 1) x m_nBuffSize.
+        \param data the samples.
+        \param len bytes at `data`.
+        \param index the client's index, stored in the item.
+        \return `index`; 0, queueing nothing, without a worker, without an
+                open recording, for a negative `len`, a null `data` with a
+                positive `len`, or a lack of memory. */
     int MIX_AppendData(const unsigned char* data, int len, int index);
 
-    /* Do nothing; return 0. */
+    /** Does nothing.
+        \param index ignored.
+        \return 0. */
     int MIX_Remove(int index);
+    /** Does nothing.
+        \return 0. */
     int MIX_Clear();
 
-    /* Waits until every item queued on this mixer before the call has been
-       taken by the worker and its block handed to m_recorder (or dropped:
-       no recording was open, or the worker stopped), then brings the open
-       recording's header up to date in the file (m_recorder.Flush()), so
-       that everything flushed survives a crash of the process (not a power
-       loss: nothing is synced to the disk). Waits at most `timeoutMs`
-       milliseconds; a negative `timeoutMs` waits without a limit, 0 only
-       looks. The wait sleeps (no polling) and does not change how the
-       worker treats items. A partial frame kept by MIX_AddStream stays
-       waiting. Returns 0 when done with nothing lost: at once when nothing
-       is pending, and on a mixer that is closed; 2 when done but bytes were
-       lost since the previous MIX_Flush (or since m_recorder was opened),
-       the first loss's reason then set for the calling thread (see
-       Record_GetStatus for what counts); 1 when the time ran out first
-       (nothing is dropped: the items stay queued). Call it from the mixer's
-       client thread, like every member. */
+    /** Waits until every item queued on this mixer before the call has been
+        taken by the worker and its block handed to m_recorder (or dropped:
+        no recording was open, or the worker stopped), then brings the open
+        recording's header up to date in the file (m_recorder.Flush()), so
+        that everything flushed survives a crash of the process (not a power
+        loss: nothing is synced to the disk). The wait sleeps (no polling)
+        and does not change how the worker treats items. A partial frame
+        kept by MIX_AddStream stays waiting.
+        \param timeoutMs the longest wait in milliseconds; a negative value
+               waits without a limit, 0 only looks.
+        \return 0 when done with nothing lost: at once when nothing is
+                pending, and on a mixer that is closed; 2 when done but bytes
+                were lost since the previous MIX_Flush (or since m_recorder
+                was opened), the first loss's reason then set for the calling
+                thread (see Record_GetStatus for what counts); 1 when the
+                time ran out first (nothing is dropped: the items stay
+                queued).
+        Call it from the mixer's client thread, like every member. */
     int MIX_Flush(int timeoutMs);
 
-    CWaveRecorder m_recorder;  /* the mixer's recorder */
-    void* m_hThread;           /* the worker thread; null when none */
-    std::atomic<bool> m_bStop; /* tells the worker to stop after its item */
-    uint32_t m_dwThreadId;     /* the worker's identity; 0 when none */
-    CWaveMixOut m_waveOut;     /* the output device and its ring */
+    CWaveRecorder m_recorder;  /**< the mixer's recorder */
+    void* m_hThread;           /**< the worker thread; null when none */
+    std::atomic<bool> m_bStop; /**< tells the worker to stop after its item */
+    uint32_t m_dwThreadId;     /**< the worker's identity; 0 when none */
+    CWaveMixOut m_waveOut;     /**< the output device and its ring */
 
 protected:
-    /* The worker's start routine: runs SonvaleThread on `mixer`. */
+    /** The worker's start routine: runs SonvaleThread on `mixer`.
+        \param mixer the CSonvale whose worker starts.
+        \return SonvaleThread's result. */
     static long SonvaleThreadPro(void* mixer);
-    /* The worker's body, on the worker's own thread: records one block per
-       item taken from its inbox until m_bStop is seen after an item, a
-       message other than MIXMSG_DATA arrives or the inbox fails; then closes
-       the inbox, so that later posts fail, and destroys every item still in
-       it (counted as lost where the worker cannot record the width). Blocks of items already queued
-       behind each other are written to m_recorder together. Returns 0. */
+    /** The worker's body, on the worker's own thread: records one block per
+        item taken from its inbox until m_bStop is seen after an item, a
+        message other than MIXMSG_DATA arrives or the inbox fails; then
+        closes the inbox, so that later posts fail, and destroys every item
+        still in it (counted as lost where the worker cannot record the
+        width). Blocks of items already queued behind each other are written
+        to m_recorder together.
+        \return 0. */
     long SonvaleThread();
 
 private:
