@@ -1356,69 +1356,101 @@ private:
     std::condition_variable m_flushWake;
 };
 
-/* A growable array of untyped pointers. Indexes are not checked: every index
-   must be valid for the operation. The array never owns what its elements
-   point to. When storage cannot be allocated (or its size would overflow)
-   std::bad_alloc reaches the caller and the array is left as it was. Copying
-   is not offered (two arrays would share one storage).
+/** A growable array of untyped pointers. Indexes are not checked: every index
+    must be valid for the operation. The array never owns what its elements
+    point to. When storage cannot be allocated (or its size would overflow)
+    std::bad_alloc reaches the caller and the array is left as it was. Copying
+    is not offered (two arrays would share one storage).
 
-   Threads: the array has no lock; its members are called by one thread at a
-   time (concurrent const members only read). */
+    Threads: the array has no lock; its members are called by one thread at a
+    time (concurrent const members only read). */
 class SONVALE_API CMyPtrArray {
 public:
+    /** An empty array: no storage, growth step 0. */
     CMyPtrArray();
+    /** Frees the storage (not what the elements point to). */
     virtual ~CMyPtrArray();
 
     CMyPtrArray(const CMyPtrArray&) = delete;
     CMyPtrArray& operator=(const CMyPtrArray&) = delete;
 
-    int GetSize() const;       /* elements in use */
-    int GetUpperBound() const; /* GetSize() - 1 */
+    /** \return the elements in use. */
+    int GetSize() const;
+    /** \return GetSize() - 1. */
+    int GetUpperBound() const;
 
-    /* Resizes to `newSize` elements; new elements are null. A `growStep`
-       other than -1 is stored first (also when the call then fails); 0 picks
-       one by size (count / 8, within 4 ... 1024), any other value is used
-       unchanged (a negative one makes every growth allocate exactly the new
-       size). Growing past the capacity allocates capacity + step elements,
-       or `newSize` if that is more; the first storage holds exactly
-       `newSize`. Shrinking keeps the storage; a size of 0 frees it.
-       std::bad_alloc for a negative `newSize` or a capacity past INT_MAX. */
+    /** Resizes to `newSize` elements; new elements are null. Growing past
+        the capacity allocates capacity + step elements, or `newSize` if
+        that is more; the first storage holds exactly `newSize`. Shrinking
+        keeps the storage; a size of 0 frees it. std::bad_alloc for a
+        negative `newSize` or a capacity past INT_MAX.
+        \param newSize the elements in use afterwards.
+        \param growStep stored first when other than -1 (also when the call
+               then fails); 0 picks one by size (count / 8, within 4 ...
+               1024), any other value is used unchanged (a negative one
+               makes every growth allocate exactly the new size). */
     void SetSize(int newSize, int growStep = -1);
-    /* Shrinks the storage to exactly GetSize() elements. */
+    /** Shrinks the storage to exactly GetSize() elements. */
     void FreeExtra();
-    /* SetSize(0, -1): frees the storage. */
+    /** SetSize(0, -1): frees the storage. */
     void RemoveAll();
 
+    /** \param i the index.
+        \return element i. */
     void* GetAt(int i) const;
+    /** Sets element i.
+        \param i the index.
+        \param p the new element. */
     void SetAt(int i, void* p);
+    /** \param i the index.
+        \return a reference to element i. */
     void*& ElementAt(int i);
+    /** \param i the index.
+        \return element i. */
     void* operator[](int i) const;
+    /** \param i the index.
+        \return a reference to element i. */
     void*& operator[](int i);
+    /** \return the storage; null when none. */
     const void** GetData() const;
+    /** \return the storage; null when none. */
     void** GetData();
 
-    /* Grows to i + 1 elements when needed, then sets element i. Sizes past
-       INT_MAX (here and in Add, Append, InsertAt) throw std::bad_alloc. */
+    /** Grows to i + 1 elements when needed, then sets element i. Sizes past
+        INT_MAX (here and in Add, Append, InsertAt) throw std::bad_alloc.
+        \param i the index.
+        \param p the new element. */
     void SetAtGrow(int i, void* p);
-    /* Appends `p`; returns its index. */
+    /** Appends `p`.
+        \param p the new element.
+        \return its index. */
     int Add(void* p);
-    /* Appends `src`'s elements (src must be another array); returns the old
-       size. */
+    /** Appends `src`'s elements.
+        \param src another array.
+        \return the old size. */
     int Append(const CMyPtrArray& src);
-    /* Becomes a copy of `src`'s elements. */
+    /** Becomes a copy of `src`'s elements.
+        \param src the array to copy. */
     void Copy(const CMyPtrArray& src);
-    /* Inserts `n` copies of `p` before index i (past the end: the gap is
-       null). */
+    /** Inserts `n` copies of `p` before index i (past the end: the gap is
+        null).
+        \param i the index.
+        \param p the element to insert.
+        \param n copies of it. */
     void InsertAt(int i, void* p, int n = 1);
-    /* Inserts `src`'s elements (src must be another array) before index i. */
+    /** Inserts `src`'s elements before index i.
+        \param i the index.
+        \param src another array. */
     void InsertAt(int i, CMyPtrArray* src);
-    /* Removes `n` elements from index i; the storage is kept. */
+    /** Removes `n` elements from index i; the storage is kept.
+        \param i the index of the first.
+        \param n elements to remove. */
     void RemoveAt(int i, int n = 1);
 
-    void** m_ppItems;    /* storage for m_nCapacity elements; null when none */
-    int32_t m_nCount;    /* elements in use */
-    int32_t m_nCapacity; /* elements allocated */
-    int32_t m_nGrowStep; /* growth step; 0 picks one by size */
+    void** m_ppItems;    /**< storage for m_nCapacity elements; null when none */
+    int32_t m_nCount;    /**< elements in use */
+    int32_t m_nCapacity; /**< elements allocated */
+    int32_t m_nGrowStep; /**< growth step; 0 picks one by size */
 };
 
 #endif /* __cplusplus */
