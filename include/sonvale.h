@@ -1,10 +1,16 @@
-/*
+/**
+ * \file
  * Sonvale: record PCM audio through a worker thread and drive a wave output
  * device through a ring of buffers.
  *
  * This is the library's one public header. The first half (platform types and
  * the flat functions) compiles as C; the second half declares the
  * exported C++ classes.
+ *
+ * On Windows the flat functions can be called from any compiler (MSVC
+ * through sonvale.lib, MinGW through libsonvale.dll.a); the C++ classes are
+ * exported as MinGW-w64's g++ builds them and can be used only by clients
+ * built with MinGW-w64's g++.
  *
  * Threading: calls on one mixer must come from one client thread at a time,
  * except MIX_Close, which may come from any thread (see there).
@@ -33,6 +39,10 @@
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
+ *
+ * Everything declared at global scope here is the library's interface; the
+ * types the exported classes hold for their own use live in namespace
+ * sonvale.
  */
 #ifndef SONVALE_H
 #define SONVALE_H
@@ -63,6 +73,10 @@
 #define SONVALE_HAVE_PLATFORM_WAVE_TYPES
 #endif
 
+/** \def SONVALE_API
+    Marks what the library exports: the DLL's exports (or, for a client, its
+    imports) on Windows; elsewhere default visibility while the library is
+    built, nothing for a client. */
 #if defined(_WIN32) && defined(SONVALE_BUILDING)
 #define SONVALE_API __declspec(dllexport)
 #elif defined(_WIN32)
@@ -73,7 +87,8 @@
 #define SONVALE_API
 #endif
 
-/* The calling convention of the output device's completion routine. */
+/** \def SONVALE_CALLBACK
+    The calling convention of the output device's completion routine. */
 #ifdef _WIN32
 #define SONVALE_CALLBACK CALLBACK
 #else
@@ -86,57 +101,61 @@
 
 #ifndef SONVALE_HAVE_PLATFORM_WAVE_TYPES
 
-/* An unsigned integer as wide as a pointer: the output device's callback
-   carries its instance value and buffer headers in these. */
+/** An unsigned integer as wide as a pointer: the output device's callback
+    carries its instance value and buffer headers in these. */
 typedef uintptr_t DWORD_PTR;
 
 #pragma pack(push, 1)
-/* A wave format record: 18 bytes, little-endian, packed. */
+/** A wave format record: 18 bytes, little-endian, packed. */
 typedef struct tWAVEFORMATEX {
-    uint16_t wFormatTag;      /* 1 = PCM, 3 = IEEE float */
-    uint16_t nChannels;       /* channels */
-    uint32_t nSamplesPerSec;  /* sample frames per second */
-    uint32_t nAvgBytesPerSec; /* bytes per second */
-    uint16_t nBlockAlign;     /* bytes per sample frame */
-    uint16_t wBitsPerSample;  /* bits per sample */
-    uint16_t cbSize;          /* extra format bytes (not used by PCM) */
+    uint16_t wFormatTag;      /**< 1 = PCM, 3 = IEEE float */
+    uint16_t nChannels;       /**< channels */
+    uint32_t nSamplesPerSec;  /**< sample frames per second */
+    uint32_t nAvgBytesPerSec; /**< bytes per second */
+    uint16_t nBlockAlign;     /**< bytes per sample frame */
+    uint16_t wBitsPerSample;  /**< bits per sample */
+    uint16_t cbSize;          /**< extra format bytes (not used by PCM) */
 } WAVEFORMATEX;
 #pragma pack(pop)
 
-/* A buffer header handed to the output device. */
+/** A buffer header handed to the output device. */
 typedef struct wavehdr_tag {
-    char* lpData;               /* the buffer's bytes */
-    uint32_t dwBufferLength;    /* bytes to play */
-    uint32_t dwBytesRecorded;   /* unused for output */
-    uintptr_t dwUser;           /* the owner's own value */
-    uint32_t dwFlags;           /* WHDR_* flags, kept by the device */
-    uint32_t dwLoops;           /* unused */
-    struct wavehdr_tag* lpNext; /* reserved for the device */
-    uintptr_t reserved;         /* reserved for the device */
+    char* lpData;               /**< the buffer's bytes */
+    uint32_t dwBufferLength;    /**< bytes to play */
+    uint32_t dwBytesRecorded;   /**< unused for output */
+    uintptr_t dwUser;           /**< the owner's own value */
+    uint32_t dwFlags;           /**< WHDR_* flags, kept by the device */
+    uint32_t dwLoops;           /**< unused */
+    struct wavehdr_tag* lpNext; /**< reserved for the device */
+    uintptr_t reserved;         /**< reserved for the device */
 } WAVEHDR;
 
-/* An open output device; null means none. */
+/** An open output device; null means none. */
 typedef struct HWAVEOUT__* HWAVEOUT;
 
+/** WAVEFORMATEX.wFormatTag of integer PCM samples. */
 #define WAVE_FORMAT_PCM 1
+/** WAVEFORMATEX.wFormatTag of IEEE float samples. */
 #define WAVE_FORMAT_IEEE_FLOAT 3
 
-/* Messages a device sends to its callback. */
+/** A device's message to its callback: the device was opened. */
 #define WOM_OPEN 0x3BB
+/** A device's message to its callback: the device was closed. */
 #define WOM_CLOSE 0x3BC
+/** A device's message to its callback: it gives a buffer back (param1). */
 #define WOM_DONE 0x3BD
 
-/* WAVEHDR.dwFlags */
-#define WHDR_DONE 0x00000001u      /* the device has given the buffer back */
-#define WHDR_PREPARED 0x00000002u  /* the header is prepared for the device */
-#define WHDR_BEGINLOOP 0x00000004u /* unused */
-#define WHDR_ENDLOOP 0x00000008u   /* unused */
-#define WHDR_INQUEUE 0x00000010u   /* the buffer is queued on the device */
+#define WHDR_DONE 0x00000001u      /**< WAVEHDR.dwFlags: the device has given the buffer back */
+#define WHDR_PREPARED 0x00000002u  /**< WAVEHDR.dwFlags: the header is prepared for the device */
+#define WHDR_BEGINLOOP 0x00000004u /**< WAVEHDR.dwFlags: unused */
+#define WHDR_ENDLOOP 0x00000008u   /**< WAVEHDR.dwFlags: unused */
+#define WHDR_INQUEUE 0x00000010u   /**< WAVEHDR.dwFlags: the buffer is queued on the device */
 
 #endif /* SONVALE_HAVE_PLATFORM_WAVE_TYPES */
 
-/* A notification window. It is only ever passed around as a pointer and
-   tested for null; the library never looks inside it. */
+/** \class CWnd
+    A notification window. It is only ever passed around as a pointer and
+    tested for null; the library never looks inside it. */
 #ifdef __cplusplus
 class CWnd;
 #else
@@ -147,28 +166,28 @@ typedef struct CWnd CWnd;
 /* Flat functions                                                            */
 /* ------------------------------------------------------------------------- */
 
-/* A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
-   valid until MIX_Close. Null means no mixer. The flat functions keep a
-   registry of the live mixers they created: an invalid handle (null, closed
-   already, or never returned by MIX_Init / MIX_InitEx) is refused with the
-   result each function gives for it, and never touched.
-   A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
-   mixers have been closed by MIX_Close after it: the storage of the last
-   MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
-   object each, under a kilobyte, so under 1 MiB in all; their buffers and
-   threads are freed at MIX_Close). Until then a stale handle gets the
-   invalid-handle result; after that its address may come back as another
-   mixer's. */
+/** A mixer handle: the address of a mixer created by MIX_Init or MIX_InitEx,
+    valid until MIX_Close. Null means no mixer. The flat functions keep a
+    registry of the live mixers they created: an invalid handle (null, closed
+    already, or never returned by MIX_Init / MIX_InitEx) is refused with the
+    result each function gives for it, and never touched.
+    A closed handle never names a new mixer until MIX_MIXER_QUARANTINE more
+    mixers have been closed by MIX_Close after it: the storage of the last
+    MIX_MIXER_QUARANTINE closed mixers is kept out of reuse (one CSonvale
+    object each, under a kilobyte, so under 1 MiB in all; their buffers and
+    threads are freed at MIX_Close). Until then a stale handle gets the
+    invalid-handle result; after that its address may come back as another
+    mixer's. */
 typedef struct SonvaleMixer__* HSONVALE;
 
 /** The account of a mixer's current (or last) recording, filled by
     Record_GetStatus. */
 /* clang-format off */
 typedef struct SONVALE_RECORD_STATUS {
-    uint32_t cbSize;    /* set by the caller: sizeof(SONVALE_RECORD_STATUS) */
-    uint32_t flags;     /* SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
-    uint64_t dataBytes; /* data bytes in the file of the current (or last) recording, never clamped */
-    uint64_t lostBytes; /* bytes meant for that recording that did not reach its file */
+    uint32_t cbSize;    /**< set by the caller: sizeof(SONVALE_RECORD_STATUS) */
+    uint32_t flags;     /**< SONVALE_STATUS_OPEN | SONVALE_STATUS_RF64 | SONVALE_STATUS_HEADER_STALE */
+    uint64_t dataBytes; /**< data bytes in the file of the current (or last) recording, never clamped */
+    uint64_t lostBytes; /**< bytes meant for that recording that did not reach its file */
 } SONVALE_RECORD_STATUS;
 /* clang-format on */
 
@@ -201,19 +220,27 @@ typedef struct SONVALE_RECORD_STATUS {
 extern "C" {
 #endif
 
-/* Creates a mixer on `format` (copied) with 3 output buffers of 2048 bytes and
-   starts its worker. `notifyWnd` is stored only.
-   Returns the handle, or null when the format is null, the device refuses the
-   format, memory runs out or the worker cannot be started; nothing is left
-   open then. Any thread; the thread that uses the handle from then on is
-   the mixer's client thread. */
+/** Creates a mixer on `format` (copied) with 3 output buffers of 2048 bytes
+    and starts its worker.
+    \param format the mixer's format (copied).
+    \param notifyWnd stored only.
+    \return the handle, or null when the format is null, the device refuses
+            the format, memory runs out or the worker cannot be started;
+            nothing is left open then.
+    Any thread; the thread that uses the handle from then on is the mixer's
+    client thread. */
 SONVALE_API HSONVALE MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
-/* As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
-   Returns null as MIX_Init does, and also for fewer than 1 buffer, a buffer
-   size below 1, more than MIX_MAX_BUFF_NUM buffers or more than
-   MIX_MAX_RING_BYTES bytes in all (refused before anything is allocated).
-   Any thread, as MIX_Init. */
+/** As MIX_Init with `buffNum` output buffers of `buffSize` bytes each.
+    \param format the mixer's format (copied).
+    \param buffNum output buffers, at least 1.
+    \param buffSize bytes per output buffer, at least 1.
+    \param notifyWnd stored only.
+    \return the handle; null as MIX_Init does, and also for fewer than 1
+            buffer, a buffer size below 1, more than MIX_MAX_BUFF_NUM buffers
+            or more than MIX_MAX_RING_BYTES bytes in all (refused before
+            anything is allocated).
+    Any thread, as MIX_Init. */
 SONVALE_API HSONVALE MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
 /** As MIX_InitEx, on the output device called `device`.
@@ -252,110 +279,156 @@ SONVALE_API int MIX_GetOutputDeviceCount(void);
             thread. */
 SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
 
-/* Stops the worker (items still queued behind the one in progress are dropped
-   unrecorded), closes the output device, finishes an open recording and
-   destroys the mixer. The handle is invalid afterwards: a second MIX_Close
-   on it returns -1.
-   Unlike the other functions, it may be called from any thread, also while
-   other calls on the same handle are in progress on other threads: those
-   calls finish first (a running MIX_AddFileStream stops at its next read and
-   returns -1 with the reason "the mixer was closed"; the items they queued
-   are dropped as MIX_Close drops them), then the mixer is stopped as above.
-   Calls on the handle that begin after MIX_Close has begun, MIX_Close
-   included, get the invalid-handle result.
-   Returns 0; -1 for an invalid handle. */
+/** Stops the worker (items still queued behind the one in progress are
+    dropped unrecorded), closes the output device, finishes an open
+    recording and destroys the mixer. The handle is invalid afterwards: a
+    second MIX_Close on it returns -1.
+    Unlike the other functions, it may be called from any thread, also while
+    other calls on the same handle are in progress on other threads: those
+    calls finish first (a running MIX_AddFileStream stops at its next read
+    and returns -1 with the reason "the mixer was closed"; the items they
+    queued are dropped as MIX_Close drops them), then the mixer is stopped
+    as above. Calls on the handle that begin after MIX_Close has begun,
+    MIX_Close included, get the invalid-handle result.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle. */
 SONVALE_API int MIX_Close(HSONVALE mixer);
 
-/* Resumes a paused output device. Returns 0; -1 for an invalid handle or when
-   the mixer has no open device. From the mixer's client thread, or from
-   another thread while the client waits in CWaveMixOut::SingAndRetNextBuff
-   (that is how a paused ring is woken). */
+/** Resumes a paused output device.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle or when the mixer has no open
+            device.
+    From the mixer's client thread, or from another thread while the client
+    waits in CWaveMixOut::SingAndRetNextBuff (that is how a paused ring is
+    woken). */
 SONVALE_API int MIX_Restart(HSONVALE mixer);
 
-/* Pauses the output device. Returns 0; -1 for an invalid handle or when the
-   mixer has no open device. Threads as MIX_Restart. */
+/** Pauses the output device.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle or when the mixer has no open
+            device.
+    Threads as MIX_Restart. */
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
-/* Queues the sample data of the WAV file at `path` as one item of one pass,
-   as CSonvale::MIX_AddFile does. Returns `index`; -1 for an invalid handle,
-   and for every failure listed there. From the mixer's client thread. */
+/** Queues the sample data of the WAV file at `path` as one item of one
+    pass, as CSonvale::MIX_AddFile does.
+    \param mixer the mixer.
+    \param path the file, UTF-8.
+    \param index the client's index, stored in the item.
+    \return `index`; -1 for an invalid handle, and for every failure listed
+            there.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
-/* Copies `len` bytes of PCM data into an item of `loops` passes (0 or less:
-   endless), without a pre-buffer threshold, and queues it for the worker.
-   The caller's buffer is free again on return. Returns `index` (also when
-   the mixer is not open: the item is then dropped); -1 for an invalid
-   handle, a negative `len`, a null `data` with a positive `len`, or a lack
-   of memory. From the mixer's client thread. */
+/** Copies `len` bytes of PCM data into an item of `loops` passes (0 or
+    less: endless), without a pre-buffer threshold, and queues it for the
+    worker. The caller's buffer is free again on return.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the item.
+    \param loops passes; 0 or less: endless.
+    \return `index` (also when the mixer is not open: the item is then
+            dropped); -1 for an invalid handle, a negative `len`, a null
+            `data` with a positive `len`, or a lack of memory.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, int index,
                             int loops);
 
-/* Queues `len` bytes as a new item of one pass whose pre-buffer threshold is
-   (buffers + 1) x buffer size, but only while the mixer is open and a
-   recording is open. Returns `index`; 0 when nothing was queued; -1 for an
-   invalid handle. From the mixer's client thread. */
+/** Queues `len` bytes as a new item of one pass whose pre-buffer threshold
+    is (buffers + 1) x buffer size, but only while the mixer is open and a
+    recording is open.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the item.
+    \return `index`; 0 when nothing was queued; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AppendData(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
+/** Does nothing.
+    \param mixer the mixer.
+    \param index ignored.
+    \return 0; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Remove(HSONVALE mixer, int index);
 
-/* Does nothing. Returns 0; -1 for an invalid handle. From the mixer's client thread. */
+/** Does nothing.
+    \param mixer the mixer.
+    \return 0; -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Clear(HSONVALE mixer);
 
-/* Waits until every item queued on the mixer before the call has been
-   recorded (its block handed to the open recording, or dropped when none
-   was open), then brings the recording's header up to date in the file:
-   everything flushed is then readable even if the process is killed (a
-   power loss is not covered: nothing is synced to the disk). Waits at most
-   `timeoutMs` milliseconds; a negative `timeoutMs` waits without a limit,
-   0 only looks. Call it before Record_Close (blocks of items still queued
-   would find the file closed) and before MIX_Close (which drops them). A
-   partial frame that MIX_AddStream keeps for the next call stays waiting:
-   it is not a frame yet.
-   Returns 0 when done with nothing lost (at once when nothing is pending);
-   2 when done but bytes meant for the recording were lost since the
-   previous MIX_Flush on this mixer (or since Record_Open): a write the
-   system refused, an item the worker could not take, a mixer that cannot
-   record its width; MIX_GetLastError() then gives the first such failure's
-   reason, as the worker met it, and Record_GetStatus how many bytes; 1 when
-   the time ran out first (the items stay queued); -1 for an invalid handle.
-   From the mixer's client thread. */
+/** Waits until every item queued on the mixer before the call has been
+    recorded (its block handed to the open recording, or dropped when none
+    was open), then brings the recording's header up to date in the file:
+    everything flushed is then readable even if the process is killed (a
+    power loss is not covered: nothing is synced to the disk). Call it
+    before Record_Close (blocks of items still queued would find the file
+    closed) and before MIX_Close (which drops them). A partial frame that
+    MIX_AddStream keeps for the next call stays waiting: it is not a frame
+    yet.
+    \param mixer the mixer.
+    \param timeoutMs the longest wait in milliseconds; a negative value
+           waits without a limit, 0 only looks.
+    \return 0 when done with nothing lost (at once when nothing is pending);
+            2 when done but bytes meant for the recording were lost since
+            the previous MIX_Flush on this mixer (or since Record_Open): a
+            write the system refused, an item the worker could not take, a
+            mixer that cannot record its width; MIX_GetLastError() then
+            gives the first such failure's reason, as the worker met it, and
+            Record_GetStatus how many bytes; 1 when the time ran out first
+            (the items stay queued); -1 for an invalid handle.
+    From the mixer's client thread. */
 SONVALE_API int MIX_Flush(HSONVALE mixer, int timeoutMs);
 
-/* Copies `len` bytes of PCM data into consecutive items of one pass, each at
-   most one block of whole frames, and queues them all, so that the
-   recording receives every byte in order (MIX_AddData records one block of
-   its item only). The data is a byte stream: a trailing partial frame
-   (fewer than nBlockAlign bytes) is kept and put in front of the next
-   MIX_AddStream's bytes, so pieces of any size record exactly their
-   concatenation. Record_Close, MIX_Close, and a MIX_AddData, MIX_AddFile or
-   MIX_AddFileStream in between drop such a remainder, counted as lost (see
-   Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing. Returns
-   `index`; -1 for an invalid handle, a negative `len`, a null `data` with a
-   positive `len`, or a lack of memory, having queued nothing (a kept
-   remainder stays as it was). From the mixer's client thread. */
+/** Copies `len` bytes of PCM data into consecutive items of one pass, each
+    at most one block of whole frames, and queues them all, so that the
+    recording receives every byte in order (MIX_AddData records one block of
+    its item only). The data is a byte stream: a trailing partial frame
+    (fewer than nBlockAlign bytes) is kept and put in front of the next
+    MIX_AddStream's bytes, so pieces of any size record exactly their
+    concatenation. Record_Close, MIX_Close, and a MIX_AddData, MIX_AddFile
+    or MIX_AddFileStream in between drop such a remainder, counted as lost
+    (see Record_GetStatus). As CSonvale::MIX_AddStream: all or nothing.
+    \param mixer the mixer.
+    \param data the samples.
+    \param len bytes at `data`.
+    \param index the client's index, stored in the items.
+    \return `index`; -1 for an invalid handle, a negative `len`, a null
+            `data` with a positive `len`, or a lack of memory, having queued
+            nothing (a kept remainder stays as it was).
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddStream(HSONVALE mixer, const unsigned char* data, int len, int index);
 
-/* Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
-   checks it, as MIX_AddStream queues data, reading the file a block at a
-   time (memory stays bounded). A file cut short (a pipe's placeholder
-   size, a crash) is read up to its last whole frame. As
-   CSonvale::MIX_AddFileStream. Returns `index`; -1 for an invalid handle
-   and every failure listed there, and -1 with the reason "the mixer was
-   closed" when MIX_Close on another thread stops it between two reads.
-   From the mixer's client thread. */
+/** Queues all the samples of the WAV file at `path`, checked as MIX_AddFile
+    checks it, as MIX_AddStream queues data, reading the file a block at a
+    time (memory stays bounded). A file cut short (a pipe's placeholder
+    size, a crash) is read up to its last whole frame. As
+    CSonvale::MIX_AddFileStream.
+    \param mixer the mixer.
+    \param path the file, UTF-8.
+    \param index the client's index, stored in the items.
+    \return `index`; -1 for an invalid handle and every failure listed
+            there, and -1 with the reason "the mixer was closed" when
+            MIX_Close on another thread stops it between two reads.
+    From the mixer's client thread. */
 SONVALE_API int MIX_AddFileStream(HSONVALE mixer, const char* path, int index);
 
-/* Reads the format of the WAV file at `path` into `format`, with the checks
-   of MIX_AddFile but no mixer: an extensible PCM or float format is
-   reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
-   chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
-   read as their "ds64" chunk sizes them. Returns the size in bytes of the
-   file's "data" chunk (64-bit), or, when the file ends before that chunk
-   does, the bytes of whole frames up to the file's end (what
-   MIX_AddFileStream records of it); -1 (with `format` untouched) for a null
-   `format` or path and every refusal of MIX_AddFile but a format mismatch
-   and a file cut short. Any thread. */
+/** Reads the format of the WAV file at `path` into `format`, with the
+    checks of MIX_AddFile but no mixer: an extensible PCM or float format is
+    reported as its plain tag (1 or 3) with a cbSize of 0; a 16-byte "fmt "
+    chunk gives a cbSize of 0, a longer one its own cbSize. RF64 files are
+    read as their "ds64" chunk sizes them.
+    \param path the file, UTF-8.
+    \param format receives the format.
+    \return the size in bytes of the file's "data" chunk (64-bit), or, when
+            the file ends before that chunk does, the bytes of whole frames
+            up to the file's end (what MIX_AddFileStream records of it); -1
+            (with `format` untouched) for a null `format` or path and every
+            refusal of MIX_AddFile but a format mismatch and a file cut
+            short.
+    Any thread. */
 SONVALE_API int64_t MIX_ReadFileFormat(const char* path, WAVEFORMATEX* format);
 
 /**
@@ -400,38 +473,45 @@ SONVALE_API int MIX_DescribeFormat(const WAVEFORMATEX* format, char* text, int s
  */
 SONVALE_API int MIX_GetBlockSize(const WAVEFORMATEX* format);
 
-/* Why the last Sonvale call on the calling thread that failed did so: a
-   short English sentence, such as "'x.wav' has no "data" chunk after its
-   "fmt " chunk" or "the output device refuses 44100 Hz, 2 channels, 12-bit
-   PCM". "" before any failure. A success does not clear it, so read it
-   right after the failure. The text belongs to the calling thread and
-   stays valid until its next failing call. Any thread. */
+/** Why the last Sonvale call on the calling thread that failed did so: a
+    short English sentence, such as "'x.wav' has no "data" chunk after its
+    "fmt " chunk" or "the output device refuses 44100 Hz, 2 channels, 12-bit
+    PCM". A success does not clear it, so read it right after the failure.
+    \return the reason; "" before any failure. The text belongs to the
+            calling thread and stays valid until its next failing call.
+    Any thread. */
 SONVALE_API const char* MIX_GetLastError(void);
 
-/* Starts recording into a new WAV file at `path` (created, or truncated)
-   with the given header format: PCM, or IEEE float when the mixer was opened
-   on float samples of `bitsPerSample` bits. Every block the worker produces
-   from then on is appended to it, and the header's sizes in the file follow
-   the data (see CWaveRecorder for what survives a crash). The header is the
-   classic 44 bytes, whose sizes are 32-bit: past 4 GiB they stay at the
-   largest whole number of frames that fits, and other programs read only
-   that much; a recording that may grow so long should use Record_OpenEx
-   with SONVALE_RECORD_RF64_AUTO. The status counts (Record_GetStatus) start
-   again at 0. Returns true when a file is open afterwards: also when one
-   was already open, which then goes on unchanged and the arguments are
-   ignored. Returns false for an invalid handle, a null path, a file that
-   cannot be created, a FIFO, or a file that another open recording holds
-   (left untouched; on Windows also one another program has open without
-   letting writers in). From the mixer's client thread, while the worker
-   may be recording. */
+/** Starts recording into a new WAV file at `path` (created, or truncated)
+    with the given header format: PCM, or IEEE float when the mixer was
+    opened on float samples of `bitsPerSample` bits. Every block the worker
+    produces from then on is appended to it, and the header's sizes in the
+    file follow the data (see CWaveRecorder for what survives a crash). The
+    header is the classic 44 bytes, whose sizes are 32-bit: past 4 GiB they
+    stay at the largest whole number of frames that fits, and other programs
+    read only that much; a recording that may grow so long should use
+    Record_OpenEx with SONVALE_RECORD_RF64_AUTO. The status counts
+    (Record_GetStatus) start again at 0.
+    \param mixer the mixer whose worker records.
+    \param path the file (UTF-8), created or truncated.
+    \param samplesPerSec, channels, bitsPerSample the header's format.
+    \return true when a file is open afterwards: also when one was already
+            open, which then goes on unchanged and the arguments are
+            ignored. False for an invalid handle, a null path, a file that
+            cannot be created, a FIFO, or a file that another open recording
+            holds (left untouched; on Windows also one another program has
+            open without letting writers in).
+    From the mixer's client thread, while the worker may be recording. */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
-/* Finishes the open recording: rewrites its header with the final sizes and
-   closes the file. A partial frame MIX_AddStream kept is dropped and counted
-   as lost. Does nothing without an open recording or for an invalid
-   handle. From the mixer's client thread, while the worker may be
-   recording: a block is never written into a file being closed. */
+/** Finishes the open recording: rewrites its header with the final sizes
+    and closes the file. A partial frame MIX_AddStream kept is dropped and
+    counted as lost. Does nothing without an open recording or for an
+    invalid handle.
+    \param mixer the mixer whose recording ends.
+    From the mixer's client thread, while the worker may be recording: a
+    block is never written into a file being closed. */
 SONVALE_API void Record_Close(HSONVALE mixer);
 
 /** Starts a recording as Record_Open does, with `flags`.
@@ -488,205 +568,240 @@ SONVALE_API int Record_GetStatus(HSONVALE mixer, SONVALE_RECORD_STATUS* status);
 
 #ifdef __cplusplus
 
-/* Messages of a worker's inbox. */
-#define MIXMSG_DATA 0x600 /* payload: a CWaveData* the worker takes over */
-#define MIXMSG_STOP 0x601 /* payload: none */
+/** A message of a worker's inbox; payload: a CWaveData* the worker takes over. */
+#define MIXMSG_DATA 0x600
+/** A message of a worker's inbox; payload: none. */
+#define MIXMSG_STOP 0x601
 
-/* One block of PCM bytes with a read cursor, a pass count, the client's index
-   and a pre-buffer threshold. The item owns a copy of its data, stored with
-   one spare byte (m_nLen + 1 bytes, the size formed without wrapping).
-   Copying an item is not offered (two items would share one buffer). Nothing
-   in the class throws; allocation failures are reported as described below.
+/** One block of PCM bytes with a read cursor, a pass count, the client's
+    index and a pre-buffer threshold. The item owns a copy of its data,
+    stored with one spare byte (m_nLen + 1 bytes, the size formed without
+    wrapping). Copying an item is not offered (two items would share one
+    buffer). Nothing in the class throws; allocation failures are reported as
+    described below.
 
-   Threads: an item has no lock; every member is called by one thread at a
-   time. An item queued on a mixer belongs to its worker from then on and
-   must not be touched by the client. */
+    Threads: an item has no lock; every member is called by one thread at a
+    time. An item queued on a mixer belongs to its worker from then on and
+    must not be touched by the client. */
 class SONVALE_API CWaveData {
 public:
-    /* An empty item: no data, 0 passes, index -1, no threshold. */
+    /** An empty item: no data, 0 passes, index -1, no threshold. */
     CWaveData();
 
-    /* Copies `len` bytes of `data` (a null `data` is fine for a `len` of 0:
-       an item of 0 bytes, whose m_pBuff is still non-null). `loops` of 0 or
-       less is stored as -1 (endless); the cursor is at the start and there
-       is no threshold. When the storage cannot be allocated (or `data` is
-       null with a non-zero `len`) the item is left empty, as the default
-       constructor leaves it: m_pBuff null, m_nLen 0, 0 passes, index -1. */
+    /** Copies `len` bytes of `data` (a null `data` is fine for a `len` of 0:
+        an item of 0 bytes, whose m_pBuff is still non-null). `loops` of 0 or
+        less is stored as -1 (endless); the cursor is at the start and there
+        is no threshold. When the storage cannot be allocated (or `data` is
+        null with a non-zero `len`) the item is left empty, as the default
+        constructor leaves it: m_pBuff null, m_nLen 0, 0 passes, index -1.
+        \param data the bytes to copy.
+        \param len bytes at `data`.
+        \param loops passes; 0 or less: endless.
+        \param index the client's index. */
     CWaveData(const unsigned char* data, unsigned int len, int loops, int index);
 
-    /* Frees the data; afterwards every member reads 0 and the index -1. */
+    /** Frees the data; afterwards every member reads 0 and the index -1. */
     virtual ~CWaveData();
 
     CWaveData(const CWaveData&) = delete;
     CWaveData& operator=(const CWaveData&) = delete;
 
-    /* Hands out the cursor in `out`, then advances it by `step` bytes. When
-       the cursor reaches or passes the end of the data (or a negative step
-       would take it before the start), it returns to the start and a
-       positive pass count drops by one; so on an item of 0 bytes every call
-       ends a pass. The cursor never leaves the data. Returns the passes still
-       to play after the advance: 0 on the last pass (and on every later
-       call), -1 for an endless item. */
+    /** Hands out the cursor in `out`, then advances it by `step` bytes. When
+        the cursor reaches or passes the end of the data (or a negative step
+        would take it before the start), it returns to the start and a
+        positive pass count drops by one; so on an item of 0 bytes every call
+        ends a pass. The cursor never leaves the data.
+        \param step bytes to advance.
+        \param out receives the cursor before the advance.
+        \return the passes still to play after the advance: 0 on the last
+                pass (and on every later call), -1 for an endless item. */
     int GetNextData(int step, unsigned char*& out);
 
-    /* Returns the client's index, -1 when none. */
+    /** \return the client's index, -1 when none. */
     int GetIndex();
 
-    /* Sets / reads the pre-buffer threshold in bytes (0: none). */
+    /** Sets the pre-buffer threshold.
+        \param len the threshold in bytes; 0: none. */
     void SetFirstAllowPlayLen(unsigned int len);
+    /** \return the pre-buffer threshold in bytes; 0: none. */
     unsigned int GetFirstAllowPlayLen();
 
-    /* True when there is no threshold, or when the item holds more bytes than
-       the threshold (which is then cleared for good); false otherwise. */
+    /** \return true when there is no threshold, or when the item holds more
+                bytes than the threshold (which is then cleared for good);
+                false otherwise. */
     bool AllowPlay();
 
-    /* Drops the bytes already consumed, appends `len` bytes of `data` and
-       sets the item to a single pass with its cursor at the start (also on
-       an empty or endless item); the index and threshold are kept. Does
-       nothing for a negative `len`, a null `data` with a positive `len`, a
-       result longer than 0xFFFFFFFF bytes, or when the new storage cannot be
-       allocated: the item is then left exactly as it was. */
+    /** Drops the bytes already consumed, appends `len` bytes of `data` and
+        sets the item to a single pass with its cursor at the start (also on
+        an empty or endless item); the index and threshold are kept. Does
+        nothing for a negative `len`, a null `data` with a positive `len`, a
+        result longer than 0xFFFFFFFF bytes, or when the new storage cannot
+        be allocated: the item is then left exactly as it was.
+        \param data the bytes to append.
+        \param len bytes at `data`. */
     void AppendData(const unsigned char* data, int len);
 
-    unsigned char* m_pBuff;        /* owned copy of the data; null when empty */
-    unsigned char* m_pCur;         /* read cursor within the data */
-    uint32_t m_nLen;               /* data bytes held */
-    int32_t m_nLoop;               /* passes to play; -1 endless, 0 finished */
-    int32_t m_nIndex;              /* the client's index; -1 when none */
-    uint32_t m_nFirstAllowPlayLen; /* pre-buffer threshold; 0 when none */
+    unsigned char* m_pBuff;        /**< owned copy of the data; null when empty */
+    unsigned char* m_pCur;         /**< read cursor within the data */
+    uint32_t m_nLen;               /**< data bytes held */
+    int32_t m_nLoop;               /**< passes to play; -1 endless, 0 finished */
+    int32_t m_nIndex;              /**< the client's index; -1 when none */
+    uint32_t m_nFirstAllowPlayLen; /**< pre-buffer threshold; 0 when none */
 };
 
-/* The 44-byte header of a PCM WAV file. The fields hold host-order values;
-   the recorder writes each one little-endian, so on a little-endian host the
-   struct's bytes are the file's bytes. */
+/** The library's own types that the exported classes hold, kept out of the
+    global namespace so that a client may have names of its own like them. */
+namespace sonvale {
+
+/** The 44-byte header of a PCM WAV file. The fields hold host-order values;
+    the recorder writes each one little-endian, so on a little-endian host
+    the struct's bytes are the file's bytes. */
 #pragma pack(push, 1)
 struct WaveFileHeader {
-    char riff[4];           /* "RIFF" */
-    uint32_t riffSize;      /* 36 + data bytes, at most 0xFFFFFFFF */
-    char wave[4];           /* "WAVE" */
-    char fmt[4];            /* "fmt " */
-    uint32_t fmtSize;       /* 16 */
-    uint16_t formatTag;     /* 1 (PCM), or 3 (IEEE float) for a float mixer */
-    uint16_t channels;      /* channels */
-    uint32_t samplesPerSec; /* sample frames per second */
-    uint32_t bytesPerSec;   /* (channels * bits * rate) / 8, product in 32 bits */
-    uint16_t blockAlign;    /* low 16 bits of (channels * bits) / 8 */
-    uint16_t bitsPerSample; /* bits per sample */
-    char data[4];           /* "data" */
-    uint32_t dataSize;      /* data bytes, at most 0xFFFFFFFF - 36 */
+    char riff[4];           /**< "RIFF" */
+    uint32_t riffSize;      /**< 36 + data bytes, at most 0xFFFFFFFF */
+    char wave[4];           /**< "WAVE" */
+    char fmt[4];            /**< "fmt " */
+    uint32_t fmtSize;       /**< 16 */
+    uint16_t formatTag;     /**< 1 (PCM), or 3 (IEEE float) for a float mixer */
+    uint16_t channels;      /**< channels */
+    uint32_t samplesPerSec; /**< sample frames per second */
+    uint32_t bytesPerSec;   /**< (channels * bits * rate) / 8, product in 32 bits */
+    uint16_t blockAlign;    /**< low 16 bits of (channels * bits) / 8 */
+    uint16_t bitsPerSample; /**< bits per sample */
+    char data[4];           /**< "data" */
+    uint32_t dataSize;      /**< data bytes, at most 0xFFFFFFFF - 36 */
 };
 #pragma pack(pop)
 
-/* A file opened for writing only, held exclusively while open. The
-   recorder's file; not exported, not for clients. Not thread-safe: the
-   recorder serialises its calls. Never throws. */
+/** A file opened for writing only, held exclusively while open. The
+    recorder's file; not exported, not for clients. Not thread-safe: the
+    recorder serialises its calls. Never throws. */
 class CFile {
 public:
-    /* A closed file object. */
+    /** A closed file object. */
     CFile();
-    /* Close(). */
+    /** Close(). */
     ~CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    /* Creates `path` (UTF-8) for writing, or truncates an existing file,
-       unless another open CFile holds it, in this process or in another. The
-       file is opened without truncation, held, and only then cut to 0 bytes;
-       a file held by someone else is left untouched.
-       POSIX: created with mode 0666 less the umask and held by a
-       non-blocking exclusive lock of the open file (not the process); the
-       lock is advisory: programs that take no lock are not kept out. A
-       device (/dev/null) is neither locked nor cut. A FIFO is refused,
-       reader or not: a recording's header could not be rewritten in it. The
-       descriptor is closed on exec.
-       Windows: the path is converted to UTF-16, so any file name works; the
-       file is shared with readers only, so the system keeps every other
-       writer out. A file another program holds open so that no writer may
-       join (a reader sharing reading only, for one) is refused too, with
-       the reason that it "is open in another program" rather than held by
-       another recording. A device (NUL) is not cut; a pipe is refused.
-       False for a null path, a path that is not valid UTF-8 (Windows), when
-       this object already has a file open, when the file cannot be opened,
-       is held, sits on a file system that cannot lock, or cannot be cut;
-       nothing stays open then. */
+    /** Creates `path` (UTF-8) for writing, or truncates an existing file,
+        unless another open CFile holds it, in this process or in another.
+        The file is opened without truncation, held, and only then cut to 0
+        bytes; a file held by someone else is left untouched.
+        POSIX: created with mode 0666 less the umask and held by a
+        non-blocking exclusive lock of the open file (not the process); the
+        lock is advisory: programs that take no lock are not kept out. A
+        device (/dev/null) is neither locked nor cut. A FIFO is refused,
+        reader or not: a recording's header could not be rewritten in it.
+        The descriptor is closed on exec.
+        Windows: the path is converted to UTF-16, so any file name works; the
+        file is shared with readers only, so the system keeps every other
+        writer out. A file another program holds open so that no writer may
+        join (a reader sharing reading only, for one) is refused too, with
+        the reason that it "is open in another program" rather than held by
+        another recording. A device (NUL) is not cut; a pipe is refused.
+        \param path the file, UTF-8.
+        \return true when the file is open; false for a null path, a path
+                that is not valid UTF-8 (Windows), when this object already
+                has a file open, when the file cannot be opened, is held,
+                sits on a file system that cannot lock, or cannot be cut;
+                nothing stays open then. */
     bool CreateExclusive(const char* path);
-    /* Moves to `offset` from the start. False when no file is open or the
-       move fails. */
+    /** Moves to `offset` from the start.
+        \param offset bytes from the start.
+        \return true; false when no file is open or the move fails. */
     bool Seek(uint64_t offset);
-    /* Writes the `len` bytes at the current position, straight to the
-       operating system (no buffering of its own; interrupted writes are
-       resumed). Returns the bytes written: `len`, or fewer when the system
-       refuses more (a full disk, a file size limit, an I/O error); 0 when no
-       file is open or `data` is null. Past a file size limit a POSIX system
-       may raise SIGXFSZ, whose default action ends the process: the library
-       leaves signal dispositions to the application. */
+    /** Writes the `len` bytes at the current position, straight to the
+        operating system (no buffering of its own; interrupted writes are
+        resumed). Past a file size limit a POSIX system may raise SIGXFSZ,
+        whose default action ends the process: the library leaves signal
+        dispositions to the application.
+        \param data the bytes.
+        \param len bytes at `data`.
+        \return the bytes written: `len`, or fewer when the system refuses
+                more (a full disk, a file size limit, an I/O error); 0 when
+                no file is open or `data` is null. */
     size_t Write(const void* data, size_t len);
-    /* Writes the `len` bytes at `offset` from the start without moving the
-       current position; otherwise as Write. */
+    /** Writes the `len` bytes at `offset` from the start without moving the
+        current position; otherwise as Write.
+        \param offset bytes from the start.
+        \param data the bytes.
+        \param len bytes at `data`.
+        \return as Write. */
     size_t WriteAt(uint64_t offset, const void* data, size_t len);
-    /* Cuts (or extends) the file to `size` bytes; the position does not
-       move. False when no file is open or the system refuses. */
+    /** Cuts (or extends) the file to `size` bytes; the position does not
+        move.
+        \param size the file's new size in bytes.
+        \return true; false when no file is open or the system refuses. */
     bool Truncate(uint64_t size);
-    /* Closes the file and releases its lock; harmless when none is open. */
+    /** Closes the file and releases its lock; harmless when none is open. */
     void Close();
-    /* True while a file is open. */
+    /** \return true while a file is open. */
     bool IsOpen() const;
 
 private:
     intptr_t m_hFile; /* a descriptor (POSIX) or a HANDLE (Windows); -1 when none */
 };
 
-/* Writes a PCM WAV file: a 44-byte header at open (80 bytes for
-   SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
-   the final sizes at close. Write may be called from another thread than
-   Open / Close: an internal lock serialises Write, Open, Close, Flush and
-   isOpen, so every block lands whole inside one file and none is written
-   into a file being closed. The data is not checked against the header's
-   format.
+} /* namespace sonvale */
 
-   What survives a crash: each block is handed to the operating system as it
-   comes (no buffering in the process), and the header's sizes in the file
-   follow the data: Write brings them up to date whenever 200 ms have passed
-   since they last were, and Flush at once. So after the process is killed
-   the file reads, in any WAV reader, as every block written up to the last
-   such update (while blocks keep coming, that holds the blocks written more
-   than 200 ms of the process's running time before it was killed or
-   stopped), never a part of a block. Nothing is synced to the disk (no
-   fsync): after a power loss or a system crash the operating system decides
-   what remains.
+/** Writes a PCM WAV file: a 44-byte header at open (80 bytes for
+    SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
+    the final sizes at close. Write may be called from another thread than
+    Open / Close: an internal lock serialises Write, Open, Close, Flush and
+    isOpen, so every block lands whole inside one file and none is written
+    into a file being closed. The data is not checked against the header's
+    format.
 
-   The file is written by its open descriptor: deleted or renamed while
-   recording, it goes on being written where it now is (or unlinked, until
-   Close), and its old path may at once be opened by another recorder. A
-   FIFO is refused, since the header could not be rewritten in it.
+    What survives a crash: each block is handed to the operating system as it
+    comes (no buffering in the process), and the header's sizes in the file
+    follow the data: Write brings them up to date whenever 200 ms have passed
+    since they last were, and Flush at once. So after the process is killed
+    the file reads, in any WAV reader, as every block written up to the last
+    such update (while blocks keep coming, that holds the blocks written more
+    than 200 ms of the process's running time before it was killed or
+    stopped), never a part of a block. Nothing is synced to the disk (no
+    fsync): after a power loss or a system crash the operating system decides
+    what remains.
 
-   Mixers record their own format: a recorder of a mixer opened on IEEE
-   float (format tag 3) writes tag 3 into a header of the same bits per
-   sample; every other header says PCM (tag 1).
+    The file is written by its open descriptor: deleted or renamed while
+    recording, it goes on being written where it now is (or unlinked, until
+    Close), and its old path may at once be opened by another recorder. A
+    FIFO is refused, since the header could not be rewritten in it.
 
-   Threads: every member may be called from any thread, the lock serialising
-   them; in a mixer, Write and Flush come from its worker and Open, OpenEx
-   and Close from the mixer's client thread. The data members are read
-   safely only while no other thread calls a member. */
+    Mixers record their own format: a recorder of a mixer opened on IEEE
+    float (format tag 3) writes tag 3 into a header of the same bits per
+    sample; every other header says PCM (tag 1).
+
+    Threads: every member may be called from any thread, the lock serialising
+    them; in a mixer, Write and Flush come from its worker and Open, OpenEx
+    and Close from the mixer's client thread. The data members are read
+    safely only while no other thread calls a member. */
 class SONVALE_API CWaveRecorder {
 public:
-    /* A closed recorder. */
+    /** A closed recorder. */
     CWaveRecorder();
-    /* Close(), then the file object is destroyed. */
+    /** Close(), then the file object is destroyed. */
     ~CWaveRecorder();
 
     CWaveRecorder(const CWaveRecorder&) = delete;
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
-    /* Sets m_nDataLen and the status counts to 0 and starts a new file at
-       `path` (created, or truncated) with a header of data size 0. Returns
-       true when a file is open afterwards: also when one already was, which
-       goes on unchanged with the arguments ignored. Returns false, with a
-       reason, and stays closed with m_header unchanged, for a null path, a
-       file that cannot be created, one that another open recorder holds
-       (that file is left untouched), or one into which the 44 header bytes
-       cannot be written (a full disk: the file is then cut back to 0
-       bytes). Rates above 32 bits keep their low 32 bits. */
+    /** Sets m_nDataLen and the status counts to 0 and starts a new file at
+        `path` (created, or truncated) with a header of data size 0. Rates
+        above 32 bits keep their low 32 bits.
+        \param path the file (UTF-8), created or truncated.
+        \param samplesPerSec, channels, bitsPerSample the header's format.
+        \return true when a file is open afterwards: also when one already
+                was, which goes on unchanged with the arguments ignored.
+                False, with a reason, and stays closed with m_header
+                unchanged, for a null path, a file that cannot be created,
+                one that another open recorder holds (that file is left
+                untouched), or one into which the 44 header bytes cannot be
+                written (a full disk: the file is then cut back to 0 bytes).
+        From the owning mixer's client thread. */
     bool Open(const char* path, unsigned long samplesPerSec, unsigned short channels,
               unsigned short bitsPerSample);
 
@@ -705,38 +820,40 @@ public:
         Any thread. */
     int GetStatus(SONVALE_RECORD_STATUS* status);
 
-    /* Rewrites the sizes in the open file's header (one positioned write)
-       so that they describe every block written so far; the data itself is
-       not touched and nothing is synced to the disk. Does nothing when no
-       file is open or the sizes are already current. */
+    /** Rewrites the sizes in the open file's header (one positioned write)
+        so that they describe every block written so far; the data itself is
+        not touched and nothing is synced to the disk. Does nothing when no
+        file is open or the sizes are already current. */
     void Flush();
 
-    /* Appends `len` bytes while a file is open; otherwise does nothing, as it
-       does for a null `data` or a `len` of 0 or less. A block that cannot be
-       written whole (a full disk, a file size limit) is dropped whole: any
-       part of it that reached the file is cut off again, it is counted as
-       lost with the system's reason (see GetStatus), and recording goes on
-       with the next block. */
+    /** Appends `len` bytes while a file is open; otherwise does nothing, as
+        it does for a null `data` or a `len` of 0 or less. A block that
+        cannot be written whole (a full disk, a file size limit) is dropped
+        whole: any part of it that reached the file is cut off again, it is
+        counted as lost with the system's reason (see GetStatus), and
+        recording goes on with the next block.
+        \param data the block.
+        \param len bytes at `data`. */
     void Write(const char* data, int len);
 
-    /* Rewrites the header with the final sizes and closes the file. In the
-       44-byte header the sizes come from m_nDataLen, clamped, not wrapped:
-       past 0xFFFFFFFF - 36 the data size is the largest whole number of
-       frames (the header's block alignment) that fits there, and the RIFF
-       size is 36 more; data past that stays in the file. The file is cut to
-       end with the last block written whole. A partial frame kept by
-       MIX_AddStream is dropped and counted as lost. Does nothing else when
-       no file is open. */
+    /** Rewrites the header with the final sizes and closes the file. In the
+        44-byte header the sizes come from m_nDataLen, clamped, not wrapped:
+        past 0xFFFFFFFF - 36 the data size is the largest whole number of
+        frames (the header's block alignment) that fits there, and the RIFF
+        size is 36 more; data past that stays in the file. The file is cut to
+        end with the last block written whole. A partial frame kept by
+        MIX_AddStream is dropped and counted as lost. Does nothing else when
+        no file is open. */
     void Close();
 
-    /* Non-zero while a file is open (read under the lock). */
+    /** \return non-zero while a file is open (read under the lock). */
     int isOpen();
 
-    uint32_t m_nDataLen;     /* data bytes recorded (whole blocks written);
-                                stops at 0xFFFFFFFF */
-    WaveFileHeader m_header; /* the file's header, as written */
-    CFile m_file;            /* the open output file */
-    int m_bOpen;             /* non-zero while a file is open */
+    uint32_t m_nDataLen;              /**< data bytes recorded (whole blocks written);
+                                           stops at 0xFFFFFFFF */
+    sonvale::WaveFileHeader m_header; /**< the file's header, as written */
+    sonvale::CFile m_file;            /**< the open output file */
+    int m_bOpen;                      /**< non-zero while a file is open */
 
 private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
@@ -786,59 +903,67 @@ private:
     State m_state; /* touched under m_lock, except stream_tail by the client thread */
 };
 
-/* One buffer of the output ring: the device header first, so the header's
-   address is the record's address. hdr.lpData points to the buffer's bytes
-   (as many as the ring's buffer size); hdr.dwUser holds the buffer's
-   auto-reset completion event. */
+namespace sonvale {
+
+/** One buffer of the output ring: the device header first, so the header's
+    address is the record's address. hdr.lpData points to the buffer's bytes
+    (as many as the ring's buffer size); hdr.dwUser holds the buffer's
+    auto-reset completion event. */
 struct WaveBuff {
-    WAVEHDR hdr;
-    unsigned char bDone; /* 1 once the device has given the buffer back (or
-                            refused it); 0 again once it is unprepared */
+    WAVEHDR hdr;         /**< the device's header of the buffer */
+    unsigned char bDone; /**< 1 once the device has given the buffer back (or
+                              refused it); 0 again once it is unprepared */
 };
 
-/* The wave output device of a mixer and its ring of buffers: fill the buffer
-   from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
-   returns, and so on; the ring holds the caller to the device's pace.
-   Copying is not offered (two objects would share one ring).
+} /* namespace sonvale */
 
-   Threads: one owner thread at a time calls the members. While the owner
-   waits in SingAndRetNextBuff (or feeds the ring), other threads may call
-   Pause, Restart, Reset and GetDeviceName, one at a time, for instance to
-   wake a SingAndRetNextBuff held by a paused device; every other member
-   (Open, OpenOn, Close, the buffer parameters) only from the owner while no
-   other call runs. m_bPaused is atomic for that reason.
+/** The wave output device of a mixer and its ring of buffers: fill the buffer
+    from GetNextBuff, hand it over with SingAndRetNextBuff, fill the next one it
+    returns, and so on; the ring holds the caller to the device's pace.
+    Copying is not offered (two objects would share one ring).
 
-   A lost device: one that fails while playing (its sound server gone, the
-   hardware unplugged) or stops answering is marked lost. From then on its
-   buffers come back unplayed, GetNextBuff and SingAndRetNextBuff return
-   null with the reason "the output device was lost", and the ring is
-   closed as usual; nothing falls back to another device by itself.
-   No call waits on a device that stops answering for much more than 1.5 s:
-   Reset and Close then give up on it (the device counts as lost), leaving
-   its thread to finish on its own, holding nothing of the ring's. */
+    Threads: one owner thread at a time calls the members. While the owner
+    waits in SingAndRetNextBuff (or feeds the ring), other threads may call
+    Pause, Restart, Reset and GetDeviceName, one at a time, for instance to
+    wake a SingAndRetNextBuff held by a paused device; every other member
+    (Open, OpenOn, Close, the buffer parameters) only from the owner while no
+    other call runs. m_bPaused is atomic for that reason.
+
+    A lost device: one that fails while playing (its sound server gone, the
+    hardware unplugged) or stops answering is marked lost. From then on its
+    buffers come back unplayed, GetNextBuff and SingAndRetNextBuff return
+    null with the reason "the output device was lost", and the ring is
+    closed as usual; nothing falls back to another device by itself.
+    No call waits on a device that stops answering for much more than 1.5 s:
+    Reset and Close then give up on it (the device counts as lost), leaving
+    its thread to finish on its own, holding nothing of the ring's. */
 class SONVALE_API CWaveMixOut {
 public:
-    /* Closed, 3 buffers of 2048 bytes, not paused. */
+    /** Closed, 3 buffers of 2048 bytes, not paused. */
     CWaveMixOut();
-    /* Close(). */
+    /** Close(). */
     ~CWaveMixOut();
 
     CWaveMixOut(const CWaveMixOut&) = delete;
     CWaveMixOut& operator=(const CWaveMixOut&) = delete;
 
-    /* Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens the
-       default output device for `format` (copied into m_waveFormate): the
-       system's (ALSA's "default"), or where there is no sound device at all
-       the silent virtual device, which keeps time; a build configured with
-       SONVALE_OUTPUT=alsa or =virtual opens only that one.
-       Returns 0; -1 when the device is already open (it is then closed), for
-       a null format, fewer than 1 buffer, a buffer size below 1, more than
-       MIX_MAX_BUFF_NUM buffers or more than MIX_MAX_RING_BYTES bytes in all
-       (nothing is allocated or opened then), or a lack of memory or of an
-       event (m_waveFormate is unchanged by every -1); -2 when the device cannot be opened for the
-       format: it refuses the format, or has no memory or no sound device
-       (m_waveFormate then holds that format). Every failure leaves the
-       object closed. m_bPaused is left as it was. Owner thread. */
+    /** Builds a ring of m_nBuffNum buffers of m_nBuffSize bytes and opens
+        the default output device for `format` (copied into m_waveFormate):
+        the system's (ALSA's "default"), or where there is no sound device at
+        all the silent virtual device, which keeps time; a build configured
+        with SONVALE_OUTPUT=alsa or =virtual opens only that one. Every
+        failure leaves the object closed. m_bPaused is left as it was.
+        \param format the device's format (copied into m_waveFormate).
+        \return 0; -1 when the device is already open (it is then closed),
+                for a null format, fewer than 1 buffer, a buffer size below
+                1, more than MIX_MAX_BUFF_NUM buffers or more than
+                MIX_MAX_RING_BYTES bytes in all (nothing is allocated or
+                opened then), or a lack of memory or of an event
+                (m_waveFormate is unchanged by every -1); -2 when the device
+                cannot be opened for the format: it refuses the format, or
+                has no memory or no sound device (m_waveFormate then holds
+                that format).
+        Owner thread. */
     int Open(WAVEFORMATEX* format);
 
     /** As Open, on the output device called `device`.
@@ -853,82 +978,110 @@ public:
                 device. Owner thread. */
     int OpenOn(const char* device, WAVEFORMATEX* format);
 
-    /* Stops the device, waits until it has given back every buffer it holds
-       (with or without a notification window), closes it and frees the ring.
-       Always 0; harmless when closed. m_bPaused and m_waveFormate are left as
-       they were. A device that does not answer is given up on (see the class
-       comment), so Close returns within 2 s. Owner thread. */
+    /** Stops the device, waits until it has given back every buffer it
+        holds (with or without a notification window), closes it and frees
+        the ring. m_bPaused and m_waveFormate are left as they were. A device
+        that does not answer is given up on (see the class comment), so
+        Close returns within 2 s.
+        \return always 0; harmless when closed.
+        Owner thread. */
     int Close();
 
-    /* Stops playback and gives back every queued buffer. 0 on success, the
-       device's non-zero error code otherwise (also when the device did not
-       answer within 1.5 s: it then counts as lost, and the reason says so);
-       -1 without a device. Owner thread, or another one while the owner
-       waits in SingAndRetNextBuff. */
+    /** Stops playback and gives back every queued buffer.
+        \return 0 on success, the device's non-zero error code otherwise
+                (also when the device did not answer within 1.5 s: it then
+                counts as lost, and the reason says so); -1 without a
+                device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Reset();
 
-    /* Pauses the device unless already paused. 0; -1 without a device.
-       Owner thread, or another one while the owner waits in
-       SingAndRetNextBuff. */
+    /** Pauses the device unless already paused.
+        \return 0; -1 without a device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Pause();
 
-    /* Resumes the device if paused. 0; -1 without a device. Owner thread,
-       or another one while the owner waits in SingAndRetNextBuff. */
+    /** Resumes the device if paused.
+        \return 0; -1 without a device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     int Restart();
 
-    /* Names the device the ring plays into, for a user to read: "ALSA
-       default" (or "ALSA " and the PCM's name), "the Windows wave mapper"
-       (or "winmm " and the device's product name), "the silent virtual
-       device", or that followed by why it plays where "auto" found no
-       system device ("...: no sound device was found", "...: ALSA default
-       did not answer within 1.5 s"). A string that lives as long as the
-       library; null without a device. Owner thread, or another one while the owner waits in
-       SingAndRetNextBuff. */
+    /** Names the device the ring plays into, for a user to read: "ALSA
+        default" (or "ALSA " and the PCM's name), "the Windows wave mapper"
+        (or "winmm " and the device's product name), "the silent virtual
+        device", or that followed by why it plays where "auto" found no
+        system device ("...: no sound device was found", "...: ALSA default
+        did not answer within 1.5 s").
+        \return a string that lives as long as the library; null without a
+                device.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
     const char* GetDeviceName();
 
-    /* The current buffer to fill; `len` receives its capacity. Null without a
-       ring (`len` is then untouched), and for a lost device (the reason:
-       "the output device was lost"). Owner thread. */
+    /** The current buffer to fill.
+        \param len receives its capacity.
+        \return the buffer; null without a ring (`len` is then untouched),
+                and for a lost device (the reason: "the output device was
+                lost").
+        Owner thread. */
     unsigned char* GetNextBuff(unsigned int& len);
 
-    /* Queues the current buffer with `len` bytes (clamped to the capacity;
-       `len` itself is only read) and returns the next buffer once the device
-       has given it back, waiting as long as that takes (also while paused,
-       until another thread calls Restart or Reset). A buffer the device
-       refuses to prepare or queue counts as given back at once. Null without
-       a device, and once the device is lost (its buffers were not played;
-       the reason: "the output device was lost"). Owner thread. */
+    /** Queues the current buffer with `len` bytes and returns the next
+        buffer once the device has given it back, waiting as long as that
+        takes (also while paused, until another thread calls Restart or
+        Reset). A buffer the device refuses to prepare or queue counts as
+        given back at once.
+        \param len bytes to play (clamped to the capacity; `len` itself is
+               only read).
+        \return the next buffer; null without a device, and once the device
+                is lost (its buffers were not played; the reason: "the
+                output device was lost").
+        Owner thread. */
     unsigned char* SingAndRetNextBuff(unsigned int& len);
 
-    /* Bytes per sample of the format: wBitsPerSample / 8. Owner thread. */
+    /** \return bytes per sample of the format: wBitsPerSample / 8. Owner
+                thread. */
     int GetBytePerSample();
 
-    /* The address of m_waveFormate. Owner thread. */
+    /** \return the address of m_waveFormate. Owner thread. */
     WAVEFORMATEX* getWaveFormate();
 
-    /* Sets / reads the buffer count and size the next Open builds the ring
-       with; an existing ring keeps its own until Close. SetBuffParam returns
-       `num`, GetBuffParam returns `size`. Owner thread. */
+    /** Sets the buffer count and size the next Open builds the ring with;
+        an existing ring keeps its own until Close.
+        \param num buffers.
+        \param size bytes per buffer.
+        \return `num`. Owner thread. */
     int SetBuffParam(int num, int size);
+    /** Reads the buffer count and size the next Open builds the ring with.
+        \param num receives the buffers.
+        \param size receives the bytes per buffer.
+        \return `size`. Owner thread. */
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;          /* stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;         /* open device; null when closed */
-    WAVEFORMATEX m_waveFormate;  /* the device's format */
-    WaveBuff** m_ppBuffs;        /* the ring; element 0 is the current buffer */
-    int32_t m_nBuffNum;          /* buffers the next Open builds (an open ring
-                                    keeps the count it was built with) */
-    int32_t m_nBuffSize;         /* bytes per buffer the next Open builds (an
-                                    open ring keeps its own size) */
-    std::atomic<bool> m_bPaused; /* true after Pause until Restart; one byte,
-                                    shared with the threads that may pause
-                                    or restart */
+    CWnd* m_pNotifyWnd;            /**< stored by the owner; tested for null only */
+    HWAVEOUT m_hWaveOut;           /**< open device; null when closed */
+    WAVEFORMATEX m_waveFormate;    /**< the device's format */
+    sonvale::WaveBuff** m_ppBuffs; /**< the ring; element 0 is the current buffer */
+    int32_t m_nBuffNum;            /**< buffers the next Open builds (an open ring
+                                        keeps the count it was built with) */
+    int32_t m_nBuffSize;           /**< bytes per buffer the next Open builds (an
+                                        open ring keeps its own size) */
+    std::atomic<bool> m_bPaused;   /**< true after Pause until Restart; one byte,
+                                        shared with the threads that may pause
+                                        or restart */
 
 protected:
-    /* The device's completion routine, run on a device thread: on WOM_DONE
-       with a non-null header (param1), marks the buffer done and then signals
-       its event. Other messages, and WOM_DONE without a header, are
-       ignored. */
+    /** The device's completion routine, run on a device thread: on WOM_DONE
+        with a non-null header (param1), marks the buffer done and then
+        signals its event. Other messages, and WOM_DONE without a header, are
+        ignored.
+        \param hwo the device; unused.
+        \param uMsg the message: WOM_OPEN, WOM_CLOSE or WOM_DONE.
+        \param dwInstance the value given at open; unused.
+        \param dwParam1 the buffer's WAVEHDR for WOM_DONE.
+        \param dwParam2 unused. */
     static void SONVALE_CALLBACK CallBackNotify(HWAVEOUT hwo, unsigned int uMsg,
                                                 DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                                                 DWORD_PTR dwParam2);
@@ -938,56 +1091,57 @@ private:
     int32_t m_nRingSize; /* bytes per buffer of the current ring */
 };
 
-/* The mixer: opens on one PCM format, queues client data as items for its
-   worker thread, which records each as a block into m_recorder, and owns the
-   output device and its ring. Calls must come from one client thread at a
-   time; m_recorder may be opened and closed while the worker records, and
-   separate mixers on separate threads are independent. Copying is not
-   offered.
+/** The mixer: opens on one PCM format, queues client data as items for its
+    worker thread, which records each as a block into m_recorder, and owns the
+    output device and its ring. Calls must come from one client thread at a
+    time; m_recorder may be opened and closed while the worker records, and
+    separate mixers on separate threads are independent. Copying is not
+    offered.
 
-   What the worker records of an item: its bytes in cursor order, pass after
-   pass, as whole frames of the format (nBlockAlign bytes, read once when
-   the worker starts, like the sample width wBitsPerSample / 8), until the
-   last pass ends or the block is full: the most whole frames that fit in
-   1280 bytes (1280 for mono and stereo at 8, 16 and 32 bits, 1278 at 24
-   bits, 1272 for 6 channels of 16 bits). A pass whose length is not a whole
-   number of frames ends in a frame completed with zero bytes, so every
-   channel stays in its place. Where nBlockAlign is 0, not a multiple of the
-   sample width, or larger than 1280, the same holds for whole samples
-   instead of frames. An item without data records nothing. The worker
-   copies the item's bytes in runs, unchanged: the same bytes that decoding
-   each sample, clamping it to its width's range and encoding it again
-   would give. Blocks go to m_recorder and are dropped while no recording
-   is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
-   40 and more) the worker ends at once and records nothing: what reached
-   it is destroyed and later items are dropped as soon as they are queued,
-   every byte of them counted as lost by an open recording, with the reason
-   "the mixer cannot record N-bit samples".
+    What the worker records of an item: its bytes in cursor order, pass after
+    pass, as whole frames of the format (nBlockAlign bytes, read once when
+    the worker starts, like the sample width wBitsPerSample / 8), until the
+    last pass ends or the block is full: the most whole frames that fit in
+    1280 bytes (1280 for mono and stereo at 8, 16 and 32 bits, 1278 at 24
+    bits, 1272 for 6 channels of 16 bits). A pass whose length is not a whole
+    number of frames ends in a frame completed with zero bytes, so every
+    channel stays in its place. Where nBlockAlign is 0, not a multiple of the
+    sample width, or larger than 1280, the same holds for whole samples
+    instead of frames. An item without data records nothing. The worker
+    copies the item's bytes in runs, unchanged: the same bytes that decoding
+    each sample, clamping it to its width's range and encoding it again
+    would give. Blocks go to m_recorder and are dropped while no recording
+    is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+    40 and more) the worker ends at once and records nothing: what reached
+    it is destroyed and later items are dropped as soon as they are queued,
+    every byte of them counted as lost by an open recording, with the reason
+    "the mixer cannot record N-bit samples".
 
-   Threads: every member is called from the mixer's client thread, one call
-   at a time, with two exceptions: MIX_Pause and MIX_Restart may also come
-   from another thread while the client waits in
-   m_waveOut.SingAndRetNextBuff (see CWaveMixOut), and m_recorder's members
-   may run while the worker records (see CWaveRecorder). The worker runs
-   SonvaleThread on its own thread. */
+    Threads: every member is called from the mixer's client thread, one call
+    at a time, with two exceptions: MIX_Pause and MIX_Restart may also come
+    from another thread while the client waits in
+    m_waveOut.SingAndRetNextBuff (see CWaveMixOut), and m_recorder's members
+    may run while the worker records (see CWaveRecorder). The worker runs
+    SonvaleThread on its own thread. */
 class SONVALE_API CSonvale {
 public:
-    /* A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
+    /** A closed mixer: no worker, no device, 3 buffers of 2048 bytes. */
     CSonvale();
-    /* MIX_Close(), then the ring and the recorder are destroyed. */
+    /** MIX_Close(), then the ring and the recorder are destroyed. */
     virtual ~CSonvale();
 
     CSonvale(const CSonvale&) = delete;
     CSonvale& operator=(const CSonvale&) = delete;
 
-    /* Closes the mixer if open (as MIX_Close), opens the output device for
-       `format`, then starts the worker at the highest priority the process
-       may use (real-time where permitted). Items queued once it returns 0
-       always reach the worker. Returns 0; -1 for a null format or from
-       CWaveMixOut::Open; -2 when the device cannot be opened for the format;
-       -3 when the worker cannot be started (the device is closed again).
-       After a failure
-       the mixer is closed. */
+    /** Closes the mixer if open (as MIX_Close), opens the output device for
+        `format`, then starts the worker at the highest priority the process
+        may use (real-time where permitted). Items queued once it returns 0
+        always reach the worker. After a failure the mixer is closed.
+        \param format the mixer's format.
+        \param notifyWnd stored only.
+        \return 0; -1 for a null format or from CWaveMixOut::Open; -2 when
+                the device cannot be opened for the format; -3 when the
+                worker cannot be started (the device is closed again). */
     int MIX_Init(WAVEFORMATEX* format, CWnd* notifyWnd);
 
     /** As MIX_InitEx, on the output device called `device` (see
@@ -1005,135 +1159,173 @@ public:
     int MIX_InitOn(const char* device, WAVEFORMATEX* format, int buffNum, int buffSize,
                    CWnd* notifyWnd);
 
-    /* Stores the buffer count and size for this and later MIX_Init calls,
-       then MIX_Init. Results as MIX_Init (-1 also for a ring CWaveMixOut::Open
-       refuses: fewer than 1 buffer, a size below 1, or more than
-       MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in all). */
+    /** Stores the buffer count and size for this and later MIX_Init calls,
+        then MIX_Init.
+        \param format the mixer's format.
+        \param buffNum output buffers, at least 1.
+        \param buffSize bytes per output buffer, at least 1.
+        \param notifyWnd stored only.
+        \return as MIX_Init (-1 also for a ring CWaveMixOut::Open refuses:
+                fewer than 1 buffer, a size below 1, or more than
+                MIX_MAX_BUFF_NUM buffers or MIX_MAX_RING_BYTES bytes in
+                all). */
     int MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* notifyWnd);
 
-    /* Stops the worker and waits for it to end: the item or stream run it is
-       working on is still recorded (if it was waiting, the next one queued),
-       every later one is destroyed unrecorded. Then resets and closes the device and
-       finishes an open recording. Returns 0; harmless on a closed mixer and
-       when called again. */
+    /** Stops the worker and waits for it to end: the item or stream run it
+        is working on is still recorded (if it was waiting, the next one
+        queued), every later one is destroyed unrecorded. Then resets and
+        closes the device and finishes an open recording.
+        \return 0; harmless on a closed mixer and when called again. */
     int MIX_Close();
 
-    /* m_waveOut.Pause() / m_waveOut.Restart(). */
+    /** m_waveOut.Pause().
+        \return as CWaveMixOut::Pause. */
     int MIX_Pause();
+    /** m_waveOut.Restart().
+        \return as CWaveMixOut::Restart. */
     int MIX_Restart();
 
-    /* Queues the samples of the WAV file at `path` as one item of one pass:
-       of the samples, only the one block the worker records of such an item
-       is read (straight into the item), however large the file.
-       The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
-       the file's end when it declares more: a placeholder size), or an
-       "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
-       "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
-       least 16 bytes whose format tag, channels, rate and bits per sample
-       equal the mixer's format (byte rate, block alignment and cbSize are
-       not compared), followed by a "data" chunk that lies within the file
-       and the form (a final pad byte may be missing, and so may the pad
-       byte of an odd "fmt " chunk); other chunks are skipped. An extensible
-       format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
-       many valid bits as bits per sample, counts as that plain tag (1 or 3)
-       on a mixer of that tag; its "fmt " chunk must hold the extension it
-       declares. A "data" chunk of 0 bytes queues an empty item. Returns
-       `index`, also when no worker takes the item (the mixer is not open:
-       the item is then dropped); -1 for a null path, a missing file or one
-       that is not a regular file, a malformed file, a format mismatch (on a
-       mixer never opened every format that is not all zero mismatches), a
-       "data" chunk declaring more bytes than the file holds (refused before
-       anything is allocated; MIX_AddFileStream reads such a file up to its
-       last whole frame), or a lack of memory. */
+    /** Queues the samples of the WAV file at `path` as one item of one pass:
+        of the samples, only the one block the worker records of such an item
+        is read (straight into the item), however large the file.
+        The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
+        the file's end when it declares more: a placeholder size), or an
+        "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
+        "data" chunks declare as 0xFFFFFFFF, must hold a "fmt " chunk of at
+        least 16 bytes whose format tag, channels, rate and bits per sample
+        equal the mixer's format (byte rate, block alignment and cbSize are
+        not compared), followed by a "data" chunk that lies within the file
+        and the form (a final pad byte may be missing, and so may the pad
+        byte of an odd "fmt " chunk); other chunks are skipped. An extensible
+        format (tag 0xFFFE) whose sub-format is PCM or IEEE float, with as
+        many valid bits as bits per sample, counts as that plain tag (1 or 3)
+        on a mixer of that tag; its "fmt " chunk must hold the extension it
+        declares. A "data" chunk of 0 bytes queues an empty item.
+        \param path the file, UTF-8.
+        \param index the client's index, stored in the item.
+        \return `index`, also when no worker takes the item (the mixer is not
+                open: the item is then dropped); -1 for a null path, a
+                missing file or one that is not a regular file, a malformed
+                file, a format mismatch (on a mixer never opened every format
+                that is not all zero mismatches), a "data" chunk declaring
+                more bytes than the file holds (refused before anything is
+                allocated; MIX_AddFileStream reads such a file up to its last
+                whole frame), or a lack of memory. */
     int MIX_AddFile(const char* path, int index);
 
-    /* Queues all `len` bytes to be recorded as consecutive one-pass items
-       of at most one block each would be (whole frames; see the class
-       comment), so that the recording receives every byte, in order; they
-       reach the worker as runs of many blocks (about 1 MiB), each queued as
-       one unit, in their place among the items. Past a few runs' worth of
-       bytes the call waits while the worker records, so a stream needs only
-       a few MiB whatever its length. The bytes are a stream: a
-       trailing partial frame is kept (in m_recorder) and put in front of
-       the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
-       MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
-       nothing: returns `index` once every byte is queued (also when the
-       mixer is not open: they are then dropped), or -1 having queued
-       nothing and kept the remainder as it was, for a negative `len`, a
-       null `data` with a positive `len`, or a lack of memory. A `len` of 0
-       queues nothing and returns `index`. */
+    /** Queues all `len` bytes to be recorded as consecutive one-pass items
+        of at most one block each would be (whole frames; see the class
+        comment), so that the recording receives every byte, in order. They
+        reach the worker as runs of many blocks (about 1 MiB), each queued
+        as one unit, in their place among the items; past a few runs' worth
+        of bytes the call waits while the worker records, so a stream needs
+        only a few MiB whatever its length. The bytes are a stream: a
+        trailing partial frame is kept (in m_recorder) and put in front of
+        the next call's bytes; m_recorder.Close(), MIX_Close, MIX_AddData,
+        MIX_AddFile and MIX_AddFileStream drop it, counted as lost. All or
+        nothing.
+        \param data the samples.
+        \param len bytes at `data`; 0 queues nothing and returns `index`.
+        \param index the client's index (not stored: runs carry none).
+        \return `index` once every byte is queued (also when the mixer is
+                not open: they are then dropped), or -1 having queued nothing
+                and kept the remainder as it was, for a negative `len`, a
+                null `data` with a positive `len`, or a lack of memory. */
     int MIX_AddStream(const unsigned char* data, int len, int index);
 
-    /* Queues all the samples of the WAV file at `path` as MIX_AddStream
-       does, after the checks of MIX_AddFile. The file is read a run (about
-       1 MiB) at a time, straight into the run queued, and the call waits
-       while two runs are queued but unrecorded, so memory stays at a few MiB
-       whatever the file's size; it returns once the last run is queued. A "data" chunk that runs
-       past the end of the file (a pipe's placeholder size, a file cut short) is read up to the
-       file's last whole frame (of the file's block alignment). Returns `index` (also when the mixer
-       is not open, without reading the samples); -1 for every refusal of MIX_AddFile but a file cut
-       short, queueing nothing, and -1 when the samples cannot all be read
-       (the file shrank, an I/O error): the blocks read before stay
-       queued. Between reads it stops once m_bStop is set (by MIX_Close of
-       the flat functions on another thread), returning -1 with the reason
-       "the mixer was closed". */
+    /** Queues all the samples of the WAV file at `path` as MIX_AddStream
+        does, after the checks of MIX_AddFile. The file is read a run (about
+        1 MiB) at a time, straight into the run queued, and the call waits
+        while two runs are queued but unrecorded, so memory stays at a few
+        MiB whatever the file's size; it returns once the last run is
+        queued. A "data" chunk that runs past the end of the file (a pipe's
+        placeholder size, a file cut short) is read up to the file's last
+        whole frame (of the file's block alignment). Between reads it stops
+        once m_bStop is set (by MIX_Close of the flat functions on another
+        thread).
+        \param path the file, UTF-8.
+        \param index the client's index (not stored: runs carry none).
+        \return `index` (also when the mixer is not open, without reading
+                the samples); -1 for every refusal of MIX_AddFile but a file
+                cut short, queueing nothing, and -1 when the samples cannot
+                all be read (the file shrank, an I/O error): the runs read
+                before stay queued; -1 with the reason "the mixer was closed"
+                once stopped by m_bStop. */
     int MIX_AddFileStream(const char* path, int index);
 
-    /* Queues a copy of `len` bytes as an item of `loops` passes (0 or less:
-       endless) with the given pre-buffer threshold (stored in the item; the
-       worker does not wait for it). The caller's buffer is free again on
-       return. Returns `index` (also when no worker takes the item: it is
-       then destroyed at once); -1 for a negative `len`, a null `data` with a
-       positive `len`, or a lack of memory, queueing nothing. */
+    /** Queues a copy of `len` bytes as an item of `loops` passes with the
+        given pre-buffer threshold (stored in the item; the worker does not
+        wait for it). The caller's buffer is free again on return.
+        \param data the samples.
+        \param len bytes at `data`.
+        \param index the client's index, stored in the item.
+        \param loops passes; 0 or less: endless.
+        \param firstAllowPlayLen the pre-buffer threshold in bytes; 0: none.
+        \return `index` (also when no worker takes the item: it is then
+                destroyed at once); -1 for a negative `len`, a null `data`
+                with a positive `len`, or a lack of memory, queueing
+                nothing. */
     int MIX_AddData(const unsigned char* data, int len, int index, int loops,
                     unsigned int firstAllowPlayLen);
 
-    /* While the mixer is open and a recording is open, queues a copy of
-       `len` bytes as a new item of one pass with a threshold of
-       (m_nBuffNum + 1) x m_nBuffSize and returns `index`. Returns 0 and
-       queues nothing without a worker, without an open recording, for a
-       negative `len`, a null `data` with a positive `len`, or a lack of
-       memory. */
+    /** While the mixer is open and a recording is open, queues a copy of
+        `len` bytes as a new item of one pass with a threshold of
+        (m_nBuffNum + 1) x m_nBuffSize.
+        \param data the samples.
+        \param len bytes at `data`.
+        \param index the client's index, stored in the item.
+        \return `index`; 0, queueing nothing, without a worker, without an
+                open recording, for a negative `len`, a null `data` with a
+                positive `len`, or a lack of memory. */
     int MIX_AppendData(const unsigned char* data, int len, int index);
 
-    /* Do nothing; return 0. */
+    /** Does nothing.
+        \param index ignored.
+        \return 0. */
     int MIX_Remove(int index);
+    /** Does nothing.
+        \return 0. */
     int MIX_Clear();
 
-    /* Waits until every item queued on this mixer before the call has been
-       taken by the worker and its block handed to m_recorder (or dropped:
-       no recording was open, or the worker stopped), then brings the open
-       recording's header up to date in the file (m_recorder.Flush()), so
-       that everything flushed survives a crash of the process (not a power
-       loss: nothing is synced to the disk). Waits at most `timeoutMs`
-       milliseconds; a negative `timeoutMs` waits without a limit, 0 only
-       looks. The wait sleeps (no polling) and does not change how the
-       worker treats items. A partial frame kept by MIX_AddStream stays
-       waiting. Returns 0 when done with nothing lost: at once when nothing
-       is pending, and on a mixer that is closed; 2 when done but bytes were
-       lost since the previous MIX_Flush (or since m_recorder was opened),
-       the first loss's reason then set for the calling thread (see
-       Record_GetStatus for what counts); 1 when the time ran out first
-       (nothing is dropped: the items stay queued). Call it from the mixer's
-       client thread, like every member. */
+    /** Waits until every item queued on this mixer before the call has been
+        taken by the worker and its block handed to m_recorder (or dropped:
+        no recording was open, or the worker stopped), then brings the open
+        recording's header up to date in the file (m_recorder.Flush()), so
+        that everything flushed survives a crash of the process (not a power
+        loss: nothing is synced to the disk). The wait sleeps (no polling)
+        and does not change how the worker treats items. A partial frame
+        kept by MIX_AddStream stays waiting.
+        \param timeoutMs the longest wait in milliseconds; a negative value
+               waits without a limit, 0 only looks.
+        \return 0 when done with nothing lost: at once when nothing is
+                pending, and on a mixer that is closed; 2 when done but bytes
+                were lost since the previous MIX_Flush (or since m_recorder
+                was opened), the first loss's reason then set for the calling
+                thread (see Record_GetStatus for what counts); 1 when the
+                time ran out first (nothing is dropped: the items stay
+                queued).
+        Call it from the mixer's client thread, like every member. */
     int MIX_Flush(int timeoutMs);
 
-    CWaveRecorder m_recorder;  /* the mixer's recorder */
-    void* m_hThread;           /* the worker thread; null when none */
-    std::atomic<bool> m_bStop; /* tells the worker to stop after its item */
-    uint32_t m_dwThreadId;     /* the worker's identity; 0 when none */
-    CWaveMixOut m_waveOut;     /* the output device and its ring */
+    CWaveRecorder m_recorder;  /**< the mixer's recorder */
+    void* m_hThread;           /**< the worker thread; null when none */
+    std::atomic<bool> m_bStop; /**< tells the worker to stop after its item */
+    uint32_t m_dwThreadId;     /**< the worker's identity; 0 when none */
+    CWaveMixOut m_waveOut;     /**< the output device and its ring */
 
 protected:
-    /* The worker's start routine: runs SonvaleThread on `mixer`. */
+    /** The worker's start routine: runs SonvaleThread on `mixer`.
+        \param mixer the CSonvale whose worker starts.
+        \return SonvaleThread's result. */
     static long SonvaleThreadPro(void* mixer);
-    /* The worker's body, on the worker's own thread: records one block per
-       item and the blocks of each stream run taken from its inbox until
-       m_bStop is seen after one, a message other than these arrives or the
-       inbox fails; then closes the inbox, so that later posts fail, and
-       destroys every item and run still in it (counted as lost where the
-       worker cannot record the width). Blocks of items already queued
-       behind each other are written to m_recorder together. Returns 0. */
+    /** The worker's body, on the worker's own thread: records one block per
+        item and the blocks of each stream run taken from its inbox until
+        m_bStop is seen after one, a message other than these arrives or the
+        inbox fails; then closes the inbox, so that later posts fail, and
+        destroys every item and run still in it (counted as lost where the
+        worker cannot record the width). Blocks already queued behind each
+        other are written to m_recorder together.
+        \return 0. */
     long SonvaleThread();
 
 private:
@@ -1173,69 +1365,101 @@ private:
     std::condition_variable m_flushWake;
 };
 
-/* A growable array of untyped pointers. Indexes are not checked: every index
-   must be valid for the operation. The array never owns what its elements
-   point to. When storage cannot be allocated (or its size would overflow)
-   std::bad_alloc reaches the caller and the array is left as it was. Copying
-   is not offered (two arrays would share one storage).
+/** A growable array of untyped pointers. Indexes are not checked: every index
+    must be valid for the operation. The array never owns what its elements
+    point to. When storage cannot be allocated (or its size would overflow)
+    std::bad_alloc reaches the caller and the array is left as it was. Copying
+    is not offered (two arrays would share one storage).
 
-   Threads: the array has no lock; its members are called by one thread at a
-   time (concurrent const members only read). */
+    Threads: the array has no lock; its members are called by one thread at a
+    time (concurrent const members only read). */
 class SONVALE_API CMyPtrArray {
 public:
+    /** An empty array: no storage, growth step 0. */
     CMyPtrArray();
+    /** Frees the storage (not what the elements point to). */
     virtual ~CMyPtrArray();
 
     CMyPtrArray(const CMyPtrArray&) = delete;
     CMyPtrArray& operator=(const CMyPtrArray&) = delete;
 
-    int GetSize() const;       /* elements in use */
-    int GetUpperBound() const; /* GetSize() - 1 */
+    /** \return the elements in use. */
+    int GetSize() const;
+    /** \return GetSize() - 1. */
+    int GetUpperBound() const;
 
-    /* Resizes to `newSize` elements; new elements are null. A `growStep`
-       other than -1 is stored first (also when the call then fails); 0 picks
-       one by size (count / 8, within 4 ... 1024), any other value is used
-       unchanged (a negative one makes every growth allocate exactly the new
-       size). Growing past the capacity allocates capacity + step elements,
-       or `newSize` if that is more; the first storage holds exactly
-       `newSize`. Shrinking keeps the storage; a size of 0 frees it.
-       std::bad_alloc for a negative `newSize` or a capacity past INT_MAX. */
+    /** Resizes to `newSize` elements; new elements are null. Growing past
+        the capacity allocates capacity + step elements, or `newSize` if
+        that is more; the first storage holds exactly `newSize`. Shrinking
+        keeps the storage; a size of 0 frees it. std::bad_alloc for a
+        negative `newSize` or a capacity past INT_MAX.
+        \param newSize the elements in use afterwards.
+        \param growStep stored first when other than -1 (also when the call
+               then fails); 0 picks one by size (count / 8, within 4 ...
+               1024), any other value is used unchanged (a negative one
+               makes every growth allocate exactly the new size). */
     void SetSize(int newSize, int growStep = -1);
-    /* Shrinks the storage to exactly GetSize() elements. */
+    /** Shrinks the storage to exactly GetSize() elements. */
     void FreeExtra();
-    /* SetSize(0, -1): frees the storage. */
+    /** SetSize(0, -1): frees the storage. */
     void RemoveAll();
 
+    /** \param i the index.
+        \return element i. */
     void* GetAt(int i) const;
+    /** Sets element i.
+        \param i the index.
+        \param p the new element. */
     void SetAt(int i, void* p);
+    /** \param i the index.
+        \return a reference to element i. */
     void*& ElementAt(int i);
+    /** \param i the index.
+        \return element i. */
     void* operator[](int i) const;
+    /** \param i the index.
+        \return a reference to element i. */
     void*& operator[](int i);
+    /** \return the storage; null when none. */
     const void** GetData() const;
+    /** \return the storage; null when none. */
     void** GetData();
 
-    /* Grows to i + 1 elements when needed, then sets element i. Sizes past
-       INT_MAX (here and in Add, Append, InsertAt) throw std::bad_alloc. */
+    /** Grows to i + 1 elements when needed, then sets element i. Sizes past
+        INT_MAX (here and in Add, Append, InsertAt) throw std::bad_alloc.
+        \param i the index.
+        \param p the new element. */
     void SetAtGrow(int i, void* p);
-    /* Appends `p`; returns its index. */
+    /** Appends `p`.
+        \param p the new element.
+        \return its index. */
     int Add(void* p);
-    /* Appends `src`'s elements (src must be another array); returns the old
-       size. */
+    /** Appends `src`'s elements.
+        \param src another array.
+        \return the old size. */
     int Append(const CMyPtrArray& src);
-    /* Becomes a copy of `src`'s elements. */
+    /** Becomes a copy of `src`'s elements.
+        \param src the array to copy. */
     void Copy(const CMyPtrArray& src);
-    /* Inserts `n` copies of `p` before index i (past the end: the gap is
-       null). */
+    /** Inserts `n` copies of `p` before index i (past the end: the gap is
+        null).
+        \param i the index.
+        \param p the element to insert.
+        \param n copies of it. */
     void InsertAt(int i, void* p, int n = 1);
-    /* Inserts `src`'s elements (src must be another array) before index i. */
+    /** Inserts `src`'s elements before index i.
+        \param i the index.
+        \param src another array. */
     void InsertAt(int i, CMyPtrArray* src);
-    /* Removes `n` elements from index i; the storage is kept. */
+    /** Removes `n` elements from index i; the storage is kept.
+        \param i the index of the first.
+        \param n elements to remove. */
     void RemoveAt(int i, int n = 1);
 
-    void** m_ppItems;    /* storage for m_nCapacity elements; null when none */
-    int32_t m_nCount;    /* elements in use */
-    int32_t m_nCapacity; /* elements allocated */
-    int32_t m_nGrowStep; /* growth step; 0 picks one by size */
+    void** m_ppItems;    /**< storage for m_nCapacity elements; null when none */
+    int32_t m_nCount;    /**< elements in use */
+    int32_t m_nCapacity; /**< elements allocated */
+    int32_t m_nGrowStep; /**< growth step; 0 picks one by size */
 };
 
 #endif /* __cplusplus */

@@ -81,7 +81,7 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     // Fill a local header first, so that a failed Open leaves m_header as it
     // was.
     const bool is_float = m_nSourceTag == WAVE_FORMAT_IEEE_FLOAT && m_nSourceBits == bitsPerSample;
-    WaveFileHeader header;
+    sonvale::WaveFileHeader header;
     sonvale::wave_header_fill(header, is_float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM,
                               samplesPerSec, channels, bitsPerSample);
     if (!m_file.CreateExclusive(path))

@@ -38,8 +38,8 @@ std::vector<uint8_t> twelve_bit_wav() {
 TEST(Errors, MissingInput) {
     test_support::temp_dir dir;
     std::string missing = dir.file("missing.wav");
-    for (const auto& args :
-         {sonvale({"record", dir.file("out.wav"), missing}), sonvale({"play", missing})}) {
+    for (const auto& args : {sonvale_command({"record", dir.file("out.wav"), missing}),
+                             sonvale_command({"play", missing})}) {
         run_result run = run_program(args);
         EXPECT_EQ(run.status, failure);
         EXPECT_TRUE(contains(run.err, "cannot open '" + missing + "': No such file")) << run.err;
@@ -63,8 +63,9 @@ TEST(Errors, MalformedInputs) {
         for (std::string command : {"record", "play"}) {
             SCOPED_TRACE(command + " " + c.file);
             std::vector<std::string> args =
-                command == "record" ? sonvale({"record", dir.file("out.wav"), dir.file(c.file)})
-                                    : sonvale({"play", dir.file(c.file)});
+                command == "record"
+                    ? sonvale_command({"record", dir.file("out.wav"), dir.file(c.file)})
+                    : sonvale_command({"play", dir.file(c.file)});
             run_result run = run_program(args);
             EXPECT_EQ(run.status, failure);
             EXPECT_TRUE(contains(run.err, "'" + dir.file(c.file) + "' " + c.why)) << run.err;
@@ -75,8 +76,8 @@ TEST(Errors, InputOfAnotherFormatNamesTheFileAndBothFormats) {
     test_support::temp_dir dir;
     write_mono_16(dir.file("a.wav"), 8000);
     write_mono_16(dir.file("b.wav"), 11025);
-    run_result run =
-        run_program(sonvale({"record", dir.file("out.wav"), dir.file("a.wav"), dir.file("b.wav")}));
+    run_result run = run_program(
+        sonvale_command({"record", dir.file("out.wav"), dir.file("a.wav"), dir.file("b.wav")}));
     EXPECT_EQ(run.status, failure);
     EXPECT_TRUE(contains(run.err, "'" + dir.file("b.wav") +
                                       "' is 11025 Hz, 1 channel, 16-bit PCM, but the recording "
@@ -88,8 +89,8 @@ TEST(Errors, FormatsTheDeviceRefuses) {
     test_support::temp_dir dir;
     test_support::write_file(dir.file("12bit.wav"), twelve_bit_wav());
     const std::vector<std::string> cases[] = {
-        sonvale({"record", dir.file("out.wav"), "--tone", "440", "--channels", "0"}),
-        sonvale({"play", dir.file("12bit.wav")}),
+        sonvale_command({"record", dir.file("out.wav"), "--tone", "440", "--channels", "0"}),
+        sonvale_command({"play", dir.file("12bit.wav")}),
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args[1] + " " + args.back());
@@ -103,7 +104,7 @@ TEST(Errors, FormatsTheDeviceRefuses) {
 TEST(Errors, UnwritableOutput) {
     test_support::temp_dir dir;
     for (const std::string& out : {dir.file("no/such/folder/out.wav"), dir.path()}) {
-        run_result run = run_program(sonvale({"record", out, "--tone", "440"}));
+        run_result run = run_program(sonvale_command({"record", out, "--tone", "440"}));
         EXPECT_EQ(run.status, failure);
         EXPECT_TRUE(contains(run.err, "cannot create '" + out + "': ")) << run.err;
     }
@@ -133,7 +134,7 @@ TEST(Errors, WrongCommandLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        run_result run = run_program(sonvale(c.args));
+        run_result run = run_program(sonvale_command(c.args));
         EXPECT_EQ(run.status, usage);
         EXPECT_TRUE(contains(run.err, c.message)) << run.err;
         EXPECT_FALSE(file_exists("out.wav"));
@@ -151,7 +152,7 @@ TEST(Help, ForTheProgramAndEachCommandAndTheVersion) {
         {{"--version"}, "sonvale " SONVALE_TEST_VERSION "\n"},
     };
     for (const auto& c : cases) {
-        run_result run = run_program(sonvale(c.args));
+        run_result run = run_program(sonvale_command(c.args));
         EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(contains(run.out, c.usage)) << run.out;
     }

@@ -34,7 +34,7 @@ exec "$@")";
 run_result without_alsa(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
                                      hide_alsa,          "sh"};
-    for (const std::string& arg : sonvale(args))
+    for (const std::string& arg : sonvale_command(args))
         argv.push_back(arg);
     return run_program(argv);
 }

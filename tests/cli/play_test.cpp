@@ -34,7 +34,7 @@ bool contains(const std::string& text, const std::string& part) {
 // Bounds are generous: the machine is small and busy.
 TEST(Play, TwoSecondsOfSoundTakeAboutTwoSeconds) {
     test_support::temp_dir dir;
-    run_result run = run_program(sonvale({"play", silence_file(dir, 2.0)}));
+    run_result run = run_program(sonvale_command({"play", silence_file(dir, 2.0)}));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_GE(run.seconds, 1.8);
     EXPECT_LE(run.seconds, 10.0);
@@ -53,7 +53,7 @@ TEST(Play, PlaysRF64AndFilesCutShort) {
     ASSERT_EQ(MIX_ReadFileFormatEx(cut.c_str(), &format, &offset), 2 * rate);
     std::filesystem::resize_file(cut, offset + rate + 1); // half a second and half a frame
     for (const std::string& path : {rf64, cut}) {
-        run_result run = run_program(sonvale({"play", path}));
+        run_result run = run_program(sonvale_command({"play", path}));
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_TRUE(contains(run.out, "Played at 0:00.5 of 0:00.5")) << run.out;
     }
@@ -65,7 +65,8 @@ TEST(Play, ExitsWithinASecondOfItsSoundServerDyingAndSaysWhen) {
     if (!server.start(why))
         GTEST_SKIP() << why;
     test_support::temp_dir dir;
-    if (run_program(sonvale({"play", "--device", "pulse", silence_file(dir, 0.1)})).status != 0)
+    if (run_program(sonvale_command({"play", "--device", "pulse", silence_file(dir, 0.1)}))
+            .status != 0)
         GTEST_SKIP() << "ALSA's pulse PCM does not play here";
     const std::string in = silence_file(dir, 10.0);
     constexpr double kill_after = 1.5;
@@ -73,7 +74,7 @@ TEST(Play, ExitsWithinASecondOfItsSoundServerDyingAndSaysWhen) {
         std::this_thread::sleep_for(std::chrono::duration<double>(kill_after));
         server.signal(SIGKILL);
     });
-    const run_result run = run_program(sonvale({"play", "--device", "pulse", in}));
+    const run_result run = run_program(sonvale_command({"play", "--device", "pulse", in}));
     killer.join();
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_LT(run.seconds, kill_after + 1.0);
@@ -82,8 +83,8 @@ TEST(Play, ExitsWithinASecondOfItsSoundServerDyingAndSaysWhen) {
 
 TEST(PlayKeys, SpacePausesAndResumes) {
     test_support::temp_dir dir;
-    terminal_result run =
-        run_on_terminal(sonvale({"play", silence_file(dir, 2.0)}), {{0.5, ' '}, {2.0, ' '}});
+    terminal_result run = run_on_terminal(sonvale_command({"play", silence_file(dir, 2.0)}),
+                                          {{0.5, ' '}, {2.0, ' '}});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_GE(run.seconds, 3.2) << "2 s of sound and 1.5 s of pause";
     EXPECT_TRUE(contains(run.out, "paused")) << run.out;
@@ -97,7 +98,7 @@ TEST(PlayKeys, QStopsPlayingAndPaused) {
     const std::vector<timed_key> playing = {{0.5, 'q'}};
     const std::vector<timed_key> paused = {{0.5, ' '}, {1.0, 'q'}};
     for (const auto& keys : {playing, paused}) {
-        terminal_result run = run_on_terminal(sonvale({"play", in}), keys);
+        terminal_result run = run_on_terminal(sonvale_command({"play", in}), keys);
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_LT(run.seconds, 6.0);
         EXPECT_TRUE(contains(run.out, "Stopped at")) << run.out;
@@ -108,7 +109,7 @@ TEST(PlayKeys, QStopsPlayingAndPaused) {
 TEST(PlayKeys, InterruptRestoresTheTerminal) {
     test_support::temp_dir dir;
     terminal_result run =
-        run_on_terminal(sonvale({"play", silence_file(dir, 10.0)}), {{0.5, '\x03'}});
+        run_on_terminal(sonvale_command({"play", silence_file(dir, 10.0)}), {{0.5, '\x03'}});
     EXPECT_EQ(run.status, 130) << run.out;
     EXPECT_TRUE(run.terminal_restored);
 }

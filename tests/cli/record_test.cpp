@@ -53,9 +53,9 @@ TEST(Record, ToneInEveryWidthIsReadBackWhole) {
     for (const auto& width : widths) {
         SCOPED_TRACE(width.value);
         std::string out = dir.file(std::string("tone") + width.value + ".wav");
-        run_result run =
-            run_program(sonvale({"record", "--tone", "440", "--seconds", "1.5", "--rate", "8000",
-                                 "--channels", "2", width.option, width.value, out}));
+        run_result run = run_program(
+            sonvale_command({"record", "--tone", "440", "--seconds", "1.5", "--rate", "8000",
+                             "--channels", "2", width.option, width.value, out}));
         ASSERT_EQ(run.status, 0) << run.err;
         sound s = read_sound(out);
         ASSERT_TRUE(s.opened);
@@ -73,7 +73,8 @@ TEST(Record, ToneInEveryWidthIsReadBackWhole) {
 TEST(Record, DefaultFormatAndSummary) {
     test_support::temp_dir dir;
     std::string out = dir.file("tone.wav");
-    run_result run = run_program(sonvale({"record", out, "--tone", "440", "--seconds", "2"}));
+    run_result run =
+        run_program(sonvale_command({"record", out, "--tone", "440", "--seconds", "2"}));
     ASSERT_EQ(run.status, 0) << run.err;
     sound s = read_sound(out);
     EXPECT_EQ(s.rate, 44100);
@@ -93,8 +94,8 @@ TEST(Record, InputsFollowTheToneByteForByteInTheirOwnFormat) {
     write_sound(dir.file("b.wav"), 8000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, second);
     std::string out = dir.file("out.wav");
 
-    run_result run = run_program(sonvale({"record", out, "--tone", "300", "--seconds", "0.25",
-                                          dir.file("a.wav"), dir.file("b.wav")}));
+    run_result run = run_program(sonvale_command({"record", out, "--tone", "300", "--seconds",
+                                                  "0.25", dir.file("a.wav"), dir.file("b.wav")}));
     ASSERT_EQ(run.status, 0) << run.err;
     sound s = read_sound(out);
     EXPECT_EQ(s.rate, 8000);
@@ -109,7 +110,7 @@ TEST(Record, ExtensibleInputOf24BitsThreeChannels) {
     write_sound(dir.file("in.wav"), 8000, 3, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, samples);
     std::string out = dir.file("out.wav");
 
-    run_result run = run_program(sonvale({"record", out, dir.file("in.wav")}));
+    run_result run = run_program(sonvale_command({"record", out, dir.file("in.wav")}));
     ASSERT_EQ(run.status, 0) << run.err;
     sound s = read_sound(out);
     EXPECT_EQ(s.channels, 3);
@@ -121,7 +122,7 @@ TEST(Record, CtrlCFinishesTheFileWithEverythingQueued) {
     test_support::temp_dir dir;
     std::string out = dir.file("long.wav");
     terminal_result run = run_on_terminal(
-        sonvale({"record", out, "--tone", "440", "--rate", "8000", "--seconds", "90000"}),
+        sonvale_command({"record", out, "--tone", "440", "--rate", "8000", "--seconds", "90000"}),
         {{0.5, '\x03'}});
     EXPECT_EQ(run.status, 130) << run.out;
     EXPECT_NE(run.out.find("Interrupted; recorded"), std::string::npos) << run.out;
@@ -148,7 +149,7 @@ TEST(Record, LongRecordingsKeepMemoryBounded) {
                                   .c_str()),
                   0);
     }
-    run_result run = run_program(sonvale(args));
+    run_result run = run_program(sonvale_command(args));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_LT(run.max_rss_kb, 64 * 1024);
     SF_INFO info{};
@@ -180,7 +181,7 @@ TEST(Record, RefusesInputsItCannotRecordAndAnOutputThatIsAnInput) {
     for (const auto& c : cases) {
         std::vector<std::string> args = {"record"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const run_result run = run_program(sonvale(args));
+        const run_result run = run_program(sonvale_command(args));
         EXPECT_EQ(run.status, 2) << c.says;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(test_support::read_file(a), before);
@@ -198,7 +199,7 @@ TEST(Record, DefaultHeaderIsReadAsPlainWavEverywhere) {
                                          "6",      "--rate", "44100",  "--channels", "2"};
         if (std::string(header) == "--classic")
             args.push_back(header);
-        ASSERT_EQ(run_program(sonvale(args)).status, 0);
+        ASSERT_EQ(run_program(sonvale_command(args)).status, 0);
         const uint64_t frames = 6 * 44100; // 1 MiB and a bit
         EXPECT_EQ(read_sound(out).frames, static_cast<int64_t>(frames));
         const run_result soxi = run_program({"/usr/bin/env", "soxi", "-s", out});

@@ -153,7 +153,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& argv,
     return result;
 }
 
-std::vector<std::string> sonvale(std::vector<std::string> args) {
+std::vector<std::string> sonvale_command(std::vector<std::string> args) {
     args.insert(args.begin(), SONVALE_CLI_PATH);
     return args;
 }

@@ -33,6 +33,6 @@ terminal_result run_on_terminal(const std::vector<std::string>& argv,
                                 const std::vector<timed_key>& keys, double timeout = 60.0);
 
 // The sonvale program under test, with `args`.
-std::vector<std::string> sonvale(std::vector<std::string> args);
+std::vector<std::string> sonvale_command(std::vector<std::string> args);
 
 } // namespace cli_test

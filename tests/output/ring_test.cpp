@@ -16,6 +16,7 @@
 
 using namespace ring_test;
 using namespace std::chrono_literals;
+using sonvale::WaveBuff;
 using steady = std::chrono::steady_clock;
 
 namespace {

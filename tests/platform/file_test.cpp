@@ -22,6 +22,7 @@
 
 namespace {
 
+using sonvale::CFile;
 using test_support::fd_count;
 using test_support::pattern;
 using test_support::read_file;

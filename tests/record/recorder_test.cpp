@@ -119,7 +119,7 @@ TEST(Recorder, SecondOpenChangesNothing) {
     ASSERT_TRUE(r.Open(a.c_str(), 22050, 1, 16));
     write_bytes(r, pattern(10, 1));
     const std::vector<uint8_t> before = read_file(a);
-    const WaveFileHeader header = r.m_header;
+    const sonvale::WaveFileHeader header = r.m_header;
     EXPECT_TRUE(r.Open(b.c_str(), 44100, 2, 8));
     EXPECT_TRUE(r.Open(nullptr, 8000, 1, 8));
     EXPECT_FALSE(file_exists(b));

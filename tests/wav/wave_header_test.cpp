@@ -9,6 +9,7 @@
 namespace {
 
 using sonvale::wave_header_bytes;
+using sonvale::WaveFileHeader;
 
 std::vector<uint8_t> serialised(const WaveFileHeader& h) {
     std::vector<uint8_t> out(wave_header_bytes);

@@ -113,6 +113,8 @@ size_t write_all(intptr_t file, const void* data, size_t len, int64_t offset) {
 
 } // namespace
 
+namespace sonvale {
+
 CFile::CFile() : m_hFile(no_file) {}
 
 CFile::~CFile() {
@@ -198,6 +200,8 @@ void CFile::Close() {
 bool CFile::IsOpen() const {
     return m_hFile != no_file;
 }
+
+} // namespace sonvale
 
 const sonvale::file_writes& sonvale::system_file_writes() {
     return system_writes;

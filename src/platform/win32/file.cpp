@@ -88,6 +88,8 @@ bool held_as_a_recording(const std::wstring& wide) {
 
 } // namespace
 
+namespace sonvale {
+
 CFile::CFile() : m_hFile(no_file) {}
 
 CFile::~CFile() {
@@ -177,6 +179,8 @@ void CFile::Close() {
 bool CFile::IsOpen() const {
     return m_hFile != no_file;
 }
+
+} // namespace sonvale
 
 const sonvale::file_writes& sonvale::system_file_writes() {
     return system_writes;
