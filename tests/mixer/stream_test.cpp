@@ -142,4 +142,27 @@ TEST(Stream, ClosingWithRunsQueuedKeepsWhatWasRecordedAndLosesNothing) {
     EXPECT_EQ(mixer_test::recorded_data(path), mixer_test::first(data, s.dataBytes));
 }
 
+TEST(Stream, AStreamedFileEndingInsideAFrameEndsInAFrameCompletedWithZeros) {
+    // Past one run, and ending 2 or 4 bytes into a frame of 4 or 6.
+    const struct {
+        uint16_t bits;
+        size_t frames, extra;
+    } files[] = {{16, 300000, 2}, {24, 200000, 4}};
+    test_support::temp_dir dir;
+    for (const auto& file : files) {
+        SCOPED_TRACE(std::to_string(file.bits) + " bits");
+        const size_t frame = file.bits / 8u * 2u;
+        const bytes samples = test_support::pattern(file.frames * frame + file.extra, 6);
+        const std::string path = dir.file("odd.wav"),
+                          out = dir.file("padded" + std::to_string(file.bits) + ".wav");
+        test_support::write_file(path, test_support::wav_file({1, 2, 8000, file.bits}, samples));
+        {
+            stream_mixer m(out, ring_test::pcm(8000, file.bits, 2));
+            EXPECT_EQ(MIX_AddFileStream(m.mixer, path.c_str(), 1), 1) << MIX_GetLastError();
+            EXPECT_EQ(MIX_Flush(m.mixer, -1), 0) << MIX_GetLastError();
+        }
+        EXPECT_EQ(mixer_test::recorded_data(out), samples + bytes(frame - file.extra, 0));
+    }
+}
+
 } // namespace
