@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int items = 100000;
+constexpr int items = 200000;
 constexpr uint64_t data_bytes = uint64_t(items) * 1280;
 
 double mixer_rate(const std::string& path, const std::vector<uint8_t>& block) {
