@@ -34,8 +34,8 @@
  *
  * What the worker records of one item is one block: at most 1280 bytes of
  * whole sample frames (see CSonvale; MIX_GetBlockSize gives it for a
- * format). MIX_AddStream and MIX_AddFileStream queue longer data as a run
- * of such items, so that all of it is recorded.
+ * format). MIX_AddStream and MIX_AddFileStream queue data of any length,
+ * recorded whole as consecutive blocks.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
