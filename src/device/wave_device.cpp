@@ -208,19 +208,17 @@ int wave_device::queue(WAVEHDR* header) {
 }
 
 int wave_device::pause() {
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (!m_paused) {
-        m_paused = true;
-        m_paused_at = device_backend::clock_type::now();
-        wake_thread();
-    }
-    return WAVE_OK;
+    return set_paused(true);
 }
 
 int wave_device::restart() {
+    return set_paused(false);
+}
+
+int wave_device::set_paused(bool paused) {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (m_paused) {
-        m_paused = false;
+    if (m_paused != paused) {
+        m_paused = paused;
         m_paused_at = device_backend::clock_type::now();
         wake_thread();
     }

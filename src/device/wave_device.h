@@ -162,6 +162,8 @@ private:
     void abandon(std::unique_lock<std::mutex>& hold);
     // Wakes the device thread after a change; the device's lock is held.
     void wake_thread();
+    // Pauses or restarts; the pause clock starts again at each change.
+    int set_paused(bool paused);
     // One reference is the client's, one the thread's; the last frees.
     void release();
 

@@ -163,11 +163,24 @@ int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out
     return result;
 }
 
-int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {
+namespace {
+
+// The device of `handle`, for a call on `header`; null with `error` set when
+// either cannot be used.
+wave_device* device_for(HWAVEOUT handle, const WAVEHDR* header, int& error) {
     wave_device* device = wave_device::from_handle(handle);
+    error = !device ? WAVE_ERR_INVALHANDLE : !header ? WAVE_ERR_INVALPARAM : WAVE_OK;
+    return error == WAVE_OK ? device : nullptr;
+}
+
+} // namespace
+
+int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {
+    int error = WAVE_OK;
+    wave_device* device = device_for(handle, header, error);
     if (!device)
-        return WAVE_ERR_INVALHANDLE;
-    if (!header || !header->lpData)
+        return error;
+    if (!header->lpData)
         return WAVE_ERR_INVALPARAM;
     std::lock_guard<std::mutex> hold(device->flags_lock());
     header->dwFlags |= WHDR_PREPARED;
@@ -175,11 +188,10 @@ int wave_out_prepare_header(HWAVEOUT handle, WAVEHDR* header) {
 }
 
 int wave_out_unprepare_header(HWAVEOUT handle, WAVEHDR* header) {
-    wave_device* device = wave_device::from_handle(handle);
+    int error = WAVE_OK;
+    wave_device* device = device_for(handle, header, error);
     if (!device)
-        return WAVE_ERR_INVALHANDLE;
-    if (!header)
-        return WAVE_ERR_INVALPARAM;
+        return error;
     std::lock_guard<std::mutex> hold(device->flags_lock());
     if (header->dwFlags & WHDR_INQUEUE)
         return WAVE_ERR_STILLPLAYING;
@@ -188,11 +200,10 @@ int wave_out_unprepare_header(HWAVEOUT handle, WAVEHDR* header) {
 }
 
 int wave_out_write(HWAVEOUT handle, WAVEHDR* header) {
-    wave_device* device = wave_device::from_handle(handle);
+    int error = WAVE_OK;
+    wave_device* device = device_for(handle, header, error);
     if (!device)
-        return WAVE_ERR_INVALHANDLE;
-    if (!header)
-        return WAVE_ERR_INVALPARAM;
+        return error;
     {
         std::lock_guard<std::mutex> hold(device->flags_lock());
         if (!(header->dwFlags & WHDR_PREPARED))
