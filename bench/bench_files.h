@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -61,6 +64,64 @@ inline std::vector<uint8_t> block_bytes() {
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// 16-bit stereo at 44,100 Hz: the format of the file benchmarks.
+inline WAVEFORMATEX stereo16() {
+    return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+}
+
+// The 44-byte header of a PCM WAV file in `format` whose "data" chunk holds
+// `data_size` bytes.
+inline std::vector<uint8_t> wav_header(const WAVEFORMATEX& format, uint32_t data_size) {
+    std::vector<uint8_t> h(44);
+    const uint32_t riff = data_size + 36;
+    std::memcpy(h.data(), "RIFF", 4);
+    std::memcpy(h.data() + 4, &riff, 4); // the platform is little-endian
+    std::memcpy(h.data() + 8, "WAVEfmt \x10\0\0\0", 12);
+    std::memcpy(h.data() + 20, &format, 16);
+    std::memcpy(h.data() + 36, "data", 4);
+    std::memcpy(h.data() + 40, &data_size, 4);
+    return h;
+}
+
+// Writes all `n` bytes to `fd`, at most 1 MiB a write(2); false when one
+// fails.
+inline bool write_all(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = write(fd, p, std::min<size_t>(n, 1 << 20));
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// `n` bytes of a pattern that repeats every 256 bytes.
+inline std::vector<uint8_t> pattern(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 31 + 7);
+    return bytes;
+}
+
+// A WAV file in `format` declaring `data_size` bytes of the pattern, of which
+// the first `written` are written; a non-zero `file_size` then extends the
+// file, sparse, to that many bytes. False when it cannot be made.
+inline bool make_wav(const std::string& path, const WAVEFORMATEX& format, uint32_t data_size,
+                     uint32_t written, off_t file_size = 0) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::vector<uint8_t> h = wav_header(format, data_size);
+    const std::vector<uint8_t> piece = pattern(1 << 20);
+    bool ok = fd >= 0 && write_all(fd, h.data(), h.size());
+    for (uint32_t left = written; ok && left > 0;) {
+        const uint32_t n = std::min<uint32_t>(left, static_cast<uint32_t>(piece.size()));
+        ok = write_all(fd, piece.data(), n);
+        left -= n;
+    }
+    ok = ok && (file_size == 0 || ftruncate(fd, file_size) == 0);
+    return fd >= 0 && close(fd) == 0 && ok;
 }
 
 } // namespace bench

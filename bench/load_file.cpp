@@ -15,6 +15,7 @@
 // Targets: the forged file in under 50 ms and under 10 MiB of peak; the
 // empty chunks in under a second.
 // Usage: bench_load_file [MiB] (default 256). Exits 1 when a target is missed.
+#include "bench_files.h"
 #include "sonvale.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ namespace {
 
 constexpr uint32_t header_size = 44;
 constexpr int repetitions = 9;
-const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+const WAVEFORMATEX format = bench::stereo16();
 
 struct sample {
     double seconds;
@@ -53,52 +54,12 @@ double status_bytes(const char* field) {
     return kib * 1024;
 }
 
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-bool write_all(int fd, const unsigned char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// The 44-byte header of a PCM WAV file in `format`, then `data_size` bytes
-// (`written` of them really written: a shorter file is extended, sparse, to
-// `file_size` bytes).
-bool make_wav(const std::string& path, uint32_t data_size, uint32_t written, off_t file_size) {
-    unsigned char h[header_size] = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
-                                    'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,   0};
-    std::memcpy(h + 20, &format, 16); // the platform is little-endian
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 4, data_size + 36);
-    put32(h + 40, data_size);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    std::vector<unsigned char> block(1 << 20);
-    for (size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<unsigned char>(i * 31 + 7);
-    bool ok = fd >= 0 && write_all(fd, h, sizeof h);
-    for (uint32_t left = written; ok && left > 0;) {
-        uint32_t n = std::min<uint32_t>(left, static_cast<uint32_t>(block.size()));
-        ok = write_all(fd, block.data(), n);
-        left -= n;
-    }
-    ok = ok && (file_size == 0 || ftruncate(fd, file_size) == 0);
-    return fd >= 0 && close(fd) == 0 && ok;
-}
-
 // A sparse file of `file_size` bytes: a "RIFF" chunk of 0xFFFFFFFF bytes of
 // form "WAVE", then zeros, which read as chunks of 0 bytes.
 bool make_empty_chunks(const std::string& path, off_t file_size) {
     unsigned char h[12] = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && write_all(fd, h, sizeof h) && ftruncate(fd, file_size) == 0;
+    bool ok = fd >= 0 && bench::write_all(fd, h, sizeof h) && ftruncate(fd, file_size) == 0;
     return fd >= 0 && close(fd) == 0 && ok;
 }
 
@@ -133,12 +94,13 @@ bool run_read(const std::string& path, uint32_t data_size, sample& out) {
     return ok;
 }
 
-// `load(mixer)` on an open mixer of the file's format, recording into
-// /dev/null.
-template <class Load> bool run_on_mixer(Load load, sample& out) {
+// `load(mixer)` on an open mixer of the file's format, recording into a file
+// beside `path` that is removed afterwards.
+template <class Load> bool run_on_mixer(const std::string& path, Load load, sample& out) {
+    const std::string recording = path + ".recording.wav";
     CSonvale mixer;
     WAVEFORMATEX f = format;
-    if (mixer.MIX_Init(&f, nullptr) != 0 || !mixer.m_recorder.Open("/dev/null", 44100, 2, 16))
+    if (mixer.MIX_Init(&f, nullptr) != 0 || !mixer.m_recorder.Open(recording.c_str(), 44100, 2, 16))
         return false;
     double rss = status_bytes("VmRSS");
     double start = now();
@@ -146,15 +108,18 @@ template <class Load> bool run_on_mixer(Load load, sample& out) {
     out.seconds = now() - start;
     out.peak_bytes = status_bytes("VmHWM") - rss;
     mixer.MIX_Close();
+    unlink(recording.c_str());
     return ok;
 }
 
 bool run_add_file(const std::string& path, uint32_t, sample& out) {
-    return run_on_mixer([&](CSonvale& m) { return m.MIX_AddFile(path.c_str(), 1) == 1; }, out);
+    return run_on_mixer(
+        path, [&](CSonvale& m) { return m.MIX_AddFile(path.c_str(), 1) == 1; }, out);
 }
 
 bool run_add_file_stream(const std::string& path, uint32_t, sample& out) {
     return run_on_mixer(
+        path,
         [&](CSonvale& m) {
             return m.MIX_AddFileStream(path.c_str(), 1) == 1 && m.MIX_Flush(-1) == 0;
         },
@@ -221,8 +186,8 @@ int main(int argc, char** argv) {
     std::string path = dir + "/load.wav", forged = dir + "/forged.wav",
                 empty = dir + "/empty-chunks.wav";
     const uint32_t empty_size = 64u << 20;
-    bool ok = make_wav(path, data_size, data_size, 0) &&
-              make_wav(forged, forged_size, 1 << 20, 5000000000LL) &&
+    bool ok = bench::make_wav(path, format, data_size, data_size) &&
+              bench::make_wav(forged, format, forged_size, 1 << 20, 5000000000LL) &&
               make_empty_chunks(empty, empty_size);
     std::vector<sample> reads, loads, streams, forgeds, empties;
     if (ok) {

@@ -52,25 +52,6 @@ bool run(const std::vector<std::string>& args, usage& out) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void make_wav(const std::string& path, uint32_t data_size) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16};
-    const WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    std::memcpy(h + 20, &f, 16); // the platform is little-endian
-    std::memcpy(h + 36, "data", 4);
-    const uint32_t riff = data_size + 36;
-    std::memcpy(h + 4, &riff, 4);
-    std::memcpy(h + 40, &data_size, 4);
-    std::vector<uint8_t> piece(1 << 20);
-    for (size_t i = 0; i < piece.size(); ++i)
-        piece[i] = static_cast<uint8_t>(i * 31 + 7);
-    bool ok = fd >= 0 && write(fd, h, sizeof h) == sizeof h;
-    for (uint32_t left = data_size; ok && left > 0; left -= piece.size())
-        ok = write(fd, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
-    if (!ok || close(fd) != 0)
-        std::abort();
-}
-
 struct series {
     std::vector<double> wall, cpu;
     void add(const usage& u) {
@@ -90,7 +71,8 @@ int main(int argc, char** argv) {
     const uint32_t mib = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 128;
     const std::string dir = bench::scratch_dir();
     const std::string in = dir + "/a.wav", out = dir + "/out.wav";
-    make_wav(in, mib << 20);
+    if (!bench::make_wav(in, bench::stereo16(), mib << 20, mib << 20))
+        std::abort();
     series sonvale, sox;
     bool ran = true;
     for (int round = 1; ran && round <= rounds; ++round) {

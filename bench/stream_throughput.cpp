@@ -19,37 +19,6 @@ namespace {
 
 constexpr int rounds = 5;
 constexpr size_t piece = 1 << 20;
-constexpr size_t header_size = 44;
-
-WAVEFORMATEX stereo16() {
-    return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-std::vector<uint8_t> wav_header(uint32_t data_size) {
-    std::vector<uint8_t> h(header_size);
-    std::memcpy(h.data(), "RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
-    const WAVEFORMATEX f = stereo16();
-    std::memcpy(h.data() + 20, &f, 16); // the platform is little-endian
-    std::memcpy(h.data() + 36, "data", 4);
-    put32(h.data() + 4, data_size + 36);
-    put32(h.data() + 40, data_size);
-    return h;
-}
-
-void write_all(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = write(fd, p, std::min(n, piece));
-        if (w <= 0)
-            std::abort();
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-}
 
 int create(const std::string& path) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -58,18 +27,10 @@ int create(const std::string& path) {
     return fd;
 }
 
-void make_wav(const std::string& path, const std::vector<uint8_t>& samples) {
-    const int fd = create(path);
-    const std::vector<uint8_t> h = wav_header(static_cast<uint32_t>(samples.size()));
-    write_all(fd, h.data(), h.size());
-    write_all(fd, samples.data(), samples.size());
-    close(fd);
-}
-
 // Seconds `feed` takes on a mixer recording into `out` until MIX_Flush says
 // every byte is in the file.
 double on_mixer(const std::string& out, const std::function<bool(CSonvale&)>& feed) {
-    WAVEFORMATEX f = stereo16();
+    WAVEFORMATEX f = bench::stereo16();
     CSonvale mixer;
     if (mixer.MIX_Init(&f, nullptr) != 0 || !mixer.m_recorder.Open(out.c_str(), 44100, 2, 16))
         std::abort();
@@ -98,7 +59,8 @@ double copy_file(const std::string& in, const std::string& out) {
     const int from = open(in.c_str(), O_RDONLY | O_CLOEXEC);
     const int to = create(out);
     for (ssize_t n; (n = read(from, buffer.data(), buffer.size())) > 0;)
-        write_all(to, buffer.data(), static_cast<size_t>(n));
+        if (!bench::write_all(to, buffer.data(), static_cast<size_t>(n)))
+            std::abort();
     const double seconds = bench::seconds_since(start);
     close(from);
     close(to);
@@ -107,11 +69,13 @@ double copy_file(const std::string& in, const std::string& out) {
 }
 
 double write_pieces(const std::vector<uint8_t>& samples, const std::string& out) {
-    const std::vector<uint8_t> h = wav_header(static_cast<uint32_t>(samples.size()));
+    const std::vector<uint8_t> h =
+        bench::wav_header(bench::stereo16(), static_cast<uint32_t>(samples.size()));
     const auto start = bench::clock_type::now();
     const int to = create(out);
-    write_all(to, h.data(), h.size());
-    write_all(to, samples.data(), samples.size());
+    if (!bench::write_all(to, h.data(), h.size()) ||
+        !bench::write_all(to, samples.data(), samples.size()))
+        std::abort();
     const double seconds = bench::seconds_since(start);
     close(to);
     unlink(out.c_str());
@@ -142,10 +106,10 @@ int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? static_cast<size_t>(std::atoi(argv[1])) : 256;
     const std::string dir = bench::scratch_dir();
     const std::string in = dir + "/in.wav", out = dir + "/out.wav";
-    std::vector<uint8_t> samples(mib << 20);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<uint8_t>(i * 31 + 7);
-    make_wav(in, samples);
+    const std::vector<uint8_t> samples = bench::pattern(mib << 20);
+    if (!bench::make_wav(in, bench::stereo16(), static_cast<uint32_t>(samples.size()),
+                         static_cast<uint32_t>(samples.size())))
+        std::abort();
     figures streamed, copied, added, written;
     for (int round = 1; round <= rounds; ++round) {
         streamed.ms.push_back(file_stream(in, out) * 1e3);
