@@ -89,9 +89,17 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     m_header = header;
     m_state.flags = flags;
     // The header goes in by a positioned write: the data follows it.
-    if (!write_header() || !m_file.Seek(m_state.header_bytes())) {
-        sonvale::set_last_error("cannot write the header of '%s': %s", path,
-                                sonvale::system_error_text());
+    const bool written = write_header();
+    if (!written || !m_file.Seek(m_state.header_bytes())) {
+        // A device such as /dev/null takes the header but cannot place the
+        // data after it, and leaves no system error to quote.
+        if (written)
+            sonvale::set_last_error("cannot record into '%s': it is not a file whose header "
+                                    "can be kept up to date",
+                                    path);
+        else
+            sonvale::set_last_error("cannot write the header of '%s': %s", path,
+                                    sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
         m_file.Truncate(0);
         m_file.Close();

@@ -59,6 +59,7 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
 #else
         dir.file("dangling.wav"), // a link into a missing folder
         "/proc/sonvale-test.wav", // a file system that makes no files
+        "/dev/null",              // a device, which cannot keep a header
 #endif
     };
 #ifndef _WIN32
@@ -68,8 +69,10 @@ TEST(RecordOpenFaults, PathsWhereNoFileCanBeCreated) {
         paths.push_back(dir.file("locked/a.wav"));
     }
 #endif
-    for (const std::string& path : paths)
+    for (const std::string& path : paths) {
         EXPECT_FALSE(Record_Open(mixer, path.c_str(), 22050, 1, 16)) << path;
+        EXPECT_EQ(std::string(MIX_GetLastError()).find("Success"), std::string::npos) << path;
+    }
     EXPECT_FALSE(Record_Open(mixer, nullptr, 22050, 1, 16));
 
     std::set<std::string> after = entries(dir.path());
