@@ -279,6 +279,45 @@ SONVALE_API int MIX_GetOutputDeviceCount(void);
             thread. */
 SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
 
+/** The count of input (capture) device names: "auto", "silent", "default",
+    then the system's capture devices (ALSA's PCMs that capture, as
+    `arecord -L` lists them; winmm's waveIn devices by product name), asked
+    of the system on each call. Opens no device. MIX_StartInput takes these
+    names.
+    \return the count, at least 3. Any thread. */
+SONVALE_API int MIX_GetInputDeviceCount(void);
+
+/** Copies the name of input device `i` as MIX_GetOutputDeviceName copies an
+    output device's name. Opens no device.
+    \param i the device's place in the list (see MIX_GetInputDeviceCount).
+    \param name where the name goes.
+    \param size bytes at `name`.
+    \return 0; -1 for an index out of range, or a null or too small buffer
+            (the reason then says the size needed; nothing is written). Any
+            thread. */
+SONVALE_API int MIX_GetInputDeviceName(int i, char* name, int size);
+
+/** Captures from the input device called `device` into the mixer, as
+    CSonvale::MIX_StartInput.
+    \param mixer the mixer.
+    \param device "auto" (the system's default capture device, else the
+           silent one), "silent" (silence at the format's real-time pace),
+           "default" (the system's default capture device, or failure), a
+           name MIX_GetInputDeviceName lists; null is "auto".
+    \return 0; -1 for an invalid handle, a mixer that is not open, or a
+            capture already running on it; -2 when the device cannot be
+            opened, refuses the mixer's format or does not answer within
+            2 s (the reason names the device), and for an unknown name.
+    From the mixer's client thread. */
+SONVALE_API int MIX_StartInput(HSONVALE mixer, const char* device);
+
+/** Stops the mixer's capture, as CSonvale::MIX_StopInput: what the device
+    delivered up to here is queued first.
+    \param mixer the mixer.
+    \return 0 (also when no capture runs); -1 for an invalid handle.
+    From the mixer's client thread. */
+SONVALE_API int MIX_StopInput(HSONVALE mixer);
+
 /** Stops the worker (items still queued behind the one in progress are
     dropped unrecorded), closes the output device, finishes an open
     recording and destroys the mixer. The handle is invalid afterwards: a
@@ -1252,6 +1291,38 @@ public:
                 before stay queued; -1 with the reason "the mixer was closed"
                 once stopped by m_bStop. */
     int MIX_AddFileStream(const char* path, int index);
+
+    /** Opens the input device called `device` on the mixer's format and
+        queues everything it captures, in order, as MIX_AddStream queues
+        bytes (in runs of about 20 ms, in their place among other queued
+        data), until MIX_StopInput or MIX_Close. The device's own thread
+        reads it at the highest priority the process may use into buffers
+        allocated here (about 2 s of sound); while capturing it allocates
+        nothing and never waits for the worker or the disk. Nothing is lost
+        silently: while a recording is open, frames the device overran
+        ("the input device overran: 4800 frames lost at 0:12.3"), frames
+        that found every buffer still with the worker (a stalled disk), and
+        the end of a device that fails (its server killed, a device
+        unplugged, one that delivers nothing for 1.5 s, which ends the
+        capture) are counted as lost in m_recorder with their reason, so
+        MIX_Flush returns 2 (see Record_GetStatus). The time in a reason is
+        the place in the capture, from its start.
+        \param device "auto" (the system's default capture device, else
+               "silent"), "silent" (silence at the format's real-time pace),
+               "default" (the system's default capture device, or failure),
+               a name MIX_GetInputDeviceName lists; null is "auto".
+        \return 0; -1 when the mixer is not open, a capture already runs on
+                it, or memory runs out; -2 when the device cannot be opened,
+                refuses the format or does not answer within 2 s (the reason
+                names the device), and for an unknown name. */
+    int MIX_StartInput(const char* device);
+
+    /** Stops the capture: the device is stopped, what it delivered up to
+        here is queued (the buffers it holds are handed over whole), and the
+        device is closed. Waits at most about 2 s for a device that does not
+        answer. Loss reported by the device meanwhile is counted first.
+        \return 0, also when no capture runs. */
+    int MIX_StopInput();
 
     /** Queues a copy of `len` bytes as an item of `loops` passes with the
         given pre-buffer threshold (stored in the item; the worker does not

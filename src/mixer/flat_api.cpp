@@ -127,6 +127,14 @@ int MIX_AddFileStream(HSONVALE mixer, const char* path, int index) {
     return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddFileStream(path, index); });
 }
 
+int MIX_StartInput(HSONVALE mixer, const char* device) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_StartInput(device); });
+}
+
+int MIX_StopInput(HSONVALE mixer) {
+    return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_StopInput(); });
+}
+
 const char* MIX_GetLastError(void) {
     return sonvale::last_error();
 }
