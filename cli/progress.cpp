@@ -35,6 +35,12 @@ void progress_bar::set_note(const std::string& note) {
     redraw();
 }
 
+void progress_bar::show(const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_text = text;
+    redraw();
+}
+
 void progress_bar::finish() {
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_enabled && !m_drawn.empty())
@@ -46,8 +52,10 @@ void progress_bar::finish() {
 void progress_bar::redraw() {
     if (!m_enabled)
         return;
-    std::string text = bar_text(m_done, m_total) + " " + clock_text(m_done) + " / " +
-                       clock_text(m_total) + (m_note.empty() ? "" : "  " + m_note);
+    std::string text = !m_text.empty()
+                           ? m_text
+                           : bar_text(m_done, m_total) + " " + clock_text(m_done) + " / " +
+                                 clock_text(m_total) + (m_note.empty() ? "" : "  " + m_note);
     if (text == m_drawn)
         return;
     // Blank out what a longer earlier line leaves behind.

@@ -4,6 +4,7 @@
 #include "devices_command.h"
 #include "errors.h"
 #include "file_identity.h"
+#include "input_recording.h"
 #include "interrupts.h"
 #include "pcm_format.h"
 #include "progress.h"
@@ -25,9 +26,11 @@ namespace sonvale_cli {
 namespace {
 
 const char usage[] = R"(Usage: sonvale record OUT.wav [options] [IN.wav ...]
+       sonvale record OUT.wav --input [DEVICE] [options]
 
 Records into OUT.wav through a Sonvale mixer and its worker thread: first a
-generated tone, if asked for, then the sample data of each IN.wav in order.
+generated tone, if asked for, then the sample data of each IN.wav in order;
+or, with --input, what an input device captures.
 
 Options:
   --rate R       samples per second (default: the first input's, else 44100)
@@ -37,7 +40,16 @@ Options:
   --float        record 32-bit float samples (default: the first input's
                  encoding, else PCM)
   --tone HZ      record a sine tone of HZ hertz
-  --seconds S    length of the tone in seconds (default 1)
+  --seconds S    length of the tone in seconds (default 1); with --input,
+                 how long to record (default: until Ctrl-C or q)
+  --input [DEVICE]
+                 record from the input device DEVICE (default auto: the
+                 system's default capture device, else silence); see
+                 'sonvale devices'. The format defaults to 48000 Hz, 2
+                 channels, 16-bit. On a terminal the line below shows the
+                 time, the size, each channel's peak level in dBFS since
+                 the last look and the samples clipped. Ctrl-C or q ends
+                 it (exit status 0 unless something was lost).
   --device NAME  the mixer's output device (default: silent, so that a
                  recording never holds a sound device or depends on what it
                  plays; SONVALE_DEVICE does not change it); see 'sonvale
@@ -57,6 +69,9 @@ input that cannot be recorded, 130 when interrupted.
 )";
 
 constexpr uint32_t default_rate = 44100;
+// What a capture records unless told otherwise.
+constexpr uint32_t input_rate = 48000;
+constexpr uint16_t input_channels = 2;
 constexpr uint16_t default_channels = 1;
 constexpr uint16_t default_bits = 16;
 constexpr uint16_t float_bits = 32;
@@ -77,6 +92,7 @@ struct record_options {
     double seconds = 1.0;
     bool is_float = false;
     bool classic = false;
+    bool input = false;
 };
 
 // An input file as the library reads it.
@@ -100,11 +116,14 @@ std::optional<uint16_t> bits_option(const parsed_args& args) {
 }
 
 record_options read_options(const parsed_args& args) {
-    if (args.has("seconds") && !args.has("tone"))
-        throw usage_error("--seconds needs --tone");
-    if (!args.has("tone") && args.positional.size() < 2)
-        throw usage_error("nothing to record: give --tone HZ or an input file");
+    if (args.has("input") && (args.has("tone") || args.positional.size() > 1))
+        throw usage_error("--input records the device alone: leave out --tone and input files");
+    if (args.has("seconds") && !args.has("tone") && !args.has("input"))
+        throw usage_error("--seconds needs --tone or --input");
+    if (!args.has("tone") && !args.has("input") && args.positional.size() < 2)
+        throw usage_error("nothing to record: give --tone HZ, --input or an input file");
     record_options options;
+    options.input = args.has("input");
     options.rate = whole_option<uint32_t>(args, "rate");
     options.channels = whole_option<uint16_t>(args, "channels");
     options.bits = bits_option(args);
@@ -122,7 +141,8 @@ record_options read_options(const parsed_args& args) {
 // The options' format, with the first input's (or the defaults) for
 // whatever the options leave out.
 WAVEFORMATEX recording_format(const record_options& options, const std::vector<input>& inputs) {
-    WAVEFORMATEX base = inputs.empty()
+    WAVEFORMATEX base = options.input ? make_pcm_format(input_rate, input_channels, default_bits)
+                        : inputs.empty()
                             ? make_pcm_format(default_rate, default_channels, default_bits)
                             : inputs.front().format;
     if (options.is_float) {
@@ -221,7 +241,8 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 
 int run_record(const std::vector<std::string>& arg_list) {
     parsed_args args = parse_args(
-        arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float", "classic"});
+        with_input_value(arg_list),
+        {"rate", "channels", "bits", "tone", "seconds", "device", "input"}, {"float", "classic"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -243,9 +264,16 @@ int run_record(const std::vector<std::string>& arg_list) {
     check_input_formats(inputs, format);
     const double total_seconds = seconds_of(total_bytes(options, format, inputs), format);
 
-    progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
     const unsigned int flags = options.classic ? 0u : SONVALE_RECORD_RF64_AUTO;
+    if (options.input) {
+        input_request request{args.value("input"), std::nullopt,
+                              chosen_device(device, false, "silent"), flags};
+        if (args.has("seconds"))
+            request.seconds = options.seconds;
+        return record_input(out_path, format, request);
+    }
+    progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     recording out(
         out_path, format, chosen_device(device, false, "silent"), flags,
         [&](uint64_t recorded) { bar.update(seconds_of(recorded, format), total_seconds); });

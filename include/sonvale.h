@@ -311,6 +311,17 @@ SONVALE_API int MIX_GetInputDeviceName(int i, char* name, int size);
     From the mixer's client thread. */
 SONVALE_API int MIX_StartInput(HSONVALE mixer, const char* device);
 
+/** As MIX_StartInput, recording only the first `frames` frames the device
+    delivers (0: all): the recording then holds exactly that many (unless
+    the device fails first), and what comes after them is not recorded. The
+    capture goes on until MIX_StopInput or MIX_Close; Record_GetStatus's
+    dataBytes tells when they are in.
+    \param mixer the mixer.
+    \param device as for MIX_StartInput.
+    \param frames the frames to record; 0 records all.
+    \return as MIX_StartInput. From the mixer's client thread. */
+SONVALE_API int MIX_StartInputFor(HSONVALE mixer, const char* device, uint64_t frames);
+
 /** Stops the mixer's capture, as CSonvale::MIX_StopInput: what the device
     delivered up to here is queued first.
     \param mixer the mixer.
@@ -1311,11 +1322,14 @@ public:
                "silent"), "silent" (silence at the format's real-time pace),
                "default" (the system's default capture device, or failure),
                a name MIX_GetInputDeviceName lists; null is "auto".
+        \param frames the frames recorded: the first so many the device
+               delivers; what comes after them is not recorded (and not
+               lost). 0 records all.
         \return 0; -1 when the mixer is not open, a capture already runs on
                 it, or memory runs out; -2 when the device cannot be opened,
                 refuses the format or does not answer within 2 s (the reason
                 names the device), and for an unknown name. */
-    int MIX_StartInput(const char* device);
+    int MIX_StartInput(const char* device, uint64_t frames = 0);
 
     /** Stops the capture: the device is stopped, what it delivered up to
         here is queued (the buffers it holds are handed over whole), and the

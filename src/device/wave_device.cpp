@@ -21,6 +21,9 @@ namespace {
 // Bytes handed to the backend at a time: a few milliseconds of any format.
 constexpr uint32_t k_bounce_bytes = 16384;
 
+// Reads a stopping capture makes at most of what its device holds.
+constexpr int k_final_reads = 64;
+
 } // namespace
 
 void device_note::set(const char* format, ...) {
@@ -270,6 +273,11 @@ void wave_device::notify(unsigned int message, DWORD_PTR param1, DWORD_PTR param
 
 void wave_device::run(std::unique_lock<std::mutex>& hold) {
     for (;;) {
+        // A capture stopped and reset keeps what it took in before the stop.
+        if (m_input && m_backend_paused != m_paused) {
+            apply_pause(hold);
+            continue;
+        }
         if (m_resets_done < m_resets_asked) {
             answer_reset(hold);
             continue;
@@ -283,7 +291,7 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
         // A wake while feed() had the lock released must not be slept
         // through.
         const uint64_t wakes = m_wakes;
-        const step next = m_lost ? step::idle : m_input ? capture(hold) : feed(hold);
+        const step next = m_lost ? step::idle : m_input ? capture(hold, false) : feed(hold);
         if (next != step::again && wakes == m_wakes)
             m_backend->sleep(hold, next == step::wait_for_room);
     }
@@ -291,6 +299,10 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
 
 void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
     const bool paused = m_paused;
+    // A capture stopping takes in first what the device holds already.
+    for (int i = 0; m_input && paused && !m_lost && i < k_final_reads; ++i)
+        if (capture(hold, true) != step::again)
+            break;
     const auto at = m_paused_at;
     m_backend_paused = paused;
     m_delivered = at;
@@ -343,8 +355,8 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
 // One step of capture: the oldest buffer given back once it has no room for
 // another frame, or one read into it. Frames read with no buffer queued are
 // reported lost, as is a device that delivers nothing for k_answer_limit.
-wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold) {
-    if (m_paused)
+wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold, bool stopping) {
+    if (m_paused && !stopping)
         return step::idle;
     WAVEHDR* head = m_head;
     if (head && head->dwBufferLength - m_offset < m_frame_bytes) {
@@ -365,7 +377,7 @@ wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold) {
     const auto now = device_backend::clock_type::now();
     if (overrun > 0)
         report_loss(overrun, wave_in_overrun, hold);
-    if (got < 0 || (got == 0 && now - m_delivered > k_answer_limit)) {
+    if (got < 0 || (got == 0 && !stopping && now - m_delivered > k_answer_limit)) {
         fail(hold);
         return step::idle;
     }

@@ -187,8 +187,9 @@ private:
     void run(std::unique_lock<std::mutex>& hold);
     void apply_pause(std::unique_lock<std::mutex>& hold);
     step feed(std::unique_lock<std::mutex>& hold);
-    // The input side of feed(): one read into the oldest buffer.
-    step capture(std::unique_lock<std::mutex>& hold);
+    // The input side of feed(): one read into the oldest buffer; also while
+    // paused when `stopping` (what the device held when told to stop).
+    step capture(std::unique_lock<std::mutex>& hold, bool stopping);
     // Sends wave_in_lost with the lock released.
     void report_loss(uint64_t frames, unsigned int cause, std::unique_lock<std::mutex>& hold);
     // Marks the device lost and gives the whole queue back.

@@ -237,7 +237,7 @@ int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
     return index;
 }
 
-int CSonvale::MIX_StartInput(const char* device) {
+int CSonvale::MIX_StartInput(const char* device, uint64_t frames) {
     if (m_dwThreadId == 0) {
         sonvale::set_last_error("the mixer is not open");
         return -1;
@@ -254,7 +254,7 @@ int CSonvale::MIX_StartInput(const char* device) {
         [](CSonvale* mixer, uint64_t bytes, const char* reason) {
             mixer->m_recorder.note_loss(bytes, reason);
         }};
-    return sonvale::capture_start(link, m_waveOut.m_waveFormate, device);
+    return sonvale::capture_start(link, m_waveOut.m_waveFormate, device, frames);
 }
 
 int CSonvale::MIX_StopInput() {

@@ -131,6 +131,10 @@ int MIX_StartInput(HSONVALE mixer, const char* device) {
     return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_StartInput(device); });
 }
 
+int MIX_StartInputFor(HSONVALE mixer, const char* device, uint64_t frames) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_StartInput(device, frames); });
+}
+
 int MIX_StopInput(HSONVALE mixer) {
     return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_StopInput(); });
 }

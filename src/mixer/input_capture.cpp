@@ -67,8 +67,9 @@ private:
 
 class input_capture {
 public:
-    input_capture(const capture_link& link, const WAVEFORMATEX& format)
-        : m_link(link), m_format(format) {}
+    // At most `bytes_left` bytes are queued (all when UINT64_MAX).
+    input_capture(const capture_link& link, const WAVEFORMATEX& format, uint64_t bytes_left)
+        : m_link(link), m_format(format), m_bytes_left(bytes_left) {}
     ~input_capture();
     input_capture(const input_capture&) = delete;
     input_capture& operator=(const input_capture&) = delete;
@@ -99,6 +100,7 @@ private:
     WAVEHDR m_headers[k_buffers] = {};
     size_t m_oldest_posted = 0;     // the buffer given back to the device next
     size_t m_posted = 0;            // buffers posted and not yet given back
+    uint64_t m_bytes_left;          // of the capture asked for
     bool m_waiting[k_buffers] = {}; // posted, waiting for the worker
 
     uint64_t m_frames_seen = 0; // device thread only: delivered or lost
@@ -235,7 +237,9 @@ bool input_capture::post_filled() {
     size_t i = 0;
     while (m_filled.take(i)) {
         took = true;
-        const size_t bytes = m_headers[i].dwBytesRecorded;
+        // Past its length the capture goes on unrecorded until stopped.
+        const size_t bytes = size_t(std::min<uint64_t>(m_headers[i].dwBytesRecorded, m_bytes_left));
+        m_bytes_left -= bytes;
         stream_run& run = *m_run[i];
         m_waiting[i] = bytes > 0;
         ++m_posted;
@@ -332,12 +336,14 @@ bool add_capture(const CSonvale* mixer, input_capture* capture) {
 
 } // namespace
 
-int capture_start(const capture_link& link, const WAVEFORMATEX& format, const char* device) {
+int capture_start(const capture_link& link, const WAVEFORMATEX& format, const char* device,
+                  uint64_t frames) {
     if (capture_running(link.mixer)) {
         set_last_error("a capture runs on this mixer already (MIX_StopInput ends it)");
         return -1;
     }
-    std::unique_ptr<input_capture> capture(new (std::nothrow) input_capture(link, format));
+    std::unique_ptr<input_capture> capture(new (std::nothrow) input_capture(
+        link, format, frames == 0 ? UINT64_MAX : frames * format.nBlockAlign));
     if (!capture) {
         set_last_error("out of memory for a capture");
         return -1;

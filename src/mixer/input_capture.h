@@ -31,9 +31,11 @@ struct capture_link {
 };
 
 // Starts capturing from the input device called `device` into the mixer
-// (format: the mixer's). 0; -1 when one runs already or memory runs out;
-// -2 when the device does not open (the reason says why).
-int capture_start(const capture_link& link, const WAVEFORMATEX& format, const char* device);
+// (format: the mixer's), queueing its first `frames` (0: all). 0; -1 when
+// one runs already or memory runs out; -2 when the device does not open (the
+// reason says why).
+int capture_start(const capture_link& link, const WAVEFORMATEX& format, const char* device,
+                  uint64_t frames);
 // Stops the mixer's capture, queueing what was captured; nothing when none
 // runs.
 void capture_stop(const CSonvale* mixer);
