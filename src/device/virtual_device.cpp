@@ -22,8 +22,8 @@ namespace {
 constexpr uint64_t k_ns_per_s = 1000000000;
 
 // The least a capture delivers at once (unless asked for less), so that the
-// device thread wakes about 200 times a second.
-constexpr uint64_t k_capture_ms = 5;
+// device thread wakes about 100 times a second.
+constexpr uint64_t k_capture_ms = 10;
 
 class virtual_backend final : public device_backend {
 public:

@@ -28,9 +28,10 @@ constexpr size_t k_buffers = 100;
 // Losses the device thread reports between two looks of the relay; more are
 // summed into the last.
 constexpr size_t k_loss_slots = 32;
-// The relay looks at the worker's progress this often while it holds
-// buffers the worker has not finished.
-constexpr std::chrono::milliseconds k_relay_look{10};
+// The relay gives finished buffers back to the device as it wakes for full
+// ones (one every k_buffer_ms), so it needs no timer of its own; this only
+// bounds a wake it missed.
+constexpr std::chrono::milliseconds k_relay_look{100};
 
 struct loss_event {
     uint64_t frames;
