@@ -368,7 +368,8 @@ wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold, bool 
         return step::again;
     }
     uint32_t bytes =
-        head ? std::min(head->dwBufferLength - m_offset, k_bounce_bytes) : k_bounce_bytes;
+        head ? std::min<uint32_t>(uint32_t(head->dwBufferLength - m_offset), k_bounce_bytes)
+             : k_bounce_bytes;
     bytes -= bytes % m_frame_bytes;
     uint64_t overrun = 0;
     hold.unlock();
