@@ -28,6 +28,11 @@
  * unless the build chose otherwise). The library reads no environment
  * variable or file to choose.
  *
+ * Input devices: MIX_StartInput captures from a device named the same way
+ * (MIX_GetInputDeviceName lists them; null is "auto") into the mixer, as if
+ * the client queued the sound with MIX_AddStream; its own threads read the
+ * device and hand the sound to the worker (see CSonvale::MIX_StartInput).
+ *
  * Nothing in the library throws, logs or prints. Failures are reported as the
  * result codes documented below, as null pointers, or as false; after any
  * failure, MIX_GetLastError() on the same thread says why.
