@@ -62,42 +62,32 @@ TEST_F(RiffReader, RunsOfEmptyChunksAreWalkedWhole) {
         return out;
     };
     const size_t none = SIZE_MAX;
-    struct row {
+    const struct {
         const char* what;
         bytes file;
-        bool found;
         uint64_t data_pos; // of the "data" chunk found; 0 for none
-        bytes data;
     } rows[] = {
         {"after the run", riff("WAVE", concat({run(40000, none, {}), chunk("data", pattern(2))})),
-         true, 12 + 40000 * 8 + 8, pattern(2)},
-        {"an empty one inside the run",
-         riff("WAVE", run(40000, 16389, chunk("data", {}))),
-         true,
-         12 + 16389 * 8 + 8,
-         {}},
+         12 + 40000 * 8 + 8},
+        {"an empty one inside the run", riff("WAVE", run(40000, 16389, chunk("data", {}))),
+         12 + 16389 * 8 + 8},
         {"after a chunk with data inside the run",
-         riff("WAVE",
-              concat({run(20000, 21, chunk("LIST", pattern(3))), chunk("data", pattern(2))})),
-         true, 12 + 20000 * 8 + 4 + 8, pattern(2)},
+         riff("WAVE", concat({run(20000, 21, chunk("LIST", pattern(3))), chunk("data", {})})),
+         12 + 20000 * 8 + 4 + 8},
         {"after a form that ends inside the run",
          concat({raw_chunk("RIFF", 4 + 500 * 8, {'W', 'A', 'V', 'E'}), run(2000, none, {}),
-                 chunk("data", pattern(2))}),
-         false,
-         0,
-         {}},
+                 chunk("data", {})}),
+         0},
         {"after empty chunks before the form",
-         concat({run(30001, none, {}), riff("WAVE", chunk("data", pattern(2)))}), true,
-         30001 * 8 + 12 + 8, pattern(2)},
+         concat({run(30001, none, {}), riff("WAVE", chunk("data", {}))}), 30001 * 8 + 12 + 8},
     };
-    for (const row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         open(r.file);
         sub = riff_chunk{};
         ASSERT_TRUE(reader.descend_form(form, "WAVE"));
-        EXPECT_EQ(reader.descend(sub, form, "data"), r.found);
+        EXPECT_EQ(reader.descend(sub, form, "data"), r.data_pos != 0);
         EXPECT_EQ(sub.data_pos, r.data_pos) << "no chunk past the form's end is looked at";
-        EXPECT_EQ(read(r.data.size()), r.data);
         reader.close();
     }
 }
