@@ -3,6 +3,7 @@
 #include "sonvale.h"
 #include "sound_file.h"
 #include "support/pulse_server.h"
+#include "support/riff_builder.h"
 #include "support/test_support.h"
 
 #include <filesystem>
@@ -42,7 +43,7 @@ TEST(Play, TwoSecondsOfSoundTakeAboutTwoSeconds) {
 }
 
 // An RF64 file, and a file cut inside a frame (as a crash or a pipe leaves
-// it) up to its last whole frame.
+// it) up to its last whole frame, with a note (recorded the same way).
 TEST(Play, PlaysRF64AndFilesCutShort) {
     test_support::temp_dir dir;
     const std::string rf64 = dir.file("rf64.wav"), cut = dir.file("cut.wav");
@@ -52,11 +53,45 @@ TEST(Play, PlaysRF64AndFilesCutShort) {
     uint64_t offset = 0;
     ASSERT_EQ(MIX_ReadFileFormatEx(cut.c_str(), &format, &offset), 2 * rate);
     std::filesystem::resize_file(cut, offset + rate + 1); // half a second and half a frame
+    const std::string note = "'" + cut + "' is cut short: its \"data\" chunk declares 16000 " +
+                             "bytes, but the file holds 8001; ";
     for (const std::string& path : {rf64, cut}) {
         run_result run = run_program(sonvale_command({"play", path}));
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_TRUE(contains(run.out, "Played at 0:00.5 of 0:00.5")) << run.out;
+        run_result record = run_program(sonvale_command({"record", dir.file("out.wav"), path}));
+        ASSERT_EQ(record.status, 0) << record.err;
+        const std::string said = path == cut ? note : "";
+        EXPECT_EQ(run.err, said.empty() ? ""
+                                        : "sonvale play: " + said +
+                                              "playing the 8000 bytes of whole frames\n");
+        EXPECT_EQ(record.err, said.empty() ? ""
+                                           : "sonvale record: " + said +
+                                                 "recording the 8000 bytes of whole frames\n");
+        std::filesystem::remove(dir.file("out.wav"));
     }
+}
+
+// A file far longer than memory would hold is played as it is read.
+TEST(Play, MemoryStaysBoundedForAnyLength) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory dwarfs what is measured";
+#endif
+    test_support::temp_dir dir;
+    const std::string path = dir.file("long.wav");
+    constexpr uint64_t data_bytes = uint64_t{1} << 30;
+    test_support::bytes header = test_support::rf64(test_support::fmt_chunk({}), {});
+    test_support::bytes sizes;
+    test_support::put64(sizes, header.size() - 8 + data_bytes); // the form's, then the data's
+    test_support::put64(sizes, data_bytes);
+    std::copy(sizes.begin(), sizes.end(), header.begin() + 20);
+    test_support::write_file(path, header);
+    std::filesystem::resize_file(path, header.size() + data_bytes); // sparse
+    // Killed while playing: reading it whole would have taken 1 GiB by then.
+    const run_result run =
+        run_program(sonvale_command({"play", "--device", "silent", path}), {}, 1.5);
+    EXPECT_TRUE(contains(run.out, "Playing '" + path + "'")) << run.err;
+    EXPECT_LT(run.max_rss_kb, 32 * 1024);
 }
 
 TEST(Play, ExitsWithinASecondOfItsSoundServerDyingAndSaysWhen) {
@@ -102,6 +137,35 @@ TEST(PlayKeys, QStopsPlayingAndPaused) {
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_LT(run.seconds, 6.0);
         EXPECT_TRUE(contains(run.out, "Stopped at")) << run.out;
+        EXPECT_TRUE(run.terminal_restored);
+    }
+}
+
+// The answer does not wait for a ring call held by a sound server that has
+// stopped (SIGSTOP), nor for the device's close.
+TEST(PlayKeys, QAndCtrlCAnswerAtOnceOnAFrozenSoundServer) {
+    test_support::pulse_server server;
+    std::string why;
+    if (!server.start(why))
+        GTEST_SKIP() << why;
+    test_support::temp_dir dir;
+    if (run_program(sonvale_command({"play", "--device", "pulse", silence_file(dir, 0.1)}))
+            .status != 0)
+        GTEST_SKIP() << "ALSA's pulse PCM does not play here";
+    const std::string in = silence_file(dir, 10.0);
+    constexpr double freeze_after = 1.0, key_after = 1.5;
+    for (const auto& [key, status] : {std::pair{'q', 0}, std::pair{'\x03', 130}}) {
+        std::thread freezer([&] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(freeze_after));
+            server.signal(SIGSTOP);
+        });
+        const terminal_result run = run_on_terminal(
+            sonvale_command({"play", "--device", "pulse", in}), {{key_after, key}}, 10.0);
+        freezer.join();
+        server.signal(SIGCONT);
+        EXPECT_EQ(run.status, status) << run.out;
+        EXPECT_LT(run.seconds, key_after + 1.0) << "0.2 s; the rest is for a busy machine";
+        EXPECT_TRUE(contains(run.out, "Stopped at 0:0")) << run.out;
         EXPECT_TRUE(run.terminal_restored);
     }
 }
