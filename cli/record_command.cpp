@@ -222,7 +222,8 @@ uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
     // Strictly below: the bound itself may have been rounded up.
     if (!(frames < static_cast<double>(max_frames))) {
         char most[32];
-        std::snprintf(most, sizeof most, "%.6g", double(max_frames) / format.nSamplesPerSec);
+        std::snprintf(most, sizeof most, "%.6g",
+                      static_cast<double>(max_frames) / format.nSamplesPerSec);
         throw usage_error("--seconds gives more than the 9223372036854775807 bytes of data a "
                           "recording holds: at most " +
                           std::string(most) + " s of " + describe_format(format));
