@@ -122,8 +122,6 @@ TEST(Errors, WrongCommandLines) {
          "--seconds gives more than the 9223372036854775807 bytes of data a recording holds"},
         {{"record", "out.wav", "--tone", "440", "--seconds", "1e-9"},
          "--seconds gives less than one sample frame at 44100 Hz"},
-        {{"record", "out.wav", "--tone", "440", "--seconds", "inf"},
-         "--seconds takes a number above 0, not 'inf'"},
         {{"record", "out.wav", "--tone", "440", "--seconds", "50000", "--classic"},
          "more data than a classic WAV header can describe"},
         {{"record", "out.wav", a, b},
