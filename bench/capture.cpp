@@ -15,7 +15,6 @@
 // something, e.g. under scripts/null-sink.sh's private null sink. Exits 1
 // when a target is missed, 2 when something cannot be run.
 #include "bench_files.h"
-#include "bench_process.h"
 
 #include <sonvale.h>
 
@@ -85,9 +84,9 @@ int measure_cpu(double seconds) {
         return 2;
     bench::usage theirs{};
     const std::string length = std::to_string(int(seconds + 0.5));
-    if (!bench::run({"arecord", "-q", "-D", "default", "-f", "S16_LE", "-c", "2", "-r", "48000",
-                     "-d", length, "/dev/null"},
-                    theirs)) {
+    if (!bench::run_program({"arecord", "-q", "-D", "default", "-f", "S16_LE", "-c", "2", "-r",
+                             "48000", "-d", length, "/dev/null"},
+                            theirs)) {
         std::fprintf(stderr, "bench_capture: arecord could not be run\n");
         return 2;
     }
@@ -102,7 +101,7 @@ int measure_cpu(double seconds) {
 }
 
 int count_overruns(double seconds) {
-    const pid_t stress = bench::start(
+    const pid_t stress = bench::start_program(
         {"stress-ng", "--cpu", "2", "--timeout", std::to_string(int(seconds) + 10) + "s"});
     if (stress < 0)
         return 2;

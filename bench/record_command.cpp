@@ -6,10 +6,10 @@
 // target is missed, 2 when a program cannot be run (sox is the Debian
 // package of that name).
 #include "bench_files.h"
-#include "bench_process.h"
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #ifndef SONVALE_CLI_PATH
@@ -45,9 +45,9 @@ int main(int argc, char** argv) {
     bool ran = true;
     for (int round = 1; ran && round <= rounds; ++round) {
         bench::usage s{}, x{};
-        ran = bench::run({SONVALE_CLI_PATH, "record", out, in, in}, s);
+        ran = bench::run_program({SONVALE_CLI_PATH, "record", out, in, in}, s);
         unlink(out.c_str());
-        ran = ran && bench::run({"sox", in, in, out}, x);
+        ran = ran && bench::run_program({"sox", in, in, out}, x);
         unlink(out.c_str());
         sonvale.add(s);
         sox.add(x);

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -103,10 +103,8 @@ std::vector<std::string> with_input_value(const std::vector<std::string>& args) 
 int record_input(const std::string& path, const WAVEFORMATEX& format,
                  const input_request& request) {
     recording out(path, format, request.output, request.flags, [](uint64_t) {});
-    const uint64_t frames =
-        request.seconds ? uint64_t(std::llround(*request.seconds * format.nSamplesPerSec)) : 0;
-    out.start_input(request.device.c_str(), frames);
-    capture_until_done(out, path, format, frames);
+    out.start_input(request.device.c_str(), request.frames);
+    capture_until_done(out, path, format, request.frames);
     out.stop_input();
     out.finish();
     std::printf("Recorded '%s' from input '%s': %llu frames, %llu bytes, %.3f s of %s\n",

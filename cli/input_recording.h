@@ -4,7 +4,7 @@
 
 #include <sonvale.h>
 
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,7 +12,7 @@ namespace sonvale_cli {
 
 struct input_request {
     std::string device;            // the input device's name
-    std::optional<double> seconds; // how long; none: until Ctrl-C or q
+    uint64_t frames = 0;           // how many; 0: until Ctrl-C or q
     const char* output = "silent"; // the mixer's output device
     unsigned int flags = 0;        // Record_OpenEx's
 };
