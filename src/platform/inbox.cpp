@@ -67,7 +67,11 @@ void close_box(inbox& box) {
     mark_closed(box);
 }
 
-bool take_next(inbox_message& out, bool wait) {
+using steady_time = std::chrono::steady_clock::time_point;
+
+// Waits until `deadline` at most; time_point::min() does not wait at all,
+// time_point::max() waits without a limit.
+bool take_next(inbox_message& out, steady_time deadline) {
     inbox* box = current_box;
     if (!box)
         return false;
@@ -75,9 +79,12 @@ bool take_next(inbox_message& out, bool wait) {
         box->batch.clear();
         box->next = 0;
         std::unique_lock<std::mutex> hold(box->lock);
-        while (wait && box->incoming.empty() && !box->closed) {
+        while (deadline != steady_time::min() && box->incoming.empty() && !box->closed) {
             box->owner_waiting = true;
-            box->arrived.wait(hold);
+            if (deadline == steady_time::max())
+                box->arrived.wait(hold);
+            else if (box->arrived.wait_until(hold, deadline) == std::cv_status::timeout)
+                break;
         }
         box->owner_waiting = false;
         box->batch.swap(box->incoming);
@@ -128,11 +135,21 @@ void inbox_quit(uint32_t thread_id) {
 }
 
 bool inbox_wait(inbox_message& out) {
-    return take_next(out, true);
+    return take_next(out, steady_time::max());
 }
 
 bool inbox_take(inbox_message& out) {
-    return take_next(out, false);
+    return take_next(out, steady_time::min());
+}
+
+inbox_wait_result inbox_wait_until(inbox_message& out, steady_time deadline) {
+    if (take_next(out, deadline))
+        return inbox_wait_result::message;
+    inbox* box = current_box;
+    if (!box)
+        return inbox_wait_result::ended;
+    std::lock_guard<std::mutex> hold(box->lock);
+    return box->closed ? inbox_wait_result::ended : inbox_wait_result::timed_out;
 }
 
 void inbox_close() {

@@ -2,6 +2,7 @@
 
 #include "item/stream_run.h"
 #include "platform/inbox.h"
+#include "record/durable_recording.h"
 #include "worker/sample_pump.h"
 
 #include <algorithm>
@@ -106,6 +107,21 @@ private:
     size_t m_count = 0;
 };
 
+// Waits for the next message. Meanwhile the data a durable recording
+// received last is synced and declared once its time comes, so that it does
+// not wait for more blocks to reach the disk.
+bool wait_next(CWaveRecorder& recorder, inbox_message& message) {
+    for (;;) {
+        const auto due = durable_recording::next_sync(recorder);
+        if (due == durable_recording::clock::time_point::max())
+            return inbox_wait(message);
+        const inbox_wait_result waited = inbox_wait_until(message, due);
+        if (waited != inbox_wait_result::timed_out)
+            return waited == inbox_wait_result::message;
+        recorder.Flush();
+    }
+}
+
 } // namespace
 
 // The stop flag is looked at again after a write of pending blocks, as the
@@ -120,7 +136,7 @@ void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsign
             if (stop)
                 return;
             recorder.Flush();
-            if (!inbox_wait(message))
+            if (!wait_next(recorder, message))
                 return;
         }
         if (!is_unit(message))

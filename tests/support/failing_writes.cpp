@@ -24,8 +24,11 @@ int64_t failing_write(intptr_t file, const void* data, size_t len, int64_t offse
     return system.write(file, data, len < room ? len : static_cast<size_t>(room), offset);
 }
 
-const sonvale::file_writes g_failing{
-    failing_write, [](intptr_t file) { return sonvale::system_file_writes().position(file); }};
+const sonvale::file_writes g_failing = [] {
+    sonvale::file_writes writes = sonvale::system_file_writes();
+    writes.write = failing_write;
+    return writes;
+}();
 
 } // namespace
 
