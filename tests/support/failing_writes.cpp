@@ -30,7 +30,32 @@ const sonvale::file_writes g_failing = [] {
     return writes;
 }();
 
+bool failing_sync(intptr_t) {
+    sonvale::set_no_space_error();
+    return false;
+}
+
+const sonvale::file_writes g_failing_syncs = [] {
+    sonvale::file_writes writes = sonvale::system_file_writes();
+    writes.sync = failing_sync;
+    return writes;
+}();
+
+const sonvale::file_writes g_failing_folder_syncs = [] {
+    sonvale::file_writes writes = g_failing_syncs;
+    writes.sync_directory = [](const char*) { return failing_sync(0); };
+    return writes;
+}();
+
 } // namespace
+
+failing_syncs::failing_syncs(bool folders) {
+    sonvale::install_file_writes(folders ? &g_failing_folder_syncs : &g_failing_syncs);
+}
+
+failing_syncs::~failing_syncs() {
+    sonvale::install_file_writes(nullptr);
+}
 
 failing_writes::failing_writes(uint64_t nth_write, uint64_t byte_limit) {
     g_nth = nth_write;
