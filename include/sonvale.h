@@ -514,7 +514,9 @@ SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long sam
                              unsigned short channels, unsigned short bitsPerSample);
 
 /** Finishes the open recording: rewrites its header with the final sizes
-    and closes the file. A partial frame MIX_AddStream kept is dropped and
+    and closes the file; a durable one (SONVALE_RECORD_DURABLE) has its data
+    synced, then the final header written and synced, a failed sync counted
+    as lost. A partial frame MIX_AddStream kept is dropped and
     counted as lost. Does nothing without an open recording or for an
     invalid handle.
     \param mixer the mixer whose recording ends.
@@ -892,7 +894,9 @@ public:
         past 0xFFFFFFFF - 36 the data size is the largest whole number of
         frames (the header's block alignment) that fits there, and the RIFF
         size is 36 more; data past that stays in the file. The file is cut to
-        end with the last block written whole. A partial frame kept by
+        end with the last block written whole. A durable recording
+        (SONVALE_RECORD_DURABLE) has its data synced first, and the final
+        header synced after it. A partial frame kept by
         MIX_AddStream is dropped and counted as lost. Does nothing else when
         no file is open. */
     void Close();
@@ -909,7 +913,8 @@ public:
 private:
     friend class CSonvale; /* tells its recorder the format of its blocks,
                               its losses and its unfinished stream frame */
-    friend struct sonvale::durable_recording; /* syncs durable recordings */
+    /* Syncs durable recordings. */
+    friend struct sonvale::durable_recording;
 
     /* The open recording's flags and loss account, and the partial frame
        its mixer's stream left over. */

@@ -35,22 +35,8 @@ struct image {
         if (from >= to)
             return;
         cut_out(from, to);
-        auto it = spans.emplace(from, span{to, kind}).first;
+        spans.emplace(from, span{to, kind});
         size = std::max(size, to);
-        if (kind != right_data)
-            return;
-        auto next = std::next(it);
-        if (next != spans.end() && next->first == to && next->second.kind == kind) {
-            it->second.end = next->second.end;
-            spans.erase(next);
-        }
-        if (it != spans.begin()) {
-            auto prev = std::prev(it);
-            if (prev->second.end == from && prev->second.kind == kind) {
-                prev->second.end = it->second.end;
-                spans.erase(it);
-            }
-        }
     }
 
     void cut(uint64_t to) {
