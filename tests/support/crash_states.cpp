@@ -174,26 +174,20 @@ const sonvale::file_writes g_logging{
     [](intptr_t) { return crash_log::add(crash_states::step::sync), true; },
     [](const char*) { return crash_log::add(crash_states::step::sync_folder), true; }};
 
-// What a WAV reader makes of an image's header over a file of its size.
+// What a WAV reader makes of a header; whether the file holds what it
+// declares is up to each image.
 struct header_reading {
-    std::string problem;
+    bool read = false;
     uint64_t data_pos = 0, declared = 0;
 };
 
-header_reading read_header(const std::vector<uint8_t>& header, uint64_t size,
-                           const std::string& path) {
+header_reading read_header(const std::vector<uint8_t>& header, const std::string& path) {
     write_file(path, header);
-    std::filesystem::resize_file(path, size);
+    std::filesystem::resize_file(path, 1ull << 34); // sparse, past every recording here
     sonvale::riff_reader reader;
     sonvale::wav_file_info info{};
-    header_reading out;
-    if (!sonvale::open_wav(reader, path.c_str(), info))
-        out.problem = "is not read as a WAV file";
-    else if (info.cut_short())
-        out.problem = "declares more data than the file holds";
-    out.data_pos = info.data_pos;
-    out.declared = info.declared_size;
-    return out;
+    const bool read = sonvale::open_wav(reader, path.c_str(), info);
+    return {read, info.data_pos, info.declared_size};
 }
 
 // What a recording's images are judged against.
@@ -202,7 +196,7 @@ struct recording_facts {
     const std::vector<uint64_t>& block_ends;
     uint64_t data_start;
     std::string scratch; // a file for the reader
-    std::map<std::pair<int, uint64_t>, header_reading> readings;
+    std::map<int, header_reading> readings;
 };
 
 // Why the image reads against the promise; empty when it keeps it.
@@ -210,15 +204,14 @@ std::string judge(const image& img, uint64_t required, bool folder_synced, recor
     const int header = img.header(f.data_start);
     if (header < 0)
         return "has no whole header";
-    auto found = f.readings.find({header, img.size});
+    auto found = f.readings.find(header);
     if (found == f.readings.end())
-        found = f.readings
-                    .emplace(std::make_pair(header, img.size),
-                             read_header(f.headers[header], img.size, f.scratch))
-                    .first;
+        found = f.readings.emplace(header, read_header(f.headers[header], f.scratch)).first;
     const header_reading& r = found->second;
-    if (!r.problem.empty())
-        return r.problem;
+    if (!r.read)
+        return "is not read as a WAV file";
+    if (r.data_pos + r.declared > img.size)
+        return "declares more data than the file holds";
     if (!img.holds_data(r.data_pos, r.data_pos + r.declared))
         return "declares data that did not reach the disk";
     if (r.declared < required)
