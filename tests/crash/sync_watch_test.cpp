@@ -28,9 +28,8 @@ struct watched {
 };
 
 watched read_log(const std::string& log, const std::string& folder, uint64_t header_len) {
-    std::istringstream lines(
-        std::string(reinterpret_cast<const char*>(test_support::read_file(log).data()),
-                    test_support::read_file(log).size()));
+    const std::vector<uint8_t> bytes = test_support::read_file(log);
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     watched out;
     long long file = -1, folder_fd = -1, t = 0, last_sync = 0, last_data = 0;
     uint64_t end = header_len, synced = 0, declared = 0, declared_synced = 0;
@@ -83,8 +82,11 @@ watched read_log(const std::string& log, const std::string& folder, uint64_t hea
 
 watched run_watched(const std::string& command, const std::string& file, const std::string& folder,
                     const std::string& log) {
+    // An AddressSanitizer build finds the shim loaded before its runtime.
+    const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string env = std::string("LD_PRELOAD=") + SONVALE_SYNC_WATCH +
-                            " ASAN_OPTIONS=verify_asan_link_order=0 SONVALE_WATCH=" + file +
+                            " ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : "") +
+                            "verify_asan_link_order=0 SONVALE_WATCH=" + file +
                             " SONVALE_WATCH_LOG=" + log + " ";
     EXPECT_EQ(std::system((env + command).c_str()), 0) << command;
     return read_log(log, folder, 80);
