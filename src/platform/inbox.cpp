@@ -67,11 +67,26 @@ void close_box(inbox& box) {
     mark_closed(box);
 }
 
-using steady_time = std::chrono::steady_clock::time_point;
+using clock_type = std::chrono::steady_clock;
 
-// Waits until `deadline` at most; time_point::min() does not wait at all,
-// time_point::max() waits without a limit.
-bool take_next(inbox_message& out, steady_time deadline) {
+// How long take_next may wait for a message.
+enum class wait_mode { none, until_deadline, forever };
+
+// Waits, as far as `mode` allows, until a message is in, the inbox is
+// closed, or the deadline has passed.
+void wait_for_message(inbox& box, std::unique_lock<std::mutex>& hold, wait_mode mode,
+                      clock_type::time_point deadline) {
+    while (mode != wait_mode::none && box.incoming.empty() && !box.closed) {
+        box.owner_waiting = true;
+        if (mode == wait_mode::forever)
+            box.arrived.wait(hold);
+        else if (box.arrived.wait_until(hold, deadline) == std::cv_status::timeout)
+            return;
+    }
+}
+
+bool take_next(inbox_message& out, wait_mode mode,
+               clock_type::time_point deadline = clock_type::time_point()) {
     inbox* box = current_box;
     if (!box)
         return false;
@@ -79,13 +94,7 @@ bool take_next(inbox_message& out, steady_time deadline) {
         box->batch.clear();
         box->next = 0;
         std::unique_lock<std::mutex> hold(box->lock);
-        while (deadline != steady_time::min() && box->incoming.empty() && !box->closed) {
-            box->owner_waiting = true;
-            if (deadline == steady_time::max())
-                box->arrived.wait(hold);
-            else if (box->arrived.wait_until(hold, deadline) == std::cv_status::timeout)
-                break;
-        }
+        wait_for_message(*box, hold, mode, deadline);
         box->owner_waiting = false;
         box->batch.swap(box->incoming);
         if (box->batch.empty())
@@ -135,21 +144,15 @@ void inbox_quit(uint32_t thread_id) {
 }
 
 bool inbox_wait(inbox_message& out) {
-    return take_next(out, steady_time::max());
+    return take_next(out, wait_mode::forever);
+}
+
+bool inbox_wait_until(inbox_message& out, clock_type::time_point deadline) {
+    return take_next(out, wait_mode::until_deadline, deadline);
 }
 
 bool inbox_take(inbox_message& out) {
-    return take_next(out, steady_time::min());
-}
-
-inbox_wait_result inbox_wait_until(inbox_message& out, steady_time deadline) {
-    if (take_next(out, deadline))
-        return inbox_wait_result::message;
-    inbox* box = current_box;
-    if (!box)
-        return inbox_wait_result::ended;
-    std::lock_guard<std::mutex> hold(box->lock);
-    return box->closed ? inbox_wait_result::ended : inbox_wait_result::timed_out;
+    return take_next(out, wait_mode::none);
 }
 
 void inbox_close() {

@@ -19,10 +19,9 @@ bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload);
 // Calling thread: waits for the next message of its inbox. False when the
 // thread has no inbox, or its inbox is closed and empty.
 bool inbox_wait(inbox_message& out);
-// Calling thread: inbox_wait that gives up at `deadline`.
-enum class inbox_wait_result { message, timed_out, ended };
-inbox_wait_result inbox_wait_until(inbox_message& out,
-                                   std::chrono::steady_clock::time_point deadline);
+// Calling thread: as inbox_wait, but false also once `deadline` has passed
+// with the inbox still empty.
+bool inbox_wait_until(inbox_message& out, std::chrono::steady_clock::time_point deadline);
 // Calling thread: takes the next message without waiting. False when empty
 // or when the thread has no inbox.
 bool inbox_take(inbox_message& out);

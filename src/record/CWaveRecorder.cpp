@@ -5,6 +5,7 @@
 // reach the file.
 #include "platform/last_error.h"
 #include "record/durable_recording.h"
+#include "record/sizes_max_age.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
@@ -13,10 +14,6 @@
 #include <new>
 
 namespace {
-
-// While blocks keep coming, the sizes in the file are at most this old, so a
-// killed process leaves a file that reads as nearly all it recorded.
-constexpr std::chrono::milliseconds sizes_max_age{200};
 
 // A copy of `path` for the reasons of later failures; null when there is no
 // memory for it.
@@ -128,7 +125,7 @@ void CWaveRecorder::Write(const char* data, int len) {
         m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
         if (sonvale::durable_recording::is_durable(*this))
             sonvale::durable_recording::declare_if_due(*this);
-        else if (std::chrono::steady_clock::now() - m_synced >= sizes_max_age)
+        else if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
             write_sizes();
         return;
     }
