@@ -49,6 +49,11 @@ Options:
   --classic      write the classic 44-byte header, whose sizes stop at
                  4 GiB (default: a header that becomes RF64 past 4 GiB, and
                  is a plain WAV header until then)
+  --no-sync      leave the data to the system's cache: faster, but a power
+                 cut or a system crash may leave less than was recorded, or
+                 no file (default: a durable recording, synced at least once
+                 a second and at the end, so that after a power cut the file
+                 reads whole, with all but about the last second)
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and
@@ -89,6 +94,7 @@ struct record_options {
     double seconds = 1.0;
     bool is_float = false;
     bool classic = false;
+    bool no_sync = false;
 };
 
 // An input file as the library reads it.
@@ -128,6 +134,7 @@ record_options read_options(const parsed_args& args) {
         options.seconds = parse_positive("seconds", args.value("seconds"));
     options.is_float = args.has("float");
     options.classic = args.has("classic");
+    options.no_sync = args.has("no-sync");
     if (options.is_float && options.bits.value_or(float_bits) != float_bits)
         throw usage_error("--float records 32-bit samples");
     return options;
@@ -274,8 +281,9 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 } // namespace
 
 int run_record(const std::vector<std::string>& arg_list) {
-    parsed_args args = parse_args(
-        arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float", "classic"});
+    parsed_args args =
+        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"},
+                   {"float", "classic", "no-sync"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -302,7 +310,8 @@ int run_record(const std::vector<std::string>& arg_list) {
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
-    const unsigned int flags = options.classic ? 0u : SONVALE_RECORD_RF64_AUTO;
+    const unsigned int flags = (options.classic ? 0u : SONVALE_RECORD_RF64_AUTO) |
+                               (options.no_sync ? 0u : SONVALE_RECORD_DURABLE);
     recording out(
         out_path, format, chosen_device(device, false, "silent"), flags,
         [&](uint64_t recorded) { bar.update(seconds_of(recorded, format), total_seconds); });
