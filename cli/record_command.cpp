@@ -61,6 +61,11 @@ Options:
   --classic      write the classic 44-byte header, whose sizes stop at
                  4 GiB (default: a header that becomes RF64 past 4 GiB, and
                  is a plain WAV header until then)
+  --no-sync      leave the data to the system's cache: faster, but a power
+                 cut or a system crash may leave less than was recorded, or
+                 no file (default: a durable recording, synced at least once
+                 a second and at the end, so that after a power cut the file
+                 reads whole, with all but about the last second)
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and
@@ -105,6 +110,7 @@ struct record_options {
     bool is_float = false;
     bool classic = false;
     bool input = false;
+    bool no_sync = false;
 };
 
 // An input file as the library reads it.
@@ -147,6 +153,7 @@ record_options read_options(const parsed_args& args) {
         options.seconds = parse_positive("seconds", args.value("seconds"));
     options.is_float = args.has("float");
     options.classic = args.has("classic");
+    options.no_sync = args.has("no-sync");
     if (options.is_float && options.bits.value_or(float_bits) != float_bits)
         throw usage_error("--float records 32-bit samples");
     return options;
@@ -296,9 +303,10 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 } // namespace
 
 int run_record(const std::vector<std::string>& arg_list) {
-    parsed_args args = parse_args(
-        with_input_value(arg_list),
-        {"rate", "channels", "bits", "tone", "seconds", "device", "input"}, {"float", "classic"});
+    parsed_args args =
+        parse_args(with_input_value(arg_list),
+                   {"rate", "channels", "bits", "tone", "seconds", "device", "input"},
+                   {"float", "classic", "no-sync"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -324,7 +332,8 @@ int run_record(const std::vector<std::string>& arg_list) {
             std::fprintf(stderr, "sonvale record: %s\n", in.note.c_str());
 
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
-    const unsigned int flags = options.classic ? 0u : SONVALE_RECORD_RF64_AUTO;
+    const unsigned int flags = (options.classic ? 0u : SONVALE_RECORD_RF64_AUTO) |
+                               (options.no_sync ? 0u : SONVALE_RECORD_DURABLE);
     if (options.input) {
         const uint64_t frames =
             args.has("seconds") ? frames_of_seconds(options.seconds, format) : 0;
