@@ -31,7 +31,8 @@ TEST(Capture, AStalledDiskLosesFramesThatAreCountedWithTheirReason) {
     CSonvale mixer;
     ASSERT_EQ(mixer.MIX_InitOn("silent", &format, 3, 2048, nullptr), 0);
     ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 48000, 2, 16));
-    const sonvale::file_writes stalling{stalling_write, sonvale::system_file_writes().position};
+    sonvale::file_writes stalling = sonvale::system_file_writes();
+    stalling.write = stalling_write;
     sonvale::install_file_writes(&stalling);
     EXPECT_EQ(mixer.MIX_StartInput("nothing of that name"), -2);
     EXPECT_NE(std::string(MIX_GetLastError()).find("no input device"), std::string::npos);
