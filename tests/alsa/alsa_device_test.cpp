@@ -306,7 +306,8 @@ TEST_F(AlsaDeviceOnNullSink, CaptureRecordsEveryFramePlayedWithoutAGap) {
         ASSERT_EQ(out.open(device_kind::alsa, k_cd), WAVE_OK);
         out.play(stereo_ramp(frames, 2));
         ASSERT_TRUE(out.wait_returned(1, 10));
-        EXPECT_EQ(out.close(), WAVE_OK); // what ALSA holds plays out
+        // Busy until the callback has returned; what ALSA holds plays out.
+        EXPECT_TRUE(wait_until([&] { return out.close() == WAVE_OK; }));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(MIX_StopInput(mixer), 0);
