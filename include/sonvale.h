@@ -747,6 +747,11 @@ private:
 
 } /* namespace sonvale */
 
+namespace sonvale {
+struct block_layout;
+struct recording_ticket;
+} /* namespace sonvale */
+
 /** Writes a PCM WAV file: a 44-byte header at open (80 bytes for
     SONVALE_RECORD_RF64_AUTO, see Record_OpenEx), the data as it comes, and
     the final sizes at close. Write may be called from another thread than
@@ -868,7 +873,8 @@ private:
         uint64_t lost = 0;               /* bytes of this recording lost */
         uint64_t lost_reported = 0;      /* `lost` when MIX_Flush last reported */
         char loss_reason[640] = {};      /* the first loss since that report */
-        std::unique_ptr<char[]> path;    /* the open file's path, for reasons */
+        std::unique_ptr<char[]> path;    /* the open recording's ticket, followed
+                                            by its path (for reasons) */
         unsigned char stream_tail[1280]; /* the stream's unfinished frame */
         uint32_t stream_tail_len = 0;    /* its bytes */
 
@@ -893,6 +899,23 @@ private:
     /* Drops the kept stream frame, counted as lost while a file is open. */
     void drop_stream_tail();
     void drop_stream_tail_locked();
+    /* The owning mixer's client thread: the tag of a unit queued for the
+       worker now, naming the open recording (see record/recording_ticket.h). */
+    uint64_t queue_tag() const;
+    /* Client thread, once a unit tagged `tag` is queued: `bytes` more of
+       blocks are meant for that recording. */
+    void count_queued(uint64_t tag, uint64_t bytes);
+    /* Worker: appends `len` bytes of blocks laid out as `blocks`, queued
+       under `tag`, if they are meant for the open recording; else drops
+       them (their recording counted them as lost when it closed). */
+    void write_blocks(uint64_t tag, const char* data, size_t len,
+                      const sonvale::block_layout& blocks);
+    /* Worker: `bytes` of blocks queued under `tag` were dropped unwritten:
+       lost with `reason`, or, for a null `reason`, dropped by the client. */
+    void settle_dropped(uint64_t tag, uint64_t bytes, const char* reason);
+    /* Under m_lock: the open recording's ticket when blocks of `tag` are
+       meant for it (a null ticket for untracked blocks); false otherwise. */
+    bool meant_for_open(uint64_t tag, sonvale::recording_ticket*& ticket);
 
     std::mutex m_lock;
     uint64_t m_nFileData;   /* data bytes really in the file */
@@ -1333,6 +1356,10 @@ private:
     int init_on(const char* device, WAVEFORMATEX* format, CWnd* notifyWnd);
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
+    /* queue_item for an item holding the first of `handed` bytes a client
+       handed to `call` (MIX_AddFile: from the file at `path`, else null):
+       what its one block does not reach is counted as lost. */
+    void queue_part(CWaveData* item, uint64_t handed, const char* call, const char* path);
     /* Posts a message that hands the worker `bytes` bytes to record: true
        once posted and counted as queued; false when no worker takes it (the
        bytes then counted as lost while one is open), the payload left to
@@ -1350,7 +1377,8 @@ private:
     bool worker_records() const;
     /* Counts `bytes` queued to a worker that cannot record as lost. */
     void note_unrecordable(uint64_t bytes);
-    /* The bytes of `item` the worker would have recorded, at most a block. */
+    /* The bytes of blocks the worker records of `item`; all its bytes where
+       it records nothing. */
     uint64_t lost_bytes_of(const CWaveData& item) const;
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */
