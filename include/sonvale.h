@@ -1360,6 +1360,9 @@ private:
        handed to `call` (MIX_AddFile: from the file at `path`, else null):
        what its one block does not reach is counted as lost. */
     void queue_part(CWaveData* item, uint64_t handed, const char* call, const char* path);
+    /* Counts `lost` bytes of client data after the first `kept` as lost for
+       the open recording, with queue_part's reason. */
+    void note_beyond_block(uint64_t lost, uint64_t kept, const char* call, const char* path);
     /* Posts a message that hands the worker `bytes` bytes to record: true
        once posted and counted as queued; false when no worker takes it (the
        bytes then counted as lost while one is open), the payload left to

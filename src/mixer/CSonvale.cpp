@@ -298,14 +298,19 @@ void CSonvale::queue_part(CWaveData* item, uint64_t handed, const char* call, co
         worker_records()
             ? std::min<uint64_t>(item->m_nLen, sonvale::item_block_bytes(m_waveOut.m_waveFormate))
             : item->m_nLen;
+    // Counted first, so that its reason comes before any the item's block
+    // itself may meet.
+    if (handed > kept && m_dwThreadId != 0)
+        note_beyond_block(handed - kept, kept, call, path);
     queue_item(item);
-    if (handed <= kept || m_dwThreadId == 0)
-        return;
+}
+
+void CSonvale::note_beyond_block(uint64_t lost, uint64_t kept, const char* call, const char* path) {
     if (!worker_records())
-        return note_unrecordable(handed - kept);
+        return note_unrecordable(lost);
     char reason[sizeof m_recorder.m_state.loss_reason];
     const auto first = static_cast<unsigned long long>(kept);
-    const auto all = static_cast<unsigned long long>(handed);
+    const auto all = static_cast<unsigned long long>(kept + lost);
     if (path)
         sonvale::format_reason(reason, sizeof reason,
                                "MIX_AddFile recorded the first %llu bytes of the %llu bytes of "
@@ -317,7 +322,7 @@ void CSonvale::queue_part(CWaveData* item, uint64_t handed, const char* call, co
                                "%s recorded the first %llu bytes of a %llu-byte item: an item "
                                "records one block; MIX_AddStream records all of it",
                                call, first, all);
-    m_recorder.note_loss(handed - kept, reason);
+    m_recorder.note_loss(lost, reason);
 }
 
 bool CSonvale::post_unit(uint32_t code, uintptr_t payload, uint64_t bytes) {
