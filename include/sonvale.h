@@ -34,8 +34,14 @@
  *
  * What the worker records of one item is one block: at most 1280 bytes of
  * whole sample frames (see CSonvale; MIX_GetBlockSize gives it for a
- * format). MIX_AddStream and MIX_AddFileStream queue data of any length,
- * recorded whole as consecutive blocks.
+ * format); the bytes of longer data handed to MIX_AddData, MIX_AppendData
+ * or MIX_AddFile past that block are counted as lost (see
+ * Record_GetStatus). MIX_AddStream and MIX_AddFileStream queue data of any
+ * length, recorded whole as consecutive blocks.
+ *
+ * A recording receives only what was queued while it was open: data queued
+ * while another recording was open, or while none was, is never written
+ * into it, also when it opens before the worker reaches that data.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
@@ -311,7 +317,8 @@ SONVALE_API int MIX_Restart(HSONVALE mixer);
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
 /** Queues the sample data of the WAV file at `path` as one item of one
-    pass, as CSonvale::MIX_AddFile does.
+    pass, as CSonvale::MIX_AddFile does: only its first block is recorded,
+    the rest counted as lost (MIX_AddFileStream records all of it).
     \param mixer the mixer.
     \param path the file, UTF-8.
     \param index the client's index, stored in the item.
@@ -322,7 +329,12 @@ SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /** Copies `len` bytes of PCM data into an item of `loops` passes (0 or
     less: endless), without a pre-buffer threshold, and queues it for the
-    worker. The caller's buffer is free again on return.
+    worker. The caller's buffer is free again on return. The worker records
+    one block of the item (its passes until the block is full): bytes of
+    `len` past the first block (MIX_GetBlockSize) count as lost for the open
+    recording, and the next MIX_Flush returns 2 saying so; MIX_AddStream
+    records all of them. An item whose data fits its block loses nothing,
+    however many passes are cut off.
     \param mixer the mixer.
     \param data the samples.
     \param len bytes at `data`.
@@ -337,7 +349,8 @@ SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, 
 
 /** Queues `len` bytes as a new item of one pass whose pre-buffer threshold
     is (buffers + 1) x buffer size, but only while the mixer is open and a
-    recording is open.
+    recording is open. As with MIX_AddData, bytes past the item's one block
+    count as lost.
     \param mixer the mixer.
     \param data the samples.
     \param len bytes at `data`.
@@ -375,7 +388,11 @@ SONVALE_API int MIX_Clear(HSONVALE mixer);
             2 when done but bytes meant for the recording were lost since
             the previous MIX_Flush on this mixer (or since Record_Open): a
             write the system refused, an item the worker could not take, a
-            mixer that cannot record its width; MIX_GetLastError() then
+            mixer that cannot record its width, an item's data past its one
+            block ("MIX_AddData recorded the first 1280 bytes of a
+            192000-byte item: an item records one block; MIX_AddStream
+            records all of it"), blocks still queued when Record_Close
+            closed the recording; MIX_GetLastError() then
             gives the first such failure's reason, as the worker met it, and
             Record_GetStatus how many bytes; 1 when the time ran out first
             (the items stay queued); -1 for an invalid handle.
@@ -491,24 +508,35 @@ SONVALE_API const char* MIX_GetLastError(void);
     stay at the largest whole number of frames that fits, and other programs
     read only that much; a recording that may grow so long should use
     Record_OpenEx with SONVALE_RECORD_RF64_AUTO. The status counts
-    (Record_GetStatus) start again at 0.
+    (Record_GetStatus) start again at 0. The recording receives the blocks
+    of data queued from now on; data queued before, while no recording was
+    open, is not recorded, even where the worker reaches it only now.
     \param mixer the mixer whose worker records.
     \param path the file (UTF-8), created or truncated.
-    \param samplesPerSec, channels, bitsPerSample the header's format.
+    \param samplesPerSec, channels, bitsPerSample the header's format: the
+           mixer's own rate, channels and bits per sample, which the worker
+           records.
     \return true when a file is open afterwards: also when one was already
             open, which then goes on unchanged and the arguments are
-            ignored. False for an invalid handle, a null path, a file that
+            ignored (whatever their format). False, creating nothing, for a
+            header format other than the mixer's (the reason names both);
+            false also for an invalid handle, a null path, a file that
             cannot be created, a FIFO, or a file that another open recording
             holds (left untouched; on Windows also one another program has
-            open without letting writers in).
+            open without letting writers in). CWaveRecorder::Open, called on
+            a mixer's m_recorder directly, does not compare formats.
     From the mixer's client thread, while the worker may be recording. */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
 
 /** Finishes the open recording: rewrites its header with the final sizes
-    and closes the file. A partial frame MIX_AddStream kept is dropped and
-    counted as lost. Does nothing without an open recording or for an
-    invalid handle.
+    and closes the file. It does not wait for the worker: blocks queued for
+    the recording that the worker has not written yet are never written
+    (no later recording receives them) and are counted as its loss at once,
+    so Record_GetStatus gives the whole account as soon as this returns;
+    call MIX_Flush first to record them. A partial frame MIX_AddStream kept
+    is dropped and counted as lost too. Does nothing without an open
+    recording or for an invalid handle.
     \param mixer the mixer whose recording ends.
     From the mixer's client thread, while the worker may be recording: a
     block is never written into a file being closed. */
@@ -530,7 +558,8 @@ SONVALE_API void Record_Close(HSONVALE mixer);
     \param flags 0 or SONVALE_RECORD_RF64_AUTO
     \return true when a file is open afterwards (also when one already was,
     which goes on unchanged); false, with a reason, for every failure of
-    Record_Open and for unknown bits in `flags`.
+    Record_Open (a header format other than the mixer's among them) and for
+    unknown bits in `flags`.
     From the mixer's client thread. */
 SONVALE_API bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                                unsigned short channels, unsigned short bitsPerSample,
@@ -542,13 +571,19 @@ SONVALE_API bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long s
     dataBytes: the data bytes in its file, never clamped.
     lostBytes: the bytes meant for it that did not reach its file: blocks
     the worker handed to it that the system would not take (a full disk, a
-    file size limit, an I/O error), items a queueing call reported as queued
-    that never reached the worker (its hand-over failed, or the mixer cannot
-    record its width), and partial frames of MIX_AddStream dropped. Not
-    counted: what the client itself dropped (MIX_Close's stop order) and
-    blocks recorded while no recording was open.
+    file size limit, an I/O error: a write of many blocks keeps the whole
+    blocks that went in, and only the rest counts), items a queueing call
+    reported as queued that never reached the worker (its hand-over failed,
+    or the mixer cannot record its width), the bytes of an item's data past
+    its one block (MIX_AddData, MIX_AppendData, MIX_AddFile), blocks still
+    queued when the recording was closed (counted as it closes), and partial
+    frames of MIX_AddStream dropped. Not counted: what the client itself
+    dropped (MIX_Close's stop order) and data queued while no recording was
+    open.
     So dataBytes + lostBytes is every byte queued for the recording once
-    MIX_Flush has returned.
+    MIX_Flush has returned (or once it is closed), where an item counts as
+    the bytes of its block (its passes, up to the block) and those of its
+    data that the block does not reach.
     \param mixer the mixer
     \param status the caller's record, its cbSize set to
     sizeof(SONVALE_RECORD_STATUS)
@@ -802,7 +837,8 @@ public:
         \return true when a file is open afterwards: also when one already
                 was, which goes on unchanged with the arguments ignored.
                 False, with a reason, and stays closed with m_header
-                unchanged, for a null path, a file that cannot be created,
+                unchanged, for a null path, a lack of memory, a file that
+                cannot be created,
                 one that another open recorder holds (that file is left
                 untouched), or one into which the 44 header bytes cannot be
                 written (a full disk: the file is then cut back to 0 bytes).
@@ -847,8 +883,11 @@ public:
         frames (the header's block alignment) that fits there, and the RIFF
         size is 36 more; data past that stays in the file. The file is cut to
         end with the last block written whole. A partial frame kept by
-        MIX_AddStream is dropped and counted as lost. Does nothing else when
-        no file is open. */
+        MIX_AddStream is dropped and counted as lost. In a mixer, blocks
+        queued for this recording that the worker has not written yet are
+        counted as lost now (without waiting for the worker), and the worker
+        drops them when it reaches them. Does nothing else when no file is
+        open. */
     void Close();
 
     /** \return non-zero while a file is open (read under the lock). */
@@ -1133,8 +1172,11 @@ private:
     instead of frames. An item without data records nothing. The worker
     copies the item's bytes in runs, unchanged: the same bytes that decoding
     each sample, clamping it to its width's range and encoding it again
-    would give. Blocks go to m_recorder and are dropped while no recording
-    is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+    would give. The item's data past its block is counted as lost by an
+    open recording. Blocks go to m_recorder, into the recording that was
+    open when their item was queued and into no other: those of items
+    queued while no recording was open, or for one closed since, are
+    dropped. With a width of 0 or above 4 (fewer than 8 bits per sample, or
     40 and more) the worker ends at once and records nothing: what reached
     it is destroyed and later items are dropped as soon as they are queued,
     every byte of them counted as lost by an open recording, with the reason
@@ -1210,7 +1252,9 @@ public:
 
     /** Queues the samples of the WAV file at `path` as one item of one pass:
         of the samples, only the one block the worker records of such an item
-        is read (straight into the item), however large the file.
+        is read (straight into the item), however large the file; the
+        samples past it count as lost for the open recording, with a reason
+        that names MIX_AddFileStream, which records them all.
         The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
         the file's end when it declares more: a placeholder size), or an
         "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
@@ -1278,7 +1322,11 @@ public:
 
     /** Queues a copy of `len` bytes as an item of `loops` passes with the
         given pre-buffer threshold (stored in the item; the worker does not
-        wait for it). The caller's buffer is free again on return.
+        wait for it). The caller's buffer is free again on return. Bytes
+        past the item's one block count as lost for the open recording
+        (with the reason "MIX_AddData recorded the first N bytes of an
+        M-byte item: an item records one block; MIX_AddStream records all
+        of it").
         \param data the samples.
         \param len bytes at `data`.
         \param index the client's index, stored in the item.
@@ -1293,7 +1341,8 @@ public:
 
     /** While the mixer is open and a recording is open, queues a copy of
         `len` bytes as a new item of one pass with a threshold of
-        (m_nBuffNum + 1) x m_nBuffSize.
+        (m_nBuffNum + 1) x m_nBuffSize. Bytes past its one block count as
+        lost, as for MIX_AddData.
         \param data the samples.
         \param len bytes at `data`.
         \param index the client's index, stored in the item.
@@ -1323,8 +1372,9 @@ public:
         \return 0 when done with nothing lost: at once when nothing is
                 pending, and on a mixer that is closed; 2 when done but bytes
                 were lost since the previous MIX_Flush (or since m_recorder
-                was opened), the first loss's reason then set for the calling
-                thread (see Record_GetStatus for what counts); 1 when the
+                was opened), an item's data past its one block among them,
+                the first loss's reason then set for the calling thread (see
+                Record_GetStatus for what counts); 1 when the
                 time ran out first (nothing is dropped: the items stay
                 queued).
         Call it from the mixer's client thread, like every member. */

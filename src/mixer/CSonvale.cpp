@@ -258,7 +258,7 @@ bool CSonvale::queue_runs(uint64_t total, run_filler fill, void* source) {
         if (filled) {
             buffers->lend();
             const bool posted =
-                post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.len);
+                post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.recorded);
             buffers->posted(run, posted, m_nQueued.load());
         }
         left -= run.len;
