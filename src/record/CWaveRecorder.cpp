@@ -9,9 +9,6 @@
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
-#include <cstdio>
-#include <cstring>
-#include <new>
 
 namespace {
 
