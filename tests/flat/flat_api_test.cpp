@@ -16,10 +16,6 @@ using namespace test_support;
 
 namespace {
 
-std::string first_chars(const std::string& euros, size_t n) {
-    return euros.substr(0, 3 * n);
-}
-
 TEST(FlatApi, NullHandleIsRefusedEverywhere) {
     const unsigned char data[4] = {};
     EXPECT_EQ(MIX_Close(nullptr), -1);
@@ -203,7 +199,8 @@ TEST(FlatApi, ReasonsWithALongMultibyteNameEndWithTheirCause) {
     // 777 bytes of "€", in folders of 252 bytes (a name's limit is 255).
     const std::string deep = dir.path() + "/" + euros + "/" + euros + "/" + euros;
     std::filesystem::create_directories(std::filesystem::u8path(deep));
-    const std::string lost = deep + "/" + first_chars(euros, 7) + ".wav";
+    const std::string lost = deep + "/" + euros.substr(0, 21) + ".wav";
+    const std::string missing = dir.file("missing") + "/" + name + ".wav";
     sonvale::set_no_space_error();
     const std::string no_space = sonvale::system_error_text();
     const struct {
@@ -211,11 +208,7 @@ TEST(FlatApi, ReasonsWithALongMultibyteNameEndWithTheirCause) {
         std::function<void()> fail;
         std::string start, end; // an empty end: any cause after ".wav': "
     } rows[] = {
-        {"file",
-         [&] {
-             EXPECT_FALSE(
-                 Record_Open(h, (dir.file("missing") + "/" + name + ".wav").c_str(), 44100, 2, 16));
-         },
+        {"file", [&] { EXPECT_FALSE(Record_Open(h, missing.c_str(), 44100, 2, 16)); },
          "cannot create '" + dir.path(), ""},
         {"loss",
          [&] {
