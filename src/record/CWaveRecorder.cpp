@@ -6,15 +6,11 @@
 #include "platform/last_error.h"
 #include "record/block_layout.h"
 #include "record/recording_ticket.h"
+#include "record/sizes_max_age.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
-
 namespace {
-
-// While blocks keep coming, the sizes in the file are at most this old, so a
-// killed process leaves a file that reads as nearly all it recorded.
-constexpr std::chrono::milliseconds sizes_max_age{200};
 
 // The open recording's path, for reasons.
 const char* path_of(const std::unique_ptr<char[]>& ticket_block) {
@@ -136,7 +132,7 @@ void CWaveRecorder::write_blocks(uint64_t tag, const char* data, size_t len,
     const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + kept;
     m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
     if (written == len) {
-        if (std::chrono::steady_clock::now() - m_synced >= sizes_max_age)
+        if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
             write_sizes();
         return;
     }

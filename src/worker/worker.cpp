@@ -2,10 +2,13 @@
 
 #include "item/stream_run.h"
 #include "platform/inbox.h"
+#include "record/sizes_max_age.h"
 #include "worker/sample_pump.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace sonvale {
 
@@ -50,6 +53,36 @@ uint64_t unit_bytes(const inbox_message& message, unsigned unit) {
     return item ? block_bytes_of(*item, unit) : 0;
 }
 
+// Keeps the header's sizes within sizes_max_age of the data once blocks stop
+// coming (while they come, the recorder's Write does): the worker waits for
+// its next message at most until then, and brings them up to date if none
+// came. Doing so before every wait put a header write between each block and
+// the next one.
+class idle_sizes {
+public:
+    explicit idle_sizes(unit_sink& sink) : m_sink(sink) {}
+
+    void wrote() {
+        if (!m_due)
+            m_due = std::chrono::steady_clock::now() + sizes_max_age;
+    }
+
+    // As inbox_wait.
+    bool wait(inbox_message& message) {
+        if (m_due) {
+            if (inbox_wait_until(message, *m_due))
+                return true;
+            m_sink.flush();
+            m_due.reset();
+        }
+        return inbox_wait(message);
+    }
+
+private:
+    unit_sink& m_sink;
+    std::optional<std::chrono::steady_clock::time_point> m_due;
+};
+
 // Blocks of items and runs taken while more were already queued, written to
 // the recorder together: one write for many blocks instead of one each,
 // which is what keeps the worker ahead of a fast client. Units meant for
@@ -59,7 +92,8 @@ uint64_t unit_bytes(const inbox_message& message, unsigned unit) {
 // its own bytes.
 class pending_blocks {
 public:
-    pending_blocks(unit_sink& sink, unsigned unit) : m_sink(sink), m_unit(unit) {}
+    pending_blocks(unit_sink& sink, unsigned unit, idle_sizes& sizes)
+        : m_sink(sink), m_unit(unit), m_sizes(sizes) {}
     ~pending_blocks() { flush(); }
     pending_blocks(const pending_blocks&) = delete;
     pending_blocks& operator=(const pending_blocks&) = delete;
@@ -109,13 +143,16 @@ private:
     }
 
     void write(uint64_t tag, const uint8_t* bytes, size_t len, const block_layout& blocks) {
-        if (len > 0)
-            m_sink.write(tag, bytes, len, blocks);
+        if (len == 0)
+            return;
+        m_sink.write(tag, bytes, len, blocks);
+        m_sizes.wrote();
     }
 
     static constexpr size_t max_units = 32;
     unit_sink& m_sink;
     const unsigned m_unit;
+    idle_sizes& m_sizes;
     uint8_t m_bytes[max_units * block_capacity];
     inbox_message m_units[max_units];
     block_layout::unit m_blocks[max_units];
@@ -128,15 +165,13 @@ private:
 // The stop flag is looked at again after a write of pending blocks, as the
 // write is what finishes their items.
 void record_items(unit_sink& sink, const std::atomic<bool>& stop, unsigned unit) {
-    pending_blocks pending(sink, unit);
+    idle_sizes sizes(sink);
+    pending_blocks pending(sink, unit, sizes);
     inbox_message message{};
     for (;;) {
         if (!inbox_take(message)) {
             pending.flush();
-            if (stop)
-                return;
-            sink.flush();
-            if (!inbox_wait(message))
+            if (stop || !sizes.wait(message))
                 return;
         }
         if (!is_unit(message))

@@ -39,8 +39,9 @@ uint64_t block_bytes_of(const CWaveData& item, unsigned unit);
 // One block per item and a run's blocks, in units of `unit` bytes, into
 // `sink`, until a message that is neither, a failed wait, or `stop` seen
 // after an item or run. Blocks already queued behind each other are written
-// together; before each wait the pending blocks are written and the header
-// brought up to date.
+// together; before each wait the pending blocks are written, and the header
+// is brought up to date once the inbox has stayed empty for sizes_max_age
+// after a write.
 void record_items(unit_sink& sink, const std::atomic<bool>& stop, unsigned unit);
 
 // Closes the inbox (so later posts fail) and destroys every item and run
