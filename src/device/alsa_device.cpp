@@ -90,7 +90,7 @@ public:
     // server), WAVE_ERR_BADFORMAT when it cannot play `format`.
     int open(const WAVEFORMATEX& format, const char* device, device_note& why) {
         alsa_quiet quiet(m_alsa);
-        std::snprintf(m_name, sizeof m_name, "ALSA %s", device);
+        format_reason(m_name, sizeof m_name, "ALSA %s", device);
         const int opened =
             m_alsa.snd_pcm_open(&m_pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (opened < 0) {

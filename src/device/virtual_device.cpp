@@ -24,7 +24,7 @@ public:
     // `why` says why it plays where the system's device was asked for.
     virtual_backend(uint32_t bytes_per_second, const char* why) : m_rate(bytes_per_second) {
         if (why)
-            std::snprintf(m_name, sizeof m_name, "the silent virtual device: %s", why);
+            format_reason(m_name, sizeof m_name, "the silent virtual device: %s", why);
         else
             std::snprintf(m_name, sizeof m_name, "the silent virtual device");
     }

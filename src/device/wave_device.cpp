@@ -25,7 +25,7 @@ constexpr uint32_t k_bounce_bytes = 16384;
 void device_note::set(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    vformat_reason(text, sizeof text, format, args);
     va_end(args);
 }
 

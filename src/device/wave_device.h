@@ -29,6 +29,7 @@
 #pragma once
 
 #include "device/wave_out.h"
+#include "platform/last_error.h"
 
 #include <atomic>
 #include <chrono>

@@ -28,11 +28,11 @@ int open_device(wave_backend backend, const char* system, const WAVEFORMATEX& fo
     char label[200];
     switch (backend) {
     case wave_backend::alsa:
-        std::snprintf(label, sizeof label, "ALSA %s", system);
+        format_reason(label, sizeof label, "ALSA %s", system);
         return wave_device::open(open_alsa_backend, format, system, label, callback, instance, out,
                                  why);
     case wave_backend::winmm:
-        std::snprintf(label, sizeof label, "winmm %s", system);
+        format_reason(label, sizeof label, "winmm %s", system);
         return wave_device::open(open_winmm_backend, format, system, label, callback, instance, out,
                                  why);
     case wave_backend::virtual_device:

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -53,9 +52,11 @@ unsigned char* device_lost() {
 void device_refused(int result, const char* name, const WAVEFORMATEX& format,
                     const device_note& why) {
     const format_text text(format);
-    char device[300] = "the output device";
-    if (name)
-        std::snprintf(device, sizeof device, "the output device \"%s\"", name);
+    // "the output device", or that and its name in quotes: the name goes in
+    // as an argument of its own, so that only it is shortened.
+    const char* device = name ? "the output device \"" : "the output device";
+    const char* quoted = name ? name : "";
+    const char* end = name ? "\"" : "";
     const char* sep = why.text[0] ? ": " : "";
     const unsigned align = linear_block_align(format);
     if (result == WAVE_ERR_BADDEVICEID)
@@ -63,18 +64,19 @@ void device_refused(int result, const char* name, const WAVEFORMATEX& format,
                        "them (the sonvale program: sonvale devices)",
                        name);
     else if (result == WAVE_ERR_BADFORMAT && align != 0 && format.nBlockAlign != align)
-        set_last_error("%s refuses %s with a block alignment of %u bytes: its frames take %u",
-                       device, text.c_str(), unsigned{format.nBlockAlign}, align);
+        set_last_error("%s%s%s refuses %s with a block alignment of %u bytes: its frames take %u",
+                       device, quoted, end, text.c_str(), unsigned{format.nBlockAlign}, align);
     else if (result == WAVE_ERR_BADFORMAT)
-        set_last_error("%s refuses %s%s%s", device, text.c_str(), sep, why.text);
+        set_last_error("%s%s%s refuses %s%s%s", device, quoted, end, text.c_str(), sep, why.text);
     else if (result == WAVE_ERR_NOMEM)
         set_last_error("out of memory for the output device");
     else if (result == WAVE_ERR_NODRIVER && !name)
         set_last_error("no output device was found%s%s", sep, why.text);
     else if (result == WAVE_ERR_NODRIVER || result == WAVE_ERR_NOTANSWERING)
-        set_last_error("%s cannot be opened%s%s", device, sep, why.text);
+        set_last_error("%s%s%s cannot be opened%s%s", device, quoted, end, sep, why.text);
     else
-        set_last_error("%s cannot be opened for %s (error %d)", device, text.c_str(), result);
+        set_last_error("%s%s%s cannot be opened for %s (error %d)", device, quoted, end,
+                       text.c_str(), result);
 }
 
 // True for a ring that can be built at once; else false with the reason.
