@@ -364,3 +364,42 @@ TEST_F(DeviceCore, PauseAndRestartReachTheBackendOnceAndCloseDrainsIt) {
     ASSERT_EQ(probe.close(), WAVE_OK);
     EXPECT_EQ(read(fake().drains), 1);
 }
+
+TEST(DeviceCoreStuck, ABackendCallThatDoesNotReturnLosesTheDeviceAndGivesItsQueueBack) {
+    // The call the sound system does not return from: a write the device
+    // thread makes on its own, or the resume a client asks for.
+    for (const bool in_resume : {false, true}) {
+        SCOPED_TRACE(in_resume ? "resume" : "write");
+        device_probe probe;
+        ASSERT_EQ(probe.open(device_kind::fake, cd), WAVE_OK);
+        fake_device& fake = *probe.fake_state;
+        auto set_hung = [&](bool hung) {
+            std::lock_guard<std::mutex> hold(fake.lock);
+            fake.hung = hung;
+        };
+        if (in_resume) {
+            ASSERT_EQ(wave_out_pause(probe.device()), WAVE_OK);
+            ASSERT_TRUE(wait_until([&] {
+                std::lock_guard<std::mutex> hold(fake.lock);
+                return fake.pauses == 1;
+            }));
+        }
+        set_hung(true);
+        const std::vector<WAVEHDR*> queued{probe.play(100), probe.play(100)};
+        if (in_resume) {
+            ASSERT_EQ(wave_out_restart(probe.device()), WAVE_OK);
+        }
+        EXPECT_FALSE(wave_out_lost(probe.device())); // not before its time
+        ASSERT_TRUE(wait_until([&] { return wave_out_lost(probe.device()); }));
+        // Given back by the client that gave up, as the device thread cannot.
+        EXPECT_EQ(probe.returned(), queued);
+        for (const auto& e : probe.entries(WOM_DONE))
+            EXPECT_EQ(e.thread, std::this_thread::get_id());
+        WAVEHDR* refused = probe.buffer(10);
+        ASSERT_EQ(wave_out_prepare_header(probe.device(), refused), WAVE_OK);
+        EXPECT_EQ(wave_out_write(probe.device(), refused), WAVE_ERR_LOST);
+        EXPECT_EQ(wave_out_reset(probe.device()), WAVE_ERR_NOTANSWERING); // at once
+        EXPECT_EQ(probe.close(), WAVE_OK);
+        set_hung(false); // the thread left behind finishes
+    }
+}

@@ -57,7 +57,8 @@ public:
 
     const char* name() const override { return "fake"; }
     int64_t write(const char* data, uint32_t bytes) override {
-        std::lock_guard<std::mutex> hold(m_state->lock);
+        std::unique_lock<std::mutex> hold(m_state->lock);
+        wait_while_hung(hold);
         if (m_state->failing)
             return -1;
         const uint32_t n = std::min(bytes, m_state->room);
@@ -71,8 +72,17 @@ public:
 
 private:
     void count(int& counter) {
-        std::lock_guard<std::mutex> hold(m_state->lock);
+        std::unique_lock<std::mutex> hold(m_state->lock);
+        wait_while_hung(hold);
         ++counter;
+    }
+    // A sound system that stopped answering.
+    void wait_while_hung(std::unique_lock<std::mutex>& hold) {
+        while (m_state->hung) {
+            hold.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            hold.lock();
+        }
     }
 
     std::shared_ptr<fake_device> m_state;

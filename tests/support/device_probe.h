@@ -46,6 +46,7 @@ struct fake_device {
     std::mutex lock;
     uint32_t room = 1000; // bytes a write takes; 0: the device is full
     bool failing = false; // every write fails for good
+    bool hung = false;    // write and the counted calls do not return while set
     std::vector<char> written;
     int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
 };
