@@ -938,7 +938,8 @@ struct WaveBuff {
     SingAndRetNextBuff, Reset and Close then give up on it (the device counts
     as lost), leaving its thread to finish on its own, holding nothing of the
     ring's. A device stops answering when it stays in a call into its sound
-    system, or takes no audio while it plays (ALSA), for 1.5 s. */
+    system for 1.5 s, or takes no audio for 1.5 s while it plays (ALSA; 4 s
+    while its stream starts, as a sound server may take 2 s to start one). */
 class SONVALE_API CWaveMixOut {
 public:
     /** Closed, 3 buffers of 2048 bytes, not paused. */

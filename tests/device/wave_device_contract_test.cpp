@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "device/device_names.h"
+
+#include <cstdlib>
 #include <map>
 #include <random>
 
@@ -402,4 +405,56 @@ TEST(DeviceCoreStuck, ABackendCallThatDoesNotReturnLosesTheDeviceAndGivesItsQueu
         EXPECT_EQ(probe.close(), WAVE_OK);
         set_hung(false); // the thread left behind finishes
     }
+}
+
+namespace {
+
+// An open that answers only once the process exits, after the static
+// destructors of everything built since main began.
+std::atomic<bool> g_open_answers{false};
+std::atomic<bool> g_late_backend_gone{false};
+
+class late_backend final : public device_backend {
+public:
+    ~late_backend() override { g_late_backend_gone = true; }
+    const char* name() const override { return "a device that answered late"; }
+    int64_t write(const char*, uint32_t bytes) override { return bytes; }
+    void pause(clock_type::time_point) override {}
+    void resume(clock_type::time_point) override {}
+    void drop(bool) override {}
+};
+
+int late_open(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>& out,
+              device_note&) {
+    while (!g_open_answers)
+        std::this_thread::sleep_for(1ms);
+    out = std::make_unique<late_backend>();
+    return WAVE_OK;
+}
+
+// Built before main, so destroyed after the statics built while it ran.
+struct answer_at_exit {
+    bool armed = false;
+    ~answer_at_exit() {
+        if (!armed)
+            return;
+        g_open_answers = true;
+        wait_until([] { return g_late_backend_gone.load(); }, 5.0);
+    }
+} g_answer_at_exit;
+
+} // namespace
+
+TEST(DeviceCoreDeathTest, AThreadLeftBehindByAnOpenMayNameItsDeviceWhileTheProcessExits) {
+    EXPECT_EXIT(
+        {
+            lasting_name("a name asked for before"); // the names exist before the exit
+            g_answer_at_exit.armed = true;
+            wave_device* device = nullptr;
+            device_note why;
+            const int opened = wave_device::open(late_open, cd, "late", "the late device",
+                                                 nullptr, 0, &device, why);
+            std::exit(opened == WAVE_ERR_NOTANSWERING ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }

@@ -246,6 +246,25 @@ TEST_P(Ring, RefusedFormatGivesMinusTwoAndKeepsTheFormat) {
     EXPECT_TRUE(same_format(*ring.getWaveFormate(), cd));
 }
 
+TEST_P(Ring, GetSystemHandleGivesAWinmmDevicesOwnHandleAndNullOtherwise) {
+    EXPECT_EQ(ring.GetSystemHandle(), nullptr);
+    open_ok();
+    const HWAVEOUT system = ring.GetSystemHandle();
+#ifdef _WIN32
+    if (GetParam() == sonvale::wave_backend::winmm) {
+        ASSERT_NE(system, nullptr);
+        EXPECT_NE(system, ring.m_hWaveOut); // the library's own object
+        DWORD volume = 0;
+        EXPECT_EQ(waveOutGetVolume(system, &volume), MMSYSERR_NOERROR);
+    } else
+#endif
+    {
+        EXPECT_EQ(system, nullptr);
+    }
+    EXPECT_EQ(ring.Close(), 0);
+    EXPECT_EQ(ring.GetSystemHandle(), nullptr);
+}
+
 TEST_P(Ring, CloseJoinsTheDeviceAndReleasesEverything) {
     open_ok(); // once first: a sanitizer's own thread may start with the first
     ring.Close();
