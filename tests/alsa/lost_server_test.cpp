@@ -38,6 +38,10 @@ protected:
             GTEST_SKIP() << "ALSA's pulse PCM does not play here: " << MIX_GetLastError();
     }
 
+    // Feeds a ring until the server gets `signal`: the ring loses its
+    // device within `seconds`, without a burst of buffers played.
+    void feed_and_signal(int signal, double seconds);
+
     test_support::pulse_server server;
 };
 
@@ -83,51 +87,52 @@ TEST_F(LostServer, OpeningOnAStoppedServerIsBounded) {
     server.signal(SIGCONT);
 }
 
+void LostServer::feed_and_signal(int signal, double seconds) {
+    CWaveMixOut ring;
+    WAVEFORMATEX format = cd_format();
+    ASSERT_EQ(ring.OpenOn("pulse", &format), 0) << MIX_GetLastError();
+    std::atomic<int> returned{0};
+    std::atomic<bool> kill_done{false};
+    int after_kill = 0;
+    std::string reason;
+    clock_type::time_point killed_at{}, failed_at{};
+    std::thread feeder([&] {
+        unsigned int len = 0;
+        unsigned char* buffer = ring.GetNextBuff(len);
+        while (buffer) {
+            buffer = ring.SingAndRetNextBuff(len);
+            ++returned;
+            after_kill += kill_done ? 1 : 0;
+        }
+        failed_at = clock_type::now();
+        reason = MIX_GetLastError();
+    });
+    const bool playing = test_support::wait_until([&] { return returned > 40; });
+    killed_at = clock_type::now();
+    kill_done = true;
+    server.signal(signal);
+    feeder.join();
+    ASSERT_TRUE(playing);
+    // 2048-byte buffers play 86 a second: a burst would be thousands.
+    EXPECT_LT(after_kill, 100);
+    EXPECT_LT(std::chrono::duration<double>(failed_at - killed_at).count(), seconds);
+    EXPECT_EQ(reason, "the output device was lost");
+    unsigned int len = 0;
+    EXPECT_EQ(ring.GetNextBuff(len), nullptr);
+    EXPECT_EQ(ring.Close(), 0);
+    server.signal(SIGCONT);
+}
+
 TEST_F(LostServer, AKilledOrStoppedServerLosesTheDeviceWithoutABurstOfPlayedBuffers) {
-    // A killed server fails at once; a stopped one stops taking audio, and
-    // the ring waits no longer than 1.5 s for it (the rest is for a loaded
-    // or instrumented build).
+    // A stopped server takes nothing: the ring waits 1.5 s for it (the rest
+    // is for a loaded or instrumented build); a killed one fails at once.
     const struct {
         int signal;
-        double seconds; // the longest the feeder may wait for a buffer then
+        double seconds;
     } cases[] = {{SIGSTOP, 2.5}, {SIGKILL, 1.0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signal);
-        CWaveMixOut ring;
-        WAVEFORMATEX format = cd_format();
-        ASSERT_EQ(ring.OpenOn("pulse", &format), 0) << MIX_GetLastError();
-        std::atomic<int> returned{0};
-        std::atomic<bool> signalled{false};
-        int after_signal = 0;
-        std::string reason;
-        clock_type::time_point signalled_at{}, failed_at{};
-        std::thread feeder([&] {
-            unsigned int len = 0;
-            unsigned char* buffer = ring.GetNextBuff(len);
-            while (buffer) {
-                buffer = ring.SingAndRetNextBuff(len);
-                ++returned;
-                after_signal += signalled ? 1 : 0;
-            }
-            failed_at = clock_type::now();
-            reason = MIX_GetLastError();
-        });
-        const bool playing = test_support::wait_until([&] { return returned > 40; });
-        signalled_at = clock_type::now();
-        signalled = true;
-        server.signal(c.signal);
-        feeder.join();
-        ASSERT_TRUE(playing);
-        // 2048-byte buffers play 86 a second: a burst would be thousands.
-        EXPECT_LT(after_signal, 100);
-        EXPECT_LT(std::chrono::duration<double>(failed_at - signalled_at).count(), c.seconds);
-        EXPECT_EQ(reason, "the output device was lost");
-        unsigned int len = 0;
-        EXPECT_EQ(ring.GetNextBuff(len), nullptr);
-        EXPECT_EQ(ring.Close(), 0);
-        if (c.signal == SIGSTOP) {
-            server.signal(SIGCONT);
-        }
+        feed_and_signal(c.signal, c.seconds);
     }
 }
 

@@ -368,93 +368,54 @@ TEST_F(DeviceCore, PauseAndRestartReachTheBackendOnceAndCloseDrainsIt) {
     EXPECT_EQ(read(fake().drains), 1);
 }
 
-TEST(DeviceCoreStuck, ABackendCallThatDoesNotReturnLosesTheDeviceAndGivesItsQueueBack) {
-    // The call the sound system does not return from: a write the device
-    // thread makes on its own, or the resume a client asks for.
-    for (const bool in_resume : {false, true}) {
-        SCOPED_TRACE(in_resume ? "resume" : "write");
-        device_probe probe;
-        ASSERT_EQ(probe.open(device_kind::fake, cd), WAVE_OK);
-        fake_device& fake = *probe.fake_state;
-        auto set_hung = [&](bool hung) {
-            std::lock_guard<std::mutex> hold(fake.lock);
-            fake.hung = hung;
-        };
-        if (in_resume) {
-            ASSERT_EQ(wave_out_pause(probe.device()), WAVE_OK);
-            ASSERT_TRUE(wait_until([&] {
-                std::lock_guard<std::mutex> hold(fake.lock);
-                return fake.pauses == 1;
-            }));
-        }
-        set_hung(true);
-        const std::vector<WAVEHDR*> queued{probe.play(100), probe.play(100)};
-        if (in_resume) {
-            ASSERT_EQ(wave_out_restart(probe.device()), WAVE_OK);
-        }
-        EXPECT_FALSE(wave_out_lost(probe.device())); // not before its time
-        ASSERT_TRUE(wait_until([&] { return wave_out_lost(probe.device()); }));
-        // Given back by the client that gave up, as the device thread cannot.
-        EXPECT_EQ(probe.returned(), queued);
-        for (const auto& e : probe.entries(WOM_DONE))
-            EXPECT_EQ(e.thread, std::this_thread::get_id());
-        WAVEHDR* refused = probe.buffer(10);
-        ASSERT_EQ(wave_out_prepare_header(probe.device(), refused), WAVE_OK);
-        EXPECT_EQ(wave_out_write(probe.device(), refused), WAVE_ERR_LOST);
-        EXPECT_EQ(wave_out_reset(probe.device()), WAVE_ERR_NOTANSWERING); // at once
-        EXPECT_EQ(probe.close(), WAVE_OK);
-        set_hung(false); // the thread left behind finishes
-    }
+TEST_F(DeviceCore, AWriteThatDoesNotReturnLosesTheDeviceAndGivesItsQueueBack) {
+    set(&fake_device::hung, true);
+    const std::vector<WAVEHDR*> queued{probe.play(100), probe.play(100)};
+    EXPECT_FALSE(wave_out_lost(probe.device())); // not before its time
+    ASSERT_TRUE(wait_until([&] { return wave_out_lost(probe.device()); }));
+    // Given back by the client that gave up, as the device thread cannot.
+    EXPECT_EQ(probe.returned(), queued);
+    for (const auto& e : probe.entries(WOM_DONE))
+        EXPECT_EQ(e.thread, std::this_thread::get_id());
+    EXPECT_EQ(wave_out_reset(probe.device()), WAVE_ERR_NOTANSWERING); // at once
+    EXPECT_EQ(probe.close(), WAVE_OK);
+    set(&fake_device::hung, false); // the thread left behind finishes
 }
 
 namespace {
 
-// An open that answers only once the process exits, after the static
-// destructors of everything built since main began.
-std::atomic<bool> g_open_answers{false};
-std::atomic<bool> g_late_backend_gone{false};
+// Set once the process exits, after the static destructors of what was
+// built since main began: g_exit is built before main.
+std::atomic<bool> g_exiting{false}, g_exit_armed{false};
+struct exit_signal {
+    ~exit_signal() {
+        g_exiting = true;
+        if (g_exit_armed)
+            std::this_thread::sleep_for(500ms); // for a device thread to end
+    }
+} g_exit;
 
-class late_backend final : public device_backend {
-public:
-    ~late_backend() override { g_late_backend_gone = true; }
-    const char* name() const override { return "a device that answered late"; }
-    int64_t write(const char*, uint32_t bytes) override { return bytes; }
-    void pause(clock_type::time_point) override {}
-    void resume(clock_type::time_point) override {}
-    void drop(bool) override {}
-};
-
-int late_open(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>& out,
-              device_note&) {
-    while (!g_open_answers)
+int open_at_exit(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>& out,
+                 device_note&) {
+    while (!g_exiting)
         std::this_thread::sleep_for(1ms);
-    out = std::make_unique<late_backend>();
+    out = make_fake_backend(std::make_shared<fake_device>());
     return WAVE_OK;
 }
-
-// Built before main, so destroyed after the statics built while it ran.
-struct answer_at_exit {
-    bool armed = false;
-    ~answer_at_exit() {
-        if (!armed)
-            return;
-        g_open_answers = true;
-        wait_until([] { return g_late_backend_gone.load(); }, 5.0);
-    }
-} g_answer_at_exit;
 
 } // namespace
 
 TEST(DeviceCoreDeathTest, AThreadLeftBehindByAnOpenMayNameItsDeviceWhileTheProcessExits) {
     EXPECT_EXIT(
         {
-            lasting_name("a name asked for before"); // the names exist before the exit
-            g_answer_at_exit.armed = true;
+            lasting_name("a name asked for before the exit");
+            g_exit_armed = true;
             wave_device* device = nullptr;
             device_note why;
-            const int opened = wave_device::open(late_open, cd, "late", "the late device",
-                                                 nullptr, 0, &device, why);
-            std::exit(opened == WAVE_ERR_NOTANSWERING ? 0 : 1);
+            std::exit(wave_device::open(open_at_exit, cd, "late", "late", nullptr, 0, &device,
+                                        why) == WAVE_ERR_NOTANSWERING
+                          ? 0
+                          : 1);
         },
         testing::ExitedWithCode(0), "");
 }
