@@ -1,22 +1,37 @@
-// The straightforward pipeline the mixer is measured against: a std::thread
+// The straightforward pipeline the mixer is measured against: a writer thread
 // taking heap copies from a mutex and condition-variable queue, notified on
-// every push, and writing each with write(2).
+// every push, and writing each with write(2). The writer can be raised to the
+// priority the mixer's worker runs at, by the same calls, so that the two are
+// compared at equal priority.
 #pragma once
+
+#include "platform/thread.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace bench {
 
+enum class writer_priority { normal, raised };
+
 class handwritten_pipeline {
 public:
-    explicit handwritten_pipeline(int fd) : m_fd(fd), m_writer([this] { run(); }) {}
+    explicit handwritten_pipeline(int fd, writer_priority priority = writer_priority::normal)
+        : m_fd(fd) {
+        uint32_t id = 0;
+        m_writer = sonvale::thread_create_suspended(writer_main, this, &id);
+        if (!m_writer)
+            std::abort();
+        if (priority == writer_priority::raised)
+            sonvale::thread_raise_priority(m_writer);
+        sonvale::thread_resume(m_writer);
+    }
 
     ~handwritten_pipeline() {
         {
@@ -24,7 +39,7 @@ public:
             m_done = true;
         }
         m_ready.notify_one();
-        m_writer.join();
+        sonvale::thread_release(m_writer);
     }
 
     handwritten_pipeline(const handwritten_pipeline&) = delete;
@@ -40,6 +55,11 @@ public:
     }
 
 private:
+    static long writer_main(void* pipeline) {
+        static_cast<handwritten_pipeline*>(pipeline)->run();
+        return 0;
+    }
+
     void run() {
         for (;;) {
             std::vector<uint8_t>* block;
@@ -62,7 +82,7 @@ private:
     std::condition_variable m_ready;
     std::deque<std::vector<uint8_t>*> m_queue;
     bool m_done = false;
-    std::thread m_writer;
+    sonvale::thread* m_writer = nullptr;
 };
 
 } // namespace bench

@@ -762,9 +762,11 @@ private:
     the file reads, in any WAV reader, as every block written up to the last
     such update (while blocks keep coming, that holds the blocks written more
     than 200 ms of the process's running time before it was killed or
-    stopped), never a part of a block. Nothing is synced to the disk (no
-    fsync): after a power loss or a system crash the operating system decides
-    what remains.
+    stopped), never a part of a block. A mixer's worker also calls Flush once
+    200 ms have passed after its last block with no other coming, so a
+    mixer's recording holds every block written more than 200 ms before the
+    kill in any case. Nothing is synced to the disk (no fsync): after a power
+    loss or a system crash the operating system decides what remains.
 
     The file is written by its open descriptor: deleted or renamed while
     recording, it goes on being written where it now is (or unlinked, until

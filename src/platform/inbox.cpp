@@ -67,7 +67,26 @@ void close_box(inbox& box) {
     mark_closed(box);
 }
 
-bool take_next(inbox_message& out, bool wait) {
+using clock_type = std::chrono::steady_clock;
+
+// How long take_next may wait for a message.
+enum class wait_mode { none, until_deadline, forever };
+
+// Waits, as far as `mode` allows, until a message is in, the inbox is
+// closed, or the deadline has passed.
+void wait_for_message(inbox& box, std::unique_lock<std::mutex>& hold, wait_mode mode,
+                      clock_type::time_point deadline) {
+    while (mode != wait_mode::none && box.incoming.empty() && !box.closed) {
+        box.owner_waiting = true;
+        if (mode == wait_mode::forever)
+            box.arrived.wait(hold);
+        else if (box.arrived.wait_until(hold, deadline) == std::cv_status::timeout)
+            return;
+    }
+}
+
+bool take_next(inbox_message& out, wait_mode mode,
+               clock_type::time_point deadline = clock_type::time_point()) {
     inbox* box = current_box;
     if (!box)
         return false;
@@ -75,10 +94,7 @@ bool take_next(inbox_message& out, bool wait) {
         box->batch.clear();
         box->next = 0;
         std::unique_lock<std::mutex> hold(box->lock);
-        while (wait && box->incoming.empty() && !box->closed) {
-            box->owner_waiting = true;
-            box->arrived.wait(hold);
-        }
+        wait_for_message(*box, hold, mode, deadline);
         box->owner_waiting = false;
         box->batch.swap(box->incoming);
         if (box->batch.empty())
@@ -128,11 +144,15 @@ void inbox_quit(uint32_t thread_id) {
 }
 
 bool inbox_wait(inbox_message& out) {
-    return take_next(out, true);
+    return take_next(out, wait_mode::forever);
+}
+
+bool inbox_wait_until(inbox_message& out, clock_type::time_point deadline) {
+    return take_next(out, wait_mode::until_deadline, deadline);
 }
 
 bool inbox_take(inbox_message& out) {
-    return take_next(out, false);
+    return take_next(out, wait_mode::none);
 }
 
 void inbox_close() {

@@ -2,6 +2,7 @@
 // thread_create_suspended, addressed by the thread's identity.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace sonvale {
@@ -18,6 +19,9 @@ bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload);
 // Calling thread: waits for the next message of its inbox. False when the
 // thread has no inbox, or its inbox is closed and empty.
 bool inbox_wait(inbox_message& out);
+// Calling thread: as inbox_wait, but false also once `deadline` has passed
+// with the inbox still empty.
+bool inbox_wait_until(inbox_message& out, std::chrono::steady_clock::time_point deadline);
 // Calling thread: takes the next message without waiting. False when empty
 // or when the thread has no inbox.
 bool inbox_take(inbox_message& out);

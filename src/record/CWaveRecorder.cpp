@@ -4,6 +4,7 @@
 // kept current while recording, and an account of the bytes that did not
 // reach the file.
 #include "platform/last_error.h"
+#include "record/sizes_max_age.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
 
@@ -12,10 +13,6 @@
 #include <new>
 
 namespace {
-
-// While blocks keep coming, the sizes in the file are at most this old, so a
-// killed process leaves a file that reads as nearly all it recorded.
-constexpr std::chrono::milliseconds sizes_max_age{200};
 
 // A copy of `path` for the reasons of later failures; null when there is no
 // memory for it.
@@ -124,7 +121,7 @@ void CWaveRecorder::Write(const char* data, int len) {
         m_nFileData += want;
         const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + want;
         m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
-        if (std::chrono::steady_clock::now() - m_synced >= sizes_max_age)
+        if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
             write_sizes();
         return;
     }

@@ -2,10 +2,13 @@
 
 #include "item/stream_run.h"
 #include "platform/inbox.h"
+#include "record/sizes_max_age.h"
 #include "worker/sample_pump.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace sonvale {
 
@@ -41,6 +44,36 @@ void destroy_unit(const inbox_message& message) {
         delete item_of(message);
 }
 
+// Keeps the header's sizes within sizes_max_age of the data once blocks stop
+// coming (while they come, the recorder's Write does): the worker waits for
+// its next message at most until then, and brings them up to date if none
+// came. Doing so before every wait put a header write between each block and
+// the next one.
+class idle_sizes {
+public:
+    explicit idle_sizes(CWaveRecorder& recorder) : m_recorder(recorder) {}
+
+    void wrote() {
+        if (!m_due)
+            m_due = std::chrono::steady_clock::now() + sizes_max_age;
+    }
+
+    // As inbox_wait.
+    bool wait(inbox_message& message) {
+        if (m_due) {
+            if (inbox_wait_until(message, *m_due))
+                return true;
+            m_recorder.Flush();
+            m_due.reset();
+        }
+        return inbox_wait(message);
+    }
+
+private:
+    CWaveRecorder& m_recorder;
+    std::optional<std::chrono::steady_clock::time_point> m_due;
+};
+
 // Blocks of items and runs taken while more were already queued, written to
 // the recorder together: one write for many blocks instead of one each,
 // which is what keeps the worker ahead of a fast client. A unit is destroyed
@@ -49,8 +82,8 @@ void destroy_unit(const inbox_message& message) {
 // its own bytes.
 class pending_blocks {
 public:
-    pending_blocks(CWaveRecorder& recorder, item_events& events)
-        : m_recorder(recorder), m_events(events) {}
+    pending_blocks(CWaveRecorder& recorder, item_events& events, idle_sizes& sizes)
+        : m_recorder(recorder), m_events(events), m_sizes(sizes) {}
     ~pending_blocks() { flush(); }
     pending_blocks(const pending_blocks&) = delete;
     pending_blocks& operator=(const pending_blocks&) = delete;
@@ -93,13 +126,16 @@ private:
     }
 
     void write(const uint8_t* bytes, size_t len) {
-        if (len > 0)
-            m_recorder.Write(reinterpret_cast<const char*>(bytes), static_cast<int>(len));
+        if (len == 0)
+            return;
+        m_recorder.Write(reinterpret_cast<const char*>(bytes), static_cast<int>(len));
+        m_sizes.wrote();
     }
 
     static constexpr size_t max_units = 32;
     CWaveRecorder& m_recorder;
     item_events& m_events;
+    idle_sizes& m_sizes;
     uint8_t m_bytes[max_units * block_capacity];
     inbox_message m_units[max_units];
     size_t m_used = 0;
@@ -112,15 +148,13 @@ private:
 // write is what finishes their items.
 void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsigned unit,
                   item_events& events) {
-    pending_blocks pending(recorder, events);
+    idle_sizes sizes(recorder);
+    pending_blocks pending(recorder, events, sizes);
     inbox_message message{};
     for (;;) {
         if (!inbox_take(message)) {
             pending.flush();
-            if (stop)
-                return;
-            recorder.Flush();
-            if (!inbox_wait(message))
+            if (stop || !sizes.wait(message))
                 return;
         }
         if (!is_unit(message))

@@ -23,8 +23,9 @@ protected:
 // One block per item and a run's blocks, in units of `unit` bytes, into
 // `recorder`, until a message that is neither, a failed wait, or `stop` seen
 // after an item or run. Blocks already queued behind each other are written
-// together; before each wait the pending blocks are written and the header
-// brought up to date.
+// together; before each wait the pending blocks are written, and the header
+// is brought up to date once the inbox has stayed empty for sizes_max_age
+// after a write.
 void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsigned unit,
                   item_events& events);
 

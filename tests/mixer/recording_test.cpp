@@ -31,6 +31,24 @@ TEST(MixerRecording, TypicalRecordingGivesTheCanonicalFile) {
     EXPECT_EQ(bytes(file.begin() + 44, file.end()), data);
 }
 
+TEST(MixerRecording, HeaderCatchesUpOnceBlocksStopComing) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("idle.wav");
+    WAVEFORMATEX format = pcm_format(16);
+    CSonvale mixer;
+    ASSERT_EQ(mixer.MIX_Init(&format, nullptr), 0);
+    ASSERT_TRUE(mixer.m_recorder.Open(path.c_str(), 22050, 1, 16));
+    const bytes data = pattern(1000, 3);
+    mixer.MIX_AddData(data.data(), 1000, 7, 1, 0);
+    // Neither flushed nor closed: the worker alone brings the sizes up to date.
+    EXPECT_TRUE(test_support::wait_until([&] {
+        const bytes file = test_support::read_file(path);
+        return file.size() == 1044 && test_support::le32(file, 4) == 1036u &&
+               test_support::le32(file, 40) == 1000u;
+    }));
+    EXPECT_EQ(mixer.MIX_Close(), 0);
+}
+
 TEST(MixerRecording, SixteenBitBlocks) {
     const bytes eight = pattern(8, 1), four = pattern(4, 2), big = pattern(4000, 3);
     const bytes thousand = pattern(1000, 4), exact = pattern(1280, 5), odd = pattern(7, 6);
