@@ -10,7 +10,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -122,6 +124,36 @@ inline bool make_wav(const std::string& path, const WAVEFORMATEX& format, uint32
     }
     ok = ok && (file_size == 0 || ftruncate(fd, file_size) == 0);
     return fd >= 0 && close(fd) == 0 && ok;
+}
+
+struct usage {
+    double wall; // seconds
+    double cpu;  // seconds, user + system
+};
+
+// Runs `args` with its output discarded; false when it cannot run or fails.
+inline bool run_program(const std::vector<std::string>& args, usage& out) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = clock_type::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage used{};
+    if (pid < 0 || wait4(pid, &status, 0, &used) != pid)
+        return false;
+    out.wall = seconds_since(start);
+    out.cpu = used.ru_utime.tv_sec + used.ru_utime.tv_usec * 1e-6 + used.ru_stime.tv_sec +
+              used.ru_stime.tv_usec * 1e-6;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace bench

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef SONVALE_CLI_PATH
@@ -22,39 +20,9 @@ namespace {
 
 constexpr int rounds = 5;
 
-struct usage {
-    double wall;
-    double cpu;
-};
-
-// Runs `argv` with its output discarded; false when it cannot run or fails.
-bool run(const std::vector<std::string>& args, usage& out) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = bench::clock_type::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage used{};
-    if (pid < 0 || wait4(pid, &status, 0, &used) != pid)
-        return false;
-    out.wall = bench::seconds_since(start);
-    out.cpu = used.ru_utime.tv_sec + used.ru_utime.tv_usec * 1e-6 + used.ru_stime.tv_sec +
-              used.ru_stime.tv_usec * 1e-6;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 struct series {
     std::vector<double> wall, cpu;
-    void add(const usage& u) {
+    void add(const bench::usage& u) {
         wall.push_back(u.wall * 1e3);
         cpu.push_back(u.cpu * 1e3);
     }
@@ -76,10 +44,10 @@ int main(int argc, char** argv) {
     series sonvale, sox;
     bool ran = true;
     for (int round = 1; ran && round <= rounds; ++round) {
-        usage s{}, x{};
-        ran = run({SONVALE_CLI_PATH, "record", out, in, in}, s);
+        bench::usage s{}, x{};
+        ran = bench::run_program({SONVALE_CLI_PATH, "record", out, in, in}, s);
         unlink(out.c_str());
-        ran = ran && run({"sox", in, in, out}, x);
+        ran = ran && bench::run_program({"sox", in, in, out}, x);
         unlink(out.c_str());
         sonvale.add(s);
         sox.add(x);

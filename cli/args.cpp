@@ -68,13 +68,14 @@ parsed_args parse_args(const std::vector<std::string>& args, const std::set<std:
     return out;
 }
 
-unsigned long parse_whole(const std::string& name, const std::string& text, unsigned long max) {
+unsigned long parse_whole(const std::string& name, const std::string& text, unsigned long min,
+                          unsigned long max) {
     bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     errno = 0;
     unsigned long value = digits ? std::strtoul(text.c_str(), nullptr, 10) : 0;
-    if (!digits || errno == ERANGE || value > max)
-        throw usage_error("--" + name + " takes a whole number from 0 to " + std::to_string(max) +
-                          ", not '" + text + "'");
+    if (!digits || errno == ERANGE || value < min || value > max)
+        throw usage_error("--" + name + " takes a whole number from " + std::to_string(min) +
+                          " to " + std::to_string(max) + ", not '" + text + "'");
     return value;
 }
 

@@ -30,9 +30,10 @@ std::vector<std::string> program_args(int argc, char** argv);
 parsed_args parse_args(const std::vector<std::string>& args, const std::set<std::string>& valued,
                        const std::set<std::string>& flags = {});
 
-// The value of option `name` as a whole number from 0 to `max`; throws
+// The value of option `name` as a whole number from `min` to `max`; throws
 // usage_error naming the option otherwise.
-unsigned long parse_whole(const std::string& name, const std::string& text, unsigned long max);
+unsigned long parse_whole(const std::string& name, const std::string& text, unsigned long min,
+                          unsigned long max);
 
 // The value of option `name` as a finite number above 0; throws usage_error
 // naming the option otherwise.

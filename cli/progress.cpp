@@ -7,6 +7,7 @@ namespace sonvale_cli {
 namespace {
 
 constexpr int bar_width = 30;
+constexpr std::chrono::milliseconds redraw_interval{100};
 
 std::string bar_text(double done, double total) {
     double share = total > 0.0 ? std::clamp(done / total, 0.0, 1.0) : 1.0;
@@ -26,25 +27,30 @@ void progress_bar::update(double done_seconds, double total_seconds) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_done = done_seconds;
     m_total = total_seconds;
-    redraw();
+    redraw(false);
 }
 
 void progress_bar::set_note(const std::string& note) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_note = note;
-    redraw();
+    redraw(false);
 }
 
 void progress_bar::finish() {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (m_enabled && !m_drawn.empty())
+    if (m_enabled && !m_drawn.empty()) {
+        redraw(true);
         std::fputs("\n", m_out);
+    }
     m_drawn.clear();
     m_enabled = false;
 }
 
-void progress_bar::redraw() {
+void progress_bar::redraw(bool now) {
     if (!m_enabled)
+        return;
+    const clock_type::time_point at = clock_type::now();
+    if (!now && at - m_drawn_at < redraw_interval)
         return;
     std::string text = bar_text(m_done, m_total) + " " + clock_text(m_done) + " / " +
                        clock_text(m_total) + (m_note.empty() ? "" : "  " + m_note);
@@ -55,6 +61,7 @@ void progress_bar::redraw() {
     std::fprintf(m_out, "\r%s%s", text.c_str(), pad.c_str());
     std::fflush(m_out);
     m_drawn = text;
+    m_drawn_at = at;
 }
 
 std::string clock_text(double seconds) {

@@ -1,7 +1,10 @@
 // A one-line progress display on a terminal: a bar, the time done and the
-// total, and a short note ("paused"). Redrawn only when its text changes.
+// total, and a short note ("paused"). Redrawn only when its text changes,
+// and at most 10 times a second, so that a fast caller does not flood the
+// terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -17,14 +20,20 @@ public:
     progress_bar(const progress_bar&) = delete;
     progress_bar& operator=(const progress_bar&) = delete;
 
-    // Safe to call from several threads.
+    // Safe to call from several threads. What a call changes within a
+    // tenth of a second of the last redraw shows at the next call after
+    // that, or at finish().
     void update(double done_seconds, double total_seconds);
     void set_note(const std::string& note);
-    // Ends the line once something was drawn.
+    // Draws what is not shown yet and ends the line, once something was
+    // drawn.
     void finish();
 
 private:
-    void redraw();
+    using clock_type = std::chrono::steady_clock;
+
+    // `now`: whatever the time since the last redraw.
+    void redraw(bool now);
 
     std::FILE* m_out;
     bool m_enabled;
@@ -33,6 +42,7 @@ private:
     double m_total = 0.0;
     std::string m_note;
     std::string m_drawn;
+    clock_type::time_point m_drawn_at{};
 };
 
 // "1:02.5": minutes, seconds and tenths.

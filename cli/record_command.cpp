@@ -1,6 +1,7 @@
 #include "record_command.h"
 
 #include "args.h"
+#include "data_chunk.h"
 #include "devices_command.h"
 #include "errors.h"
 #include "file_identity.h"
@@ -30,14 +31,17 @@ Records into OUT.wav through a Sonvale mixer and its worker thread: first a
 generated tone, if asked for, then the sample data of each IN.wav in order.
 
 Options:
-  --rate R       samples per second (default: the first input's, else 44100)
-  --channels C   channels (default: the first input's, else 1)
+  --rate R       samples per second, from 1 to 4294967295 divided by the
+                 bytes of a frame (default: the first input's, else 44100)
+  --channels C   channels, from 1 to 65535 divided by the bytes of a sample
+                 (default: the first input's, else 1)
   --bits B       bits per sample, 8, 16, 24 or 32 (default: the first
                  input's, else 16)
   --float        record 32-bit float samples (default: the first input's
                  encoding, else PCM)
   --tone HZ      record a sine tone of HZ hertz
-  --seconds S    length of the tone in seconds (default 1)
+  --seconds S    length of the tone in seconds, from one sample frame up to
+                 9223372036854775807 bytes of data (default 1)
   --device NAME  the mixer's output device (default: silent, so that a
                  recording never holds a sound device or depends on what it
                  plays; SONVALE_DEVICE does not change it); see 'sonvale
@@ -45,12 +49,18 @@ Options:
   --classic      write the classic 44-byte header, whose sizes stop at
                  4 GiB (default: a header that becomes RF64 past 4 GiB, and
                  is a plain WAV header until then)
+  --no-sync      leave the data to the system's cache: faster, but a power
+                 cut or a system crash may leave less than was recorded, or
+                 no file (default: a durable recording, synced at least once
+                 a second and at the end, so that after a power cut the file
+                 reads whole, with all but about the last second)
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and
 encoding (PCM or float, of 8, 16, 24 or 32 bits), and none may be OUT.wav
-itself. Ctrl-C stops queueing and finishes the file with everything queued
-so far.
+itself. An input that ends before its "data" chunk does is recorded up to
+its last whole frame, with a note saying so. Ctrl-C stops queueing and
+finishes the file with everything queued so far.
 Exit status: 0 when recorded, 1 on an error or when data was lost (the
 reason and the bytes lost are printed), 2 on a wrong command line or an
 input that cannot be recorded, 130 when interrupted.
@@ -63,6 +73,13 @@ constexpr uint16_t float_bits = 32;
 // The classic WAV header holds the data size in 32 bits, less the rest of
 // the header.
 constexpr uint64_t max_classic_data_bytes = 0xFFFFFFFFull - 36;
+// What the format fields of a WAV header hold: a frame's bytes in 16 bits,
+// a second's in 32.
+constexpr uint64_t max_frame_bytes = 0xFFFF;
+constexpr uint64_t max_bytes_per_second = 0xFFFFFFFF;
+// The most data bytes a recording holds: the library reads sizes back as
+// signed 64-bit numbers (MIX_ReadFileFormat).
+constexpr uint64_t max_data_bytes = std::numeric_limits<int64_t>::max();
 // Shorter recordings finish too fast for a progress bar to be of use.
 constexpr double progress_min_seconds = 1.0;
 // Blocks of tone generated and queued at a time.
@@ -77,23 +94,26 @@ struct record_options {
     double seconds = 1.0;
     bool is_float = false;
     bool classic = false;
+    bool no_sync = false;
 };
 
 // An input file as the library reads it.
 struct input {
     std::string path;
     WAVEFORMATEX format;
-    uint64_t bytes; // of samples
+    uint64_t bytes;   // of samples
+    std::string note; // why it holds fewer than its "data" chunk declares
 };
 
-template <class T> std::optional<T> whole_option(const parsed_args& args, const char* name) {
+template <class T>
+std::optional<T> whole_option(const parsed_args& args, const char* name, unsigned long min) {
     if (!args.has(name))
         return std::nullopt;
-    return static_cast<T>(parse_whole(name, args.value(name), std::numeric_limits<T>::max()));
+    return static_cast<T>(parse_whole(name, args.value(name), min, std::numeric_limits<T>::max()));
 }
 
 std::optional<uint16_t> bits_option(const parsed_args& args) {
-    std::optional<uint16_t> bits = whole_option<uint16_t>(args, "bits");
+    std::optional<uint16_t> bits = whole_option<uint16_t>(args, "bits", 0);
     if (bits && *bits != 8 && *bits != 16 && *bits != 24 && *bits != 32)
         throw usage_error("--bits takes 8, 16, 24 or 32, not '" + args.value("bits") + "'");
     return bits;
@@ -105,8 +125,8 @@ record_options read_options(const parsed_args& args) {
     if (!args.has("tone") && args.positional.size() < 2)
         throw usage_error("nothing to record: give --tone HZ or an input file");
     record_options options;
-    options.rate = whole_option<uint32_t>(args, "rate");
-    options.channels = whole_option<uint16_t>(args, "channels");
+    options.rate = whole_option<uint32_t>(args, "rate", 1);
+    options.channels = whole_option<uint16_t>(args, "channels", 1);
     options.bits = bits_option(args);
     if (args.has("tone"))
         options.tone_hz = parse_positive("tone", args.value("tone"));
@@ -114,9 +134,28 @@ record_options read_options(const parsed_args& args) {
         options.seconds = parse_positive("seconds", args.value("seconds"));
     options.is_float = args.has("float");
     options.classic = args.has("classic");
+    options.no_sync = args.has("no-sync");
     if (options.is_float && options.bits.value_or(float_bits) != float_bits)
         throw usage_error("--float records 32-bit samples");
     return options;
+}
+
+// Refuses a layout whose frame or second of data is too big for the fields
+// of a WAV header that describe it. `bits` is a whole number of bytes.
+void check_layout(uint32_t rate, uint16_t channels, uint16_t bits) {
+    const uint64_t frame = uint64_t{channels} * (bits / 8);
+    if (frame > max_frame_bytes)
+        throw usage_error(std::to_string(channels) + " channels of " + std::to_string(bits) +
+                          " bits make frames of " + std::to_string(frame) +
+                          " bytes, more than the 65535 a WAV file describes: at most " +
+                          std::to_string(max_frame_bytes / (bits / 8)) + " channels at " +
+                          std::to_string(bits) + " bits");
+    if (rate * frame > max_bytes_per_second)
+        throw usage_error(std::to_string(rate) + " Hz of " + std::to_string(frame) +
+                          "-byte frames makes " + std::to_string(rate * frame) +
+                          " bytes a second, more than the 4294967295 a WAV file describes: at "
+                          "most " +
+                          std::to_string(max_bytes_per_second / frame) + " Hz with these frames");
 }
 
 // The options' format, with the first input's (or the defaults) for
@@ -129,19 +168,23 @@ WAVEFORMATEX recording_format(const record_options& options, const std::vector<i
         base.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
         base.wBitsPerSample = float_bits;
     }
-    return make_pcm_format(options.rate.value_or(base.nSamplesPerSec),
-                           options.channels.value_or(base.nChannels),
-                           options.bits.value_or(base.wBitsPerSample), base.wFormatTag);
+    const uint32_t rate = options.rate.value_or(base.nSamplesPerSec);
+    const uint16_t channels = options.channels.value_or(base.nChannels);
+    const uint16_t bits = options.bits.value_or(base.wBitsPerSample);
+    check_layout(rate, channels, bits);
+    return make_pcm_format(rate, channels, bits, base.wFormatTag);
 }
 
 std::vector<input> read_inputs(const std::vector<std::string>& paths) {
     std::vector<input> inputs;
     for (const std::string& path : paths) {
         WAVEFORMATEX format{};
-        const int64_t bytes = MIX_ReadFileFormat(path.c_str(), &format);
+        uint64_t offset = 0;
+        const int64_t bytes = MIX_ReadFileFormatEx(path.c_str(), &format, &offset);
         if (bytes < 0)
             throw command_error(MIX_GetLastError());
-        inputs.push_back({path, format, static_cast<uint64_t>(bytes)});
+        const auto held = static_cast<uint64_t>(bytes);
+        inputs.push_back({path, format, held, cut_short_note(path, offset, held, "recording")});
     }
     return inputs;
 }
@@ -170,25 +213,43 @@ void check_inputs(const std::vector<input>& inputs, const std::string& out_path)
 void check_input_formats(const std::vector<input>& inputs, const WAVEFORMATEX& format) {
     for (const input& in : inputs)
         if (!same_layout(in.format, format))
-            throw command_error("'" + in.path + "' is " + describe_format(in.format) +
-                                ", but the recording is " + describe_format(format));
+            throw usage_error("'" + in.path + "' is " + describe_format(in.format) +
+                              ", but the recording is " + describe_format(format));
 }
 
+// The tone's bytes: at least one frame, and no more than a recording holds.
 uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
     if (!options.tone_hz)
         return 0;
-    return static_cast<uint64_t>(std::round(options.seconds * format.nSamplesPerSec)) *
-           format.nBlockAlign;
+    const double frames = std::round(options.seconds * format.nSamplesPerSec);
+    const uint64_t max_frames = max_data_bytes / format.nBlockAlign;
+    if (frames < 1.0)
+        throw usage_error("--seconds gives less than one sample frame at " +
+                          std::to_string(format.nSamplesPerSec) + " Hz");
+    // Strictly below: the bound itself may have been rounded up.
+    if (!(frames < static_cast<double>(max_frames))) {
+        char most[32];
+        std::snprintf(most, sizeof most, "%.6g",
+                      static_cast<double>(max_frames) / format.nSamplesPerSec);
+        throw usage_error("--seconds gives more than the 9223372036854775807 bytes of data a "
+                          "recording holds: at most " +
+                          std::string(most) + " s of " + describe_format(format));
+    }
+    return static_cast<uint64_t>(frames) * format.nBlockAlign;
 }
 
 uint64_t total_bytes(const record_options& options, const WAVEFORMATEX& format,
                      const std::vector<input>& inputs) {
     uint64_t total = tone_bytes(options, format);
-    for (const input& in : inputs)
+    for (const input& in : inputs) {
+        if (in.bytes > max_data_bytes - total)
+            throw usage_error("the tone and the inputs hold more than the 9223372036854775807 "
+                              "bytes of data a recording holds");
         total += in.bytes;
+    }
     if (options.classic && total > max_classic_data_bytes)
-        throw command_error("the recording would hold more data than a classic WAV header can "
-                            "describe (4 GiB): leave out --classic");
+        throw usage_error("the recording would hold more data than a classic WAV header can "
+                          "describe (4 GiB): leave out --classic");
     return total;
 }
 
@@ -220,8 +281,9 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 } // namespace
 
 int run_record(const std::vector<std::string>& arg_list) {
-    parsed_args args = parse_args(
-        arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"}, {"float", "classic"});
+    parsed_args args =
+        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"},
+                   {"float", "classic", "no-sync"});
     if (args.help) {
         std::fputs(usage, stdout);
         return 0;
@@ -242,10 +304,14 @@ int run_record(const std::vector<std::string>& arg_list) {
     WAVEFORMATEX format = recording_format(options, inputs);
     check_input_formats(inputs, format);
     const double total_seconds = seconds_of(total_bytes(options, format, inputs), format);
+    for (const input& in : inputs)
+        if (!in.note.empty())
+            std::fprintf(stderr, "sonvale record: %s\n", in.note.c_str());
 
     progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
-    const unsigned int flags = options.classic ? 0u : SONVALE_RECORD_RF64_AUTO;
+    const unsigned int flags = (options.classic ? 0u : SONVALE_RECORD_RF64_AUTO) |
+                               (options.no_sync ? 0u : SONVALE_RECORD_DURABLE);
     recording out(
         out_path, format, chosen_device(device, false, "silent"), flags,
         [&](uint64_t recorded) { bar.update(seconds_of(recorded, format), total_seconds); });

@@ -8,8 +8,11 @@ namespace sonvale_cli {
 
 namespace {
 
-// Blocks of data queued between two waits for the worker.
-constexpr uint64_t blocks_between_waits = 64;
+// The time between two waits for the worker: each wait shows the progress
+// and, for a durable recording, syncs the file (MIX_Flush), which must not
+// happen for every few blocks. MIX_AddStream keeps its memory bounded
+// itself.
+constexpr std::chrono::milliseconds between_waits{250};
 // How long the worker may take over what was queued before it counts as
 // stuck.
 constexpr int stall_limit_ms = 10000;
@@ -38,7 +41,7 @@ void recording::add(const unsigned char* data, size_t len) {
     if (MIX_AddStream(m_mixer.get(), data, static_cast<int>(len), 1) != 1)
         throw command_error("cannot queue data for the worker: " + library_reason());
     count(len);
-    if (m_queued - m_waited >= blocks_between_waits * m_block)
+    if (std::chrono::steady_clock::now() >= m_next_wait)
         wait_recorded();
 }
 
@@ -71,7 +74,7 @@ void recording::wait_recorded() {
         m_loss_reason = library_reason();
     if (flushed != 0 && flushed != 2)
         throw command_error("the worker stopped recording into '" + m_path + "'");
-    m_waited = m_queued;
+    m_next_wait = std::chrono::steady_clock::now() + between_waits;
     m_progress(m_queued);
 }
 

@@ -5,6 +5,7 @@
 
 #include <sonvale.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,8 +28,8 @@ public:
     recording(const std::string& path, const WAVEFORMATEX& format, const char* device,
               unsigned int flags, progress_fn progress);
 
-    // Queues a copy of `len` bytes. Every so much data it waits until the
-    // worker has recorded it, so memory stays bounded. Throws command_error
+    // Queues a copy of `len` bytes. Every quarter of a second it waits until
+    // the worker has recorded what was queued, to show the progress. Throws command_error
     // when the data cannot be queued or the worker stops recording.
     void add(const unsigned char* data, size_t len);
 
@@ -68,7 +69,7 @@ private:
     std::unique_ptr<std::remove_pointer_t<HSONVALE>, mixer_closer> m_mixer;
     uint64_t m_items = 0;
     uint64_t m_queued = 0;
-    uint64_t m_waited = 0; // m_queued when the worker last caught up
+    std::chrono::steady_clock::time_point m_next_wait; // when add waits again
     SONVALE_RECORD_STATUS m_status{};
     std::string m_loss_reason;
 };

@@ -4,6 +4,7 @@
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
+#include "record/durable_recording.h"
 #include "wav/block_size.h"
 
 #include <algorithm>
@@ -208,7 +209,7 @@ int CSonvale::MIX_Flush(int timeoutMs) {
                                 timeoutMs);
         return 1;
     }
-    m_recorder.Flush();
+    sonvale::durable_recording::flush(m_recorder);
     return m_recorder.report_loss() ? 2 : 0;
 }
 

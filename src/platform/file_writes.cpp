@@ -19,4 +19,8 @@ const file_writes& current_file_writes() {
     return installed ? *installed : system_file_writes();
 }
 
+bool sync_directory_of(const char* path) {
+    return current_file_writes().sync_directory(path);
+}
+
 } // namespace sonvale

@@ -4,6 +4,7 @@
 // kept current while recording, and an account of the bytes that did not
 // reach the file.
 #include "platform/last_error.h"
+#include "record/durable_recording.h"
 #include "record/sizes_max_age.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
@@ -71,7 +72,7 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         sonvale::set_last_error("no path was given for the recording");
         return false;
     }
-    if ((flags & ~SONVALE_RECORD_RF64_AUTO) != 0) {
+    if ((flags & ~(SONVALE_RECORD_RF64_AUTO | SONVALE_RECORD_DURABLE)) != 0) {
         sonvale::set_last_error("unknown recording flags 0x%x", flags);
         return false;
     }
@@ -87,14 +88,15 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     m_state.flags = flags;
     // The header goes in by a positioned write: the data follows it.
     const bool written = write_header();
-    if (!written || !m_file.Seek(m_state.header_bytes())) {
+    const bool placed = written && m_file.Seek(m_state.header_bytes());
+    if (!placed || !sonvale::durable_recording::start(*this, path)) {
         // A device such as /dev/null takes the header but cannot place the
         // data after it, and leaves no system error to quote.
-        if (written)
+        if (written && !placed)
             sonvale::set_last_error("cannot record into '%s': it is not a file whose header "
                                     "can be kept up to date",
                                     path);
-        else
+        else if (!written)
             sonvale::set_last_error("cannot write the header of '%s': %s", path,
                                     sonvale::system_error_text());
         // Not even the header fits (a full disk): no usable recording.
@@ -121,7 +123,9 @@ void CWaveRecorder::Write(const char* data, int len) {
         m_nFileData += want;
         const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + want;
         m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
-        if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
+        if (sonvale::durable_recording::is_durable(*this))
+            sonvale::durable_recording::declare_if_due(*this);
+        else if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
             write_sizes();
         return;
     }
@@ -146,17 +150,23 @@ void CWaveRecorder::Close() {
     if (!m_bOpen)
         return;
     m_bOpen = 0;
-    write_sizes();
+    const bool durable = sonvale::durable_recording::is_durable(*this);
+    if (!durable)
+        write_sizes();
     // Should a rollback's cut have failed, leftovers of a dropped block may
     // lie past the data: the file ends where the data ends.
     m_file.Truncate(m_state.header_bytes() + m_nFileData);
+    if (durable)
+        sonvale::durable_recording::declare(*this);
     m_file.Close();
     m_state.path.reset();
 }
 
 void CWaveRecorder::Flush() {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_bOpen && m_nSyncedData != m_nFileData)
+    if (m_bOpen && sonvale::durable_recording::is_durable(*this))
+        sonvale::durable_recording::declare_if_due(*this);
+    else if (m_bOpen && m_nSyncedData != m_nFileData)
         write_sizes();
 }
 
@@ -171,7 +181,8 @@ int CWaveRecorder::GetStatus(SONVALE_RECORD_STATUS* status) {
     std::lock_guard<std::mutex> guard(m_lock);
     status->flags = (m_bOpen ? SONVALE_STATUS_OPEN : 0u) |
                     (m_state.rf64 ? SONVALE_STATUS_RF64 : 0u) |
-                    (m_state.header_stale ? SONVALE_STATUS_HEADER_STALE : 0u);
+                    (m_state.header_stale ? SONVALE_STATUS_HEADER_STALE : 0u) |
+                    sonvale::durable_recording::status_flags(*this);
     status->dataBytes = m_nFileData;
     status->lostBytes = m_state.lost;
     return 0;

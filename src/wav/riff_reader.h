@@ -4,7 +4,7 @@
 // moves forward, so no declared size can make a search loop or read outside
 // the file. Chunk headers are read through a window of the file, so a walk
 // over many small chunks costs about a sequential read, not a system call
-// per chunk.
+// per chunk; runs of empty chunks are passed over many headers at a step.
 #pragma once
 
 #include "platform/input_file.h"
@@ -93,6 +93,7 @@ public:
 
 private:
     bool find(riff_chunk& out, uint64_t end, const char* id, const char* form);
+    bool skip_empty(uint64_t end, const char* id);
     bool matches(const riff_chunk& chunk, const char* id, const char* form);
     bool chunk_at(uint64_t pos, riff_chunk& out);
     const unsigned char* window_at(uint64_t pos, size_t len);

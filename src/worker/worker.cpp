@@ -2,6 +2,7 @@
 
 #include "item/stream_run.h"
 #include "platform/inbox.h"
+#include "record/durable_recording.h"
 #include "record/sizes_max_age.h"
 #include "worker/sample_pump.h"
 
@@ -44,11 +45,21 @@ void destroy_unit(const inbox_message& message) {
         delete item_of(message);
 }
 
+// When the data a durable recording received last is due to be synced and
+// declared; none when nothing waits for that.
+std::optional<std::chrono::steady_clock::time_point> durable_due(CWaveRecorder& recorder) {
+    const auto due = durable_recording::next_sync(recorder);
+    if (due == durable_recording::clock::time_point::max())
+        return std::nullopt;
+    return due;
+}
+
 // Keeps the header's sizes within sizes_max_age of the data once blocks stop
 // coming (while they come, the recorder's Write does): the worker waits for
 // its next message at most until then, and brings them up to date if none
-// came. Doing so before every wait put a header write between each block and
-// the next one.
+// came; a durable recording's data is synced and declared within a second
+// (durable_recording::period) likewise. Doing so before every wait put a
+// header write between each block and the next one.
 class idle_sizes {
 public:
     explicit idle_sizes(CWaveRecorder& recorder) : m_recorder(recorder) {}
@@ -60,11 +71,13 @@ public:
 
     // As inbox_wait.
     bool wait(inbox_message& message) {
-        if (m_due) {
+        while (m_due) {
             if (inbox_wait_until(message, *m_due))
                 return true;
+            if (std::chrono::steady_clock::now() < *m_due)
+                return false; // the inbox was closed
             m_recorder.Flush();
-            m_due.reset();
+            m_due = durable_due(m_recorder);
         }
         return inbox_wait(message);
     }

@@ -132,6 +132,11 @@ TEST(Record, CtrlCFinishesTheFileWithEverythingQueued) {
     EXPECT_LT(s.frames, 8000LL * 90000) << "it went on to the end";
     EXPECT_EQ(static_cast<uint64_t>(80 + s.frames * 2), test_support::read_file(out).size())
         << "the header describes the whole file";
+    size_t redraws = 0;
+    for (size_t at = run.out.find("\r["); at != std::string::npos; at = run.out.find("\r[", at + 1))
+        ++redraws;
+    EXPECT_LE(redraws, 10 * run.seconds + 2)
+        << "the progress bar redraws at most 10 times a second";
 }
 
 TEST(Record, LongRecordingsKeepMemoryBounded) {

@@ -116,6 +116,21 @@ run_result run_program(const std::vector<std::string>& argv, const std::vector<s
 
 terminal_result run_on_terminal(const std::vector<std::string>& argv,
                                 const std::vector<timed_key>& keys, double timeout) {
+    const auto start = clock_type::now();
+    size_t next_key = 0;
+    return run_on_terminal(
+        argv,
+        [&](const std::string&) {
+            std::string due;
+            while (next_key < keys.size() && seconds_since(start) >= keys[next_key].first)
+                due += keys[next_key++].second;
+            return due;
+        },
+        timeout);
+}
+
+terminal_result run_on_terminal(const std::vector<std::string>& argv, const terminal_act& act,
+                                double timeout) {
     exec_args args(argv, {});
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
@@ -130,13 +145,13 @@ terminal_result run_on_terminal(const std::vector<std::string>& argv,
     // The slave stays open here so its settings can be read after the end.
     fcntl(master, F_SETFL, O_NONBLOCK);
     terminal_result result;
-    size_t next_key = 0;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
         if (kill_when_late(pid, start, timeout))
             continue;
-        if (next_key < keys.size() && seconds_since(start) >= keys[next_key].first)
-            (void)!write(master, &keys[next_key++].second, 1);
+        const std::string keys = act(result.out);
+        if (!keys.empty())
+            (void)!write(master, keys.data(), keys.size());
         pollfd fd{master, POLLIN, 0};
         if (poll(&fd, 1, 10) > 0)
             read_some(master, result.out);

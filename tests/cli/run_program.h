@@ -1,6 +1,7 @@
 // Running a program and collecting what it did.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,11 @@ struct terminal_result : run_result {
 };
 terminal_result run_on_terminal(const std::vector<std::string>& argv,
                                 const std::vector<timed_key>& keys, double timeout = 60.0);
+// As above, typing what `act` returns (often nothing) when given all the
+// program wrote so far, which it is about every 10 ms.
+using terminal_act = std::function<std::string(const std::string& out)>;
+terminal_result run_on_terminal(const std::vector<std::string>& argv, const terminal_act& act,
+                                double timeout = 60.0);
 
 // The sonvale program under test, with `args`.
 std::vector<std::string> sonvale_command(std::vector<std::string> args);

@@ -108,6 +108,47 @@ TEST(Loss, AMixerThatCannotRecordItsWidthLosesEveryByteQueued) {
     EXPECT_EQ(faults::size_of(path), 44u);
 }
 
+// A durable recording whose sync fails: the bytes it covered are cut off and
+// counted, never declared by a later sync that succeeds; a folder that
+// cannot be synced refuses the recording.
+TEST(Loss, AFailedSyncIsLostNeverRetriedIntoASuccess) {
+    test_support::temp_dir dir;
+    const std::string path = dir.file("durable.wav");
+    WAVEFORMATEX f = faults::mono16();
+    HSONVALE mixer = MIX_Init(&f, nullptr);
+    ASSERT_NE(mixer, nullptr) << MIX_GetLastError();
+    {
+        test_support::failing_syncs fail(true);
+        EXPECT_FALSE(Record_OpenEx(mixer, path.c_str(), 22050, 1, 16, SONVALE_RECORD_DURABLE));
+        EXPECT_NE(std::string(MIX_GetLastError()).find("cannot sync"), std::string::npos);
+    }
+    ASSERT_TRUE(Record_OpenEx(mixer, path.c_str(), 22050, 1, 16, SONVALE_RECORD_DURABLE));
+    const std::vector<uint8_t> data = test_support::pattern(30000);
+    const auto queue = [&](size_t at, int n) {
+        ASSERT_EQ(MIX_AddStream(mixer, data.data() + at, n, 1), 1);
+    };
+    queue(0, 10000);
+    EXPECT_EQ(MIX_Flush(mixer, -1), 0);
+    {
+        test_support::failing_syncs fail(false);
+        queue(10000, 8000);
+        EXPECT_EQ(MIX_Flush(mixer, -1), 2);
+        EXPECT_NE(std::string(MIX_GetLastError()).find("cannot sync"), std::string::npos)
+            << MIX_GetLastError();
+    }
+    queue(10000, 6000);
+    EXPECT_EQ(MIX_Flush(mixer, -1), 0);
+    Record_Close(mixer);
+    const SONVALE_RECORD_STATUS status = status_of(mixer);
+    EXPECT_EQ(status.flags, static_cast<uint32_t>(SONVALE_STATUS_SYNC_FAILED));
+    EXPECT_EQ(status.lostBytes, 8000u);
+    EXPECT_EQ(status.dataBytes, 16000u);
+    EXPECT_EQ(MIX_Close(mixer), 0);
+    const test_support::wav_readback back = test_support::read_wav_back(path);
+    EXPECT_EQ(back.problem, "");
+    EXPECT_EQ(back.data, std::vector<uint8_t>(data.begin(), data.begin() + 16000));
+}
+
 #ifdef SONVALE_FAILING_CLI
 // `sonvale record` whose writes fail past 20,000 bytes of the file.
 TEST(Loss, SonvaleRecordNamesTheLossAndFails) {

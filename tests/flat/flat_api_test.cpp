@@ -117,8 +117,8 @@ TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
         const char* says;
     } cases[] = {
         {"null path", [&] { return !Record_Open(h, nullptr, 22050, 1, 16); }, "no path"},
-        {"unknown flag", [&] { return !Record_OpenEx(h, path.c_str(), 22050, 1, 16, 2); },
-         "unknown recording flags 0x2"},
+        {"unknown flag", [&] { return !Record_OpenEx(h, path.c_str(), 22050, 1, 16, 4); },
+         "unknown recording flags 0x4"},
         {"null status", [&] { return Record_GetStatus(h, nullptr) == -1; }, "no status record"},
         {"short status", [&] { return Record_GetStatus(h, &small) == -1; }, "cbSize"},
         {"null handle", [&] { return Record_GetStatus(nullptr, &good) == -1; }, "no mixer handle"},

@@ -24,10 +24,38 @@ int64_t failing_write(intptr_t file, const void* data, size_t len, int64_t offse
     return system.write(file, data, len < room ? len : static_cast<size_t>(room), offset);
 }
 
-const sonvale::file_writes g_failing{
-    failing_write, [](intptr_t file) { return sonvale::system_file_writes().position(file); }};
+const sonvale::file_writes g_failing = [] {
+    sonvale::file_writes writes = sonvale::system_file_writes();
+    writes.write = failing_write;
+    return writes;
+}();
+
+bool failing_sync(intptr_t) {
+    sonvale::set_no_space_error();
+    return false;
+}
+
+const sonvale::file_writes g_failing_syncs = [] {
+    sonvale::file_writes writes = sonvale::system_file_writes();
+    writes.sync = failing_sync;
+    return writes;
+}();
+
+const sonvale::file_writes g_failing_folder_syncs = [] {
+    sonvale::file_writes writes = g_failing_syncs;
+    writes.sync_directory = [](const char*) { return failing_sync(0); };
+    return writes;
+}();
 
 } // namespace
+
+failing_syncs::failing_syncs(bool folders) {
+    sonvale::install_file_writes(folders ? &g_failing_folder_syncs : &g_failing_syncs);
+}
+
+failing_syncs::~failing_syncs() {
+    sonvale::install_file_writes(nullptr);
+}
 
 failing_writes::failing_writes(uint64_t nth_write, uint64_t byte_limit) {
     g_nth = nth_write;

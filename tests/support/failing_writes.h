@@ -22,4 +22,15 @@ public:
     static failing_writes nth_write(uint64_t n) { return {n, UINT64_MAX}; }
 };
 
+// Syncs of files (and, with `folders`, of folders) that fail, as an I/O
+// error or a full disk fails them, while the object lives; writes go
+// through.
+class failing_syncs {
+public:
+    explicit failing_syncs(bool folders);
+    ~failing_syncs();
+    failing_syncs(const failing_syncs&) = delete;
+    failing_syncs& operator=(const failing_syncs&) = delete;
+};
+
 } // namespace test_support

@@ -47,18 +47,49 @@ TEST_F(RiffReader, WalksFormAndSubChunksSkippingPadBytes) {
     EXPECT_EQ(read(100), concat({pattern(9, 2), {0}})) << "the pad byte, then the end of the file";
 }
 
-// Enough chunks that their headers fill several read-ahead windows, one of
-// them across a window's end.
-TEST_F(RiffReader, ManyEmptyChunksAreWalkedOneByOne) {
-    bytes body;
-    for (int i = 0; i < 20000; ++i) {
-        const bytes empty = chunk("pad ", {});
-        body.insert(body.end(), empty.begin(), empty.end());
+// Runs of empty chunks long enough to fill several read-ahead windows, with
+// what ends a run placed inside a group of headers and across a window's end.
+TEST_F(RiffReader, RunsOfEmptyChunksAreWalkedWhole) {
+    // `count` empty chunks, "pad " and all-zero identifiers in turn, with
+    // `odd` in place of the one at `odd_at`.
+    auto run = [](size_t count, size_t odd_at, const bytes& odd) {
+        bytes out;
+        for (size_t i = 0; i < count; ++i) {
+            const bytes one =
+                i == odd_at ? odd : chunk(i % 2 ? std::string("pad ") : std::string(4, '\0'), {});
+            out.insert(out.end(), one.begin(), one.end());
+        }
+        return out;
+    };
+    const size_t none = SIZE_MAX;
+    const struct {
+        const char* what;
+        bytes file;
+        uint64_t data_pos; // of the "data" chunk found; 0 for none
+    } rows[] = {
+        {"after the run", riff("WAVE", concat({run(40000, none, {}), chunk("data", pattern(2))})),
+         12 + 40000 * 8 + 8},
+        {"an empty one inside the run", riff("WAVE", run(40000, 16389, chunk("data", {}))),
+         12 + 16389 * 8 + 8},
+        {"after a chunk with data inside the run",
+         riff("WAVE", concat({run(20000, 21, chunk("LIST", pattern(3))), chunk("data", {})})),
+         12 + 20000 * 8 + 4 + 8},
+        {"after a form that ends inside the run",
+         concat({raw_chunk("RIFF", 4 + 500 * 8, {'W', 'A', 'V', 'E'}), run(2000, none, {}),
+                 chunk("data", {})}),
+         0},
+        {"after empty chunks before the form",
+         concat({run(30001, none, {}), riff("WAVE", chunk("data", {}))}), 30001 * 8 + 12 + 8},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        open(r.file);
+        sub = riff_chunk{};
+        ASSERT_TRUE(reader.descend_form(form, "WAVE"));
+        EXPECT_EQ(reader.descend(sub, form, "data"), r.data_pos != 0);
+        EXPECT_EQ(sub.data_pos, r.data_pos) << "no chunk past the form's end is looked at";
+        reader.close();
     }
-    open(riff("WAVE", concat({body, chunk("data", pattern(2))})));
-    ASSERT_TRUE(reader.descend_form(form, "WAVE"));
-    ASSERT_TRUE(reader.descend(sub, form, "data"));
-    EXPECT_EQ(read(2), pattern(2));
 }
 
 TEST_F(RiffReader, RF64FormsAndTheirDataSizes) {

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdint>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +88,52 @@ int64_t system_position(intptr_t file) {
     return ::lseek(static_cast<int>(file), 0, SEEK_CUR);
 }
 
-constexpr sonvale::file_writes system_writes{system_write, system_position};
+bool system_seek(intptr_t file, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) ==
+           static_cast<off_t>(offset);
+}
+
+bool system_truncate(intptr_t file, uint64_t size) {
+    return size <= static_cast<uint64_t>(INT64_MAX) &&
+           truncate_retrying(static_cast<int>(file), static_cast<off_t>(size));
+}
+
+bool system_sync(intptr_t file) {
+    int rc;
+    do {
+        rc = ::fdatasync(static_cast<int>(file));
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
+}
+
+// The folder holding `path`: what comes before its last '/'.
+std::string folder_of(const char* path) {
+    const std::string p(path);
+    const size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+bool system_sync_directory(const char* path) {
+    const int fd = open_retrying(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    int rc;
+    do {
+        rc = ::fsync(fd);
+    } while (rc < 0 && errno == EINTR);
+    const int error = errno;
+    close_fd(fd);
+    errno = error;
+    return rc == 0;
+}
+
+constexpr sonvale::file_writes system_writes{system_write, system_position,
+                                             system_seek,  system_truncate,
+                                             system_sync,  system_sync_directory};
 
 // Writes all `len` bytes through the installed writes, at `offset` or at
 // the position (a negative `offset`), resuming interrupted and partial
@@ -166,10 +212,7 @@ bool CFile::CreateExclusive(const char* path) {
 }
 
 bool CFile::Seek(uint64_t offset) {
-    if (m_hFile == no_file || offset > static_cast<uint64_t>(INT64_MAX))
-        return false;
-    return ::lseek(static_cast<int>(m_hFile), static_cast<off_t>(offset), SEEK_SET) ==
-           static_cast<off_t>(offset);
+    return m_hFile != no_file && sonvale::current_file_writes().seek(m_hFile, offset);
 }
 
 size_t CFile::Write(const void* data, size_t len) {
@@ -185,9 +228,11 @@ size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
 }
 
 bool CFile::Truncate(uint64_t size) {
-    if (m_hFile == no_file || size > static_cast<uint64_t>(INT64_MAX))
-        return false;
-    return truncate_retrying(static_cast<int>(m_hFile), static_cast<off_t>(size));
+    return m_hFile != no_file && sonvale::current_file_writes().truncate(m_hFile, size);
+}
+
+bool CFile::Sync() {
+    return m_hFile != no_file && sonvale::current_file_writes().sync(m_hFile);
 }
 
 void CFile::Close() {

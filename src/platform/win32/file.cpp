@@ -65,7 +65,43 @@ int64_t system_position(intptr_t file) {
     return position_of(handle_of(file), at) ? static_cast<int64_t>(at) : -1;
 }
 
-constexpr sonvale::file_writes system_writes{system_write, system_position};
+bool system_seek(intptr_t file, uint64_t offset) {
+    return move_to(handle_of(file), offset);
+}
+
+bool system_truncate(intptr_t file, uint64_t size) {
+    return cut_to(handle_of(file), size);
+}
+
+bool system_sync(intptr_t file) {
+    return FlushFileBuffers(handle_of(file)) != 0;
+}
+
+// NTFS journals the new entry in the folder and commits it with the file's
+// first FlushFileBuffers, which a durable recording makes right after.
+bool system_sync_directory(const char*) {
+    return true;
+}
+
+constexpr sonvale::file_writes system_writes{system_write, system_position,
+                                             system_seek,  system_truncate,
+                                             system_sync,  system_sync_directory};
+
+// Writes all `len` bytes through the installed writes, at `offset` (then
+// moving the position past them) or at the position (a negative `offset`).
+size_t write_all(intptr_t file, const void* data, size_t len, int64_t offset) {
+    const sonvale::file_writes& writes = sonvale::current_file_writes();
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < len) {
+        const int64_t at = offset < 0 ? -1 : offset + static_cast<int64_t>(done);
+        const int64_t n = writes.write(file, p + done, len - done, at);
+        if (n <= 0)
+            break; // a full disk (ERROR_DISK_FULL), an I/O error
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
 
 // True when opening `wide` for reading with `share` is refused because of
 // how another opener holds it.
@@ -137,36 +173,32 @@ bool CFile::CreateExclusive(const char* path) {
 }
 
 bool CFile::Seek(uint64_t offset) {
-    return m_hFile != no_file && move_to(handle_of(m_hFile), offset);
+    return m_hFile != no_file && sonvale::current_file_writes().seek(m_hFile, offset);
 }
 
 size_t CFile::Write(const void* data, size_t len) {
     if (m_hFile == no_file || (!data && len > 0))
         return 0;
-    const sonvale::file_writes& writes = sonvale::current_file_writes();
-    const char* p = static_cast<const char*>(data);
-    size_t done = 0;
-    while (done < len) {
-        const int64_t n = writes.write(m_hFile, p + done, len - done, -1);
-        if (n <= 0)
-            break; // a full disk (ERROR_DISK_FULL), an I/O error
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    return write_all(m_hFile, data, len, -1);
 }
 
+// A write at an offset moves the position on Windows: it is put back.
 size_t CFile::WriteAt(uint64_t offset, const void* data, size_t len) {
-    uint64_t at = 0;
-    if (m_hFile == no_file || !position_of(handle_of(m_hFile), at) ||
-        !move_to(handle_of(m_hFile), offset))
+    const sonvale::file_writes& writes = sonvale::current_file_writes();
+    const int64_t at = m_hFile == no_file ? -1 : writes.position(m_hFile);
+    if (at < 0 || (!data && len > 0) || offset > static_cast<uint64_t>(LLONG_MAX) - len)
         return 0;
-    const size_t written = Write(data, len);
-    move_to(handle_of(m_hFile), at);
+    const size_t written = write_all(m_hFile, data, len, static_cast<int64_t>(offset));
+    writes.seek(m_hFile, static_cast<uint64_t>(at));
     return written;
 }
 
 bool CFile::Truncate(uint64_t size) {
-    return m_hFile != no_file && cut_to(handle_of(m_hFile), size);
+    return m_hFile != no_file && sonvale::current_file_writes().truncate(m_hFile, size);
+}
+
+bool CFile::Sync() {
+    return m_hFile != no_file && sonvale::current_file_writes().sync(m_hFile);
 }
 
 void CFile::Close() {
