@@ -1052,8 +1052,11 @@ struct WaveBuff {
     null with the reason "the output device was lost", and the ring is
     closed as usual; nothing falls back to another device by itself.
     No call waits on a device that stops answering for much more than 1.5 s:
-    Reset and Close then give up on it (the device counts as lost), leaving
-    its thread to finish on its own, holding nothing of the ring's. */
+    SingAndRetNextBuff, Reset and Close then give up on it (the device counts
+    as lost), leaving its thread to finish on its own, holding nothing of the
+    ring's. A device stops answering when it stays in a call into its sound
+    system for 1.5 s, or takes no audio for 1.5 s while it plays (ALSA; 4 s
+    while its stream starts, as a sound server may take 2 s to start one). */
 class SONVALE_API CWaveMixOut {
 public:
     /** Closed, 3 buffers of 2048 bytes, not paused. */
@@ -1137,6 +1140,18 @@ public:
         SingAndRetNextBuff. */
     const char* GetDeviceName();
 
+    /** The sound system's own handle of the device, for a client's calls to
+        that system that leave the device's queue alone (on Windows, for
+        instance, waveOutSetVolume or waveOutGetPosition).
+        \return on Windows, the winmm HWAVEOUT of a winmm device (the wave
+                mapper or a device by name), valid until Close; null for
+                every other device (the silent virtual device, ALSA) and
+                without a device. Queueing, resetting or closing through it
+                breaks the ring.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
+    HWAVEOUT GetSystemHandle();
+
     /** The current buffer to fill.
         \param len receives its capacity.
         \return the buffer; null without a ring (`len` is then untouched),
@@ -1148,8 +1163,9 @@ public:
     /** Queues the current buffer with `len` bytes and returns the next
         buffer once the device has given it back, waiting as long as that
         takes (also while paused, until another thread calls Restart or
-        Reset). A buffer the device refuses to prepare or queue counts as
-        given back at once.
+        Reset), except on a device that stops answering: within about 1.5 s
+        it counts as lost (see the class comment). A buffer the device
+        refuses to prepare or queue counts as given back at once.
         \param len bytes to play (clamped to the capacity; `len` itself is
                only read).
         \return the next buffer; null without a device, and once the device
@@ -1177,8 +1193,13 @@ public:
         \return `size`. Owner thread. */
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;            /**< stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;           /**< open device; null when closed */
+    CWnd* m_pNotifyWnd; /**< stored by the owner; tested for null only */
+    /** The open device; null when closed. It is the library's own device
+        object on every platform (Linux and Windows), to be passed to no
+        system function: on Windows it is not a winmm HWAVEOUT, even for a
+        winmm device (GetSystemHandle gives that). The class has no thread
+        members: the device's thread is the library's own, out of reach. */
+    HWAVEOUT m_hWaveOut;
     WAVEFORMATEX m_waveFormate;    /**< the device's format */
     sonvale::WaveBuff** m_ppBuffs; /**< the ring; element 0 is the current buffer */
     int32_t m_nBuffNum;            /**< buffers the next Open builds (an open ring
@@ -1437,11 +1458,20 @@ public:
         Call it from the mixer's client thread, like every member. */
     int MIX_Flush(int timeoutMs);
 
-    CWaveRecorder m_recorder;  /**< the mixer's recorder */
-    void* m_hThread;           /**< the worker thread; null when none */
+    CWaveRecorder m_recorder; /**< the mixer's recorder */
+    /** The worker thread; null when none. On Linux and on Windows alike it
+        is the library's own thread object, not a system handle (neither a
+        pthread_t nor a Windows thread HANDLE): pass it to no system
+        function. */
+    void* m_hThread;
     std::atomic<bool> m_bStop; /**< tells the worker to stop after its item */
-    uint32_t m_dwThreadId;     /**< the worker's identity; 0 when none */
-    CWaveMixOut m_waveOut;     /**< the output device and its ring */
+    /** The worker's identity; 0 when none. On Linux and on Windows alike it
+        is the library's own number for the worker's inbox (never 0, not
+        reused while the process runs), not the system's thread id: it
+        matches neither gettid() nor GetThreadId(), and PostThreadMessage
+        does not reach the worker with it. */
+    uint32_t m_dwThreadId;
+    CWaveMixOut m_waveOut; /**< the output device and its ring */
 
 protected:
     /** The worker's start routine: runs SonvaleThread on `mixer`.

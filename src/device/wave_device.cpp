@@ -169,13 +169,16 @@ void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const ch
         m_open_result = result;
         m_open_note = note;
     }
-    if (m_backend)
+    if (m_backend) {
         m_name = lasting_name(m_backend->name());
+        m_system_handle = m_backend->system_handle();
+    }
     m_phase = result == WAVE_OK && !m_abandoned ? phase::running : phase::ended;
     m_changed.notify_all();
     if (m_phase == phase::running)
         run(hold);
-    const bool play_out = !m_paused && !m_abandoned;
+    // A lost device gave its buffers back unplayed.
+    const bool play_out = !m_paused && !m_abandoned && !m_lost;
     backend = std::move(m_backend);
     hold.unlock();
     if (play_out && backend)
@@ -235,11 +238,27 @@ int wave_device::reset() {
         wake_thread();
         if (m_changed.wait_for(hold, k_answer_limit, [&] { return m_resets_done >= ticket; }))
             return WAVE_OK;
-        m_stuck = true;
     }
+    give_up(hold);
+    return WAVE_ERR_NOTANSWERING;
+}
+
+void wave_device::give_up(std::unique_lock<std::mutex>& hold) {
+    m_stuck = true;
     m_lost = true;
     give_back_queue(nullptr, hold);
-    return WAVE_ERR_NOTANSWERING;
+}
+
+bool wave_device::lost() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (!m_lost && m_in_call && device_backend::clock_type::now() - m_call_started > k_answer_limit)
+        give_up(hold);
+    return m_lost;
+}
+
+HWAVEOUT wave_device::system_handle() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_system_handle;
 }
 
 bool wave_device::busy() {
@@ -273,16 +292,26 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
     }
 }
 
+template <class Call>
+void wave_device::call_backend(std::unique_lock<std::mutex>& hold, Call call) {
+    m_in_call = true;
+    m_call_started = device_backend::clock_type::now();
+    hold.unlock();
+    call(*m_backend);
+    hold.lock();
+    m_in_call = false;
+}
+
 void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
     const bool paused = m_paused;
     const auto at = m_paused_at;
     m_backend_paused = paused;
-    hold.unlock();
-    if (paused)
-        m_backend->pause(at);
-    else
-        m_backend->resume(at);
-    hold.lock();
+    call_backend(hold, [&](device_backend& backend) {
+        if (paused)
+            backend.pause(at);
+        else
+            backend.resume(at);
+    });
 }
 
 // One step: a write into the backend, or the oldest buffer given back.
@@ -291,9 +320,7 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         return step::idle;
     WAVEHDR* head = m_head;
     if (!head) {
-        hold.unlock();
-        m_backend->idle();
-        hold.lock();
+        call_backend(hold, [](device_backend& backend) { backend.idle(); });
         return m_head ? step::again : step::idle;
     }
     if (m_offset == head->dwBufferLength) {
@@ -306,9 +333,9 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
     }
     const uint32_t bytes = std::min<uint32_t>(head->dwBufferLength - m_offset, k_bounce_bytes);
     std::memcpy(m_bounce.get(), head->lpData + m_offset, bytes);
-    hold.unlock();
-    const int64_t taken = m_backend->write(m_bounce.get(), bytes);
-    hold.lock();
+    int64_t taken = 0;
+    call_backend(hold,
+                 [&](device_backend& backend) { taken = backend.write(m_bounce.get(), bytes); });
     if (taken < 0) {
         m_lost = true;
         give_back_queue(nullptr, hold);
@@ -330,9 +357,7 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
 void wave_device::answer_reset(std::unique_lock<std::mutex>& hold) {
     const uint64_t ticket = m_resets_asked;
     WAVEHDR* last = m_tail;
-    hold.unlock();
-    m_backend->drop(last != nullptr);
-    hold.lock();
+    call_backend(hold, [&](device_backend& backend) { backend.drop(last != nullptr); });
     m_offset = 0;
     // A client that stopped waiting took the queue already.
     if (last && !m_lost)

@@ -256,4 +256,9 @@ bool wave_out_lost(HWAVEOUT handle) {
     return device && device->lost();
 }
 
+HWAVEOUT wave_out_system_handle(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->system_handle() : nullptr;
+}
+
 } // namespace sonvale

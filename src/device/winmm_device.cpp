@@ -64,6 +64,7 @@ public:
     }
     void drop(bool queued) override;
     void drain() override;
+    HWAVEOUT system_handle() const override { return m_out; }
 
 private:
     struct block {

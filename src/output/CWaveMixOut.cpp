@@ -28,6 +28,19 @@ void mark_done(WaveBuff* buff) {
     event_set(buffer_event(buff));
 }
 
+// How often a wait for a buffer asks whether the device still answers: a
+// device that stops is given up on k_answer_limit after its thread went into
+// the sound system, and this much later at most.
+constexpr unsigned k_answer_check_ms = 100;
+
+// Waits until the device gives `buff` back. A device that stops answering
+// is given up on (wave_out_lost), which gives every buffer back, so the wait
+// ends then too.
+void wait_given_back(HWAVEOUT device, const WaveBuff* buff) {
+    while (!event_wait_for(buffer_event(buff), k_answer_check_ms))
+        wave_out_lost(device);
+}
+
 // -1 for a call that needs an open device, with its reason.
 int no_device() {
     set_last_error("the output device is not open");
@@ -244,6 +257,10 @@ const char* CWaveMixOut::GetDeviceName() {
     return wave_out_device_name(m_hWaveOut);
 }
 
+HWAVEOUT CWaveMixOut::GetSystemHandle() {
+    return wave_out_system_handle(m_hWaveOut);
+}
+
 unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
     if (!m_ppBuffs)
         return nullptr;
@@ -274,7 +291,7 @@ unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
 
     WaveBuff* next = m_ppBuffs[0];
     if (buffer_event(next)) {
-        event_wait(buffer_event(next));
+        wait_given_back(m_hWaveOut, next);
         if (next->bDone == 1) {
             wave_out_unprepare_header(m_hWaveOut, &next->hdr);
             next->bDone = 0;

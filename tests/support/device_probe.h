@@ -46,9 +46,13 @@ struct fake_device {
     std::mutex lock;
     uint32_t room = 1000; // bytes a write takes; 0: the device is full
     bool failing = false; // every write fails for good
+    bool hung = false;    // a write does not return while set
     std::vector<char> written;
     int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
 };
+
+// A fake backend on `state`.
+std::unique_ptr<sonvale::device_backend> make_fake_backend(std::shared_ptr<fake_device> state);
 
 class device_probe {
 public:
