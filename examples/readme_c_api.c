@@ -1,4 +1,4 @@
-/* Record one block of a square wave through the flat C functions. */
+/* Record one second of a square wave through the flat C functions. */
 #include <inttypes.h>
 #include <sonvale.h>
 #include <stdio.h>
@@ -10,10 +10,12 @@ int main(int argc, char** argv) {
     if (!mixer || !Record_Open(mixer, path, 8000, 1, 16))
         return 1;
 
-    short samples[640]; /* 1280 bytes: the most the worker records of one item */
-    for (int i = 0; i < 640; ++i)
+    static short samples[8000]; /* one second at 8000 Hz */
+    for (int i = 0; i < 8000; ++i)
         samples[i] = (i / 9) % 2 ? 8000 : -8000; /* about 440 Hz */
-    MIX_AddData(mixer, (const unsigned char*)samples, sizeof samples, 1, 1);
+    /* MIX_AddStream records all of it (MIX_AddData would record one block
+       of 1280 bytes and count the rest as lost). */
+    MIX_AddStream(mixer, (const unsigned char*)samples, sizeof samples, 1);
 
     /* Wait until the worker has recorded everything queued: 0 when all of
        it reached the file, 2 when some was lost (a full disk, say). */

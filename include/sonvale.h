@@ -39,8 +39,14 @@
  *
  * What the worker records of one item is one block: at most 1280 bytes of
  * whole sample frames (see CSonvale; MIX_GetBlockSize gives it for a
- * format). MIX_AddStream and MIX_AddFileStream queue data of any length,
- * recorded whole as consecutive blocks.
+ * format); the bytes of longer data handed to MIX_AddData, MIX_AppendData
+ * or MIX_AddFile past that block are counted as lost (see
+ * Record_GetStatus). MIX_AddStream and MIX_AddFileStream queue data of any
+ * length, recorded whole as consecutive blocks.
+ *
+ * A recording receives only what was queued while it was open: data queued
+ * while another recording was open, or while none was, is never written
+ * into it, also when it opens before the worker reaches that data.
  *
  * Paths are UTF-8 on every platform (on Windows too, where they are converted
  * to UTF-16 for the system, so any file name works).
@@ -373,7 +379,8 @@ SONVALE_API int MIX_Restart(HSONVALE mixer);
 SONVALE_API int MIX_Pause(HSONVALE mixer);
 
 /** Queues the sample data of the WAV file at `path` as one item of one
-    pass, as CSonvale::MIX_AddFile does.
+    pass, as CSonvale::MIX_AddFile does: only its first block is recorded,
+    the rest counted as lost (MIX_AddFileStream records all of it).
     \param mixer the mixer.
     \param path the file, UTF-8.
     \param index the client's index, stored in the item.
@@ -384,7 +391,12 @@ SONVALE_API int MIX_AddFile(HSONVALE mixer, const char* path, int index);
 
 /** Copies `len` bytes of PCM data into an item of `loops` passes (0 or
     less: endless), without a pre-buffer threshold, and queues it for the
-    worker. The caller's buffer is free again on return.
+    worker. The caller's buffer is free again on return. The worker records
+    one block of the item (its passes until the block is full): bytes of
+    `len` past the first block (MIX_GetBlockSize) count as lost for the open
+    recording, and the next MIX_Flush returns 2 saying so; MIX_AddStream
+    records all of them. An item whose data fits its block loses nothing,
+    however many passes are cut off.
     \param mixer the mixer.
     \param data the samples.
     \param len bytes at `data`.
@@ -399,7 +411,8 @@ SONVALE_API int MIX_AddData(HSONVALE mixer, const unsigned char* data, int len, 
 
 /** Queues `len` bytes as a new item of one pass whose pre-buffer threshold
     is (buffers + 1) x buffer size, but only while the mixer is open and a
-    recording is open.
+    recording is open. As with MIX_AddData, bytes past the item's one block
+    count as lost.
     \param mixer the mixer.
     \param data the samples.
     \param len bytes at `data`.
@@ -438,7 +451,11 @@ SONVALE_API int MIX_Clear(HSONVALE mixer);
             the previous MIX_Flush on this mixer (or since Record_Open): a
             write the system refused, a sync that failed (a durable
             recording), an item the worker could not take, a mixer that
-            cannot record its width; MIX_GetLastError() then
+            cannot record its width, an item's data past its one block
+            ("MIX_AddData recorded the first 1280 bytes of a 192000-byte
+            item: an item records one block; MIX_AddStream records all of
+            it"), blocks still queued when Record_Close closed the
+            recording; MIX_GetLastError() then
             gives the first such failure's reason, as the worker met it, and
             Record_GetStatus how many bytes; 1 when the time ran out first
             (the items stay queued); -1 for an invalid handle.
@@ -554,16 +571,23 @@ SONVALE_API const char* MIX_GetLastError(void);
     stay at the largest whole number of frames that fits, and other programs
     read only that much; a recording that may grow so long should use
     Record_OpenEx with SONVALE_RECORD_RF64_AUTO. The status counts
-    (Record_GetStatus) start again at 0.
+    (Record_GetStatus) start again at 0. The recording receives the blocks
+    of data queued from now on; data queued before, while no recording was
+    open, is not recorded, even where the worker reaches it only now.
     \param mixer the mixer whose worker records.
     \param path the file (UTF-8), created or truncated.
-    \param samplesPerSec, channels, bitsPerSample the header's format.
+    \param samplesPerSec, channels, bitsPerSample the header's format: the
+           mixer's own rate, channels and bits per sample, which the worker
+           records.
     \return true when a file is open afterwards: also when one was already
             open, which then goes on unchanged and the arguments are
-            ignored. False for an invalid handle, a null path, a file that
+            ignored (whatever their format). False, creating nothing, for a
+            header format other than the mixer's (the reason names both);
+            false also for an invalid handle, a null path, a file that
             cannot be created, a FIFO, or a file that another open recording
             holds (left untouched; on Windows also one another program has
-            open without letting writers in).
+            open without letting writers in). CWaveRecorder::Open, called on
+            a mixer's m_recorder directly, does not compare formats.
     From the mixer's client thread, while the worker may be recording. */
 SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                              unsigned short channels, unsigned short bitsPerSample);
@@ -571,9 +595,13 @@ SONVALE_API bool Record_Open(HSONVALE mixer, const char* path, unsigned long sam
 /** Finishes the open recording: rewrites its header with the final sizes
     and closes the file; a durable one (SONVALE_RECORD_DURABLE) has its data
     synced, then the final header written and synced, a failed sync counted
-    as lost. A partial frame MIX_AddStream kept is dropped and
-    counted as lost. Does nothing without an open recording or for an
-    invalid handle.
+    as lost. It does not wait for the worker: blocks queued for the
+    recording that the worker has not written yet are never written (no
+    later recording receives them) and are counted as its loss at once, so
+    Record_GetStatus gives the whole account as soon as this returns; call
+    MIX_Flush first to record them. A partial frame MIX_AddStream kept is
+    dropped and counted as lost too. Does nothing without an open recording
+    or for an invalid handle.
     \param mixer the mixer whose recording ends.
     From the mixer's client thread, while the worker may be recording: a
     block is never written into a file being closed. */
@@ -618,9 +646,9 @@ SONVALE_API void Record_Close(HSONVALE mixer);
            in any combination
     \return true when a file is open afterwards (also when one already was,
     which goes on unchanged); false, with a reason, for every failure of
-    Record_Open and for unknown bits in `flags`, and with
-    SONVALE_RECORD_DURABLE for a file or folder that cannot be synced (the
-    file is then left empty).
+    Record_Open (a header format other than the mixer's among them) and for
+    unknown bits in `flags`, and with SONVALE_RECORD_DURABLE for a file or
+    folder that cannot be synced (the file is then left empty).
     From the mixer's client thread. */
 SONVALE_API bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                                unsigned short channels, unsigned short bitsPerSample,
@@ -632,14 +660,19 @@ SONVALE_API bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long s
     dataBytes: the data bytes in its file, never clamped.
     lostBytes: the bytes meant for it that did not reach its file: blocks
     the worker handed to it that the system would not take (a full disk, a
-    file size limit, an I/O error), the bytes a failed sync covered
-    (SONVALE_RECORD_DURABLE), items a queueing call reported as queued
-    that never reached the worker (its hand-over failed, or the mixer cannot
-    record its width), and partial frames of MIX_AddStream dropped. Not
-    counted: what the client itself dropped (MIX_Close's stop order) and
-    blocks recorded while no recording was open.
+    file size limit, an I/O error: a write of many blocks keeps the whole
+    blocks that went in, and only the rest counts), the bytes a failed sync
+    covered (SONVALE_RECORD_DURABLE), items a queueing call reported as
+    queued that never reached the worker (its hand-over failed, or the mixer
+    cannot record its width), the bytes of an item's data past its one
+    block (MIX_AddData, MIX_AppendData, MIX_AddFile), blocks still queued
+    when the recording was closed (counted as it closes), and partial frames
+    of MIX_AddStream dropped. Not counted: what the client itself dropped
+    (MIX_Close's stop order) and data queued while no recording was open.
     So dataBytes + lostBytes is every byte queued for the recording once
-    MIX_Flush has returned.
+    MIX_Flush has returned (or once it is closed), where an item counts as
+    the bytes of its block (its passes, up to the block) and those of its
+    data that the block does not reach.
     \param mixer the mixer
     \param status the caller's record, its cbSize set to
     sizeof(SONVALE_RECORD_STATUS)
@@ -844,6 +877,8 @@ private:
 };
 
 struct durable_recording;
+struct block_layout;
+struct recording_ticket;
 
 } /* namespace sonvale */
 
@@ -903,7 +938,8 @@ public:
         \return true when a file is open afterwards: also when one already
                 was, which goes on unchanged with the arguments ignored.
                 False, with a reason, and stays closed with m_header
-                unchanged, for a null path, a file that cannot be created,
+                unchanged, for a null path, a lack of memory, a file that
+                cannot be created,
                 one that another open recorder holds (that file is left
                 untouched), or one into which the 44 header bytes cannot be
                 written (a full disk: the file is then cut back to 0 bytes).
@@ -954,9 +990,11 @@ public:
         size is 36 more; data past that stays in the file. The file is cut to
         end with the last block written whole. A durable recording
         (SONVALE_RECORD_DURABLE) has its data synced first, and the final
-        header synced after it. A partial frame kept by
-        MIX_AddStream is dropped and counted as lost. Does nothing else when
-        no file is open. */
+        header synced after it. A partial frame kept by MIX_AddStream is
+        dropped and counted as lost. In a mixer, blocks queued for this
+        recording that the worker has not written yet are counted as lost now
+        (without waiting for the worker), and the worker drops them when it
+        reaches them. Does nothing else when no file is open. */
     void Close();
 
     /** \return non-zero while a file is open (read under the lock). */
@@ -984,7 +1022,8 @@ private:
         uint64_t lost = 0;               /* bytes of this recording lost */
         uint64_t lost_reported = 0;      /* `lost` when MIX_Flush last reported */
         char loss_reason[640] = {};      /* the first loss since that report */
-        std::unique_ptr<char[]> path;    /* the open file's path, for reasons */
+        std::unique_ptr<char[]> path;    /* the open recording's ticket, followed
+                                            by its path (for reasons) */
         unsigned char stream_tail[1280]; /* the stream's unfinished frame */
         uint32_t stream_tail_len = 0;    /* its bytes */
 
@@ -1009,6 +1048,23 @@ private:
     /* Drops the kept stream frame, counted as lost while a file is open. */
     void drop_stream_tail();
     void drop_stream_tail_locked();
+    /* The owning mixer's client thread: the tag of a unit queued for the
+       worker now, naming the open recording (see record/recording_ticket.h). */
+    uint64_t queue_tag() const;
+    /* Client thread, once a unit tagged `tag` is queued: `bytes` more of
+       blocks are meant for that recording. */
+    void count_queued(uint64_t tag, uint64_t bytes);
+    /* Worker: appends `len` bytes of blocks laid out as `blocks`, queued
+       under `tag`, if they are meant for the open recording; else drops
+       them (their recording counted them as lost when it closed). */
+    void write_blocks(uint64_t tag, const char* data, size_t len,
+                      const sonvale::block_layout& blocks);
+    /* Worker: `bytes` of blocks queued under `tag` were dropped unwritten:
+       lost with `reason`, or, for a null `reason`, dropped by the client. */
+    void settle_dropped(uint64_t tag, uint64_t bytes, const char* reason);
+    /* Under m_lock: the open recording's ticket when blocks of `tag` are
+       meant for it (a null ticket for untracked blocks); false otherwise. */
+    bool meant_for_open(uint64_t tag, sonvale::recording_ticket*& ticket);
 
     std::mutex m_lock;
     uint64_t m_nFileData;   /* data bytes really in the file */
@@ -1051,8 +1107,11 @@ struct WaveBuff {
     null with the reason "the output device was lost", and the ring is
     closed as usual; nothing falls back to another device by itself.
     No call waits on a device that stops answering for much more than 1.5 s:
-    Reset and Close then give up on it (the device counts as lost), leaving
-    its thread to finish on its own, holding nothing of the ring's. */
+    SingAndRetNextBuff, Reset and Close then give up on it (the device counts
+    as lost), leaving its thread to finish on its own, holding nothing of the
+    ring's. A device stops answering when it stays in a call into its sound
+    system for 1.5 s, or takes no audio for 1.5 s while it plays (ALSA; 4 s
+    while its stream starts, as a sound server may take 2 s to start one). */
 class SONVALE_API CWaveMixOut {
 public:
     /** Closed, 3 buffers of 2048 bytes, not paused. */
@@ -1136,6 +1195,18 @@ public:
         SingAndRetNextBuff. */
     const char* GetDeviceName();
 
+    /** The sound system's own handle of the device, for a client's calls to
+        that system that leave the device's queue alone (on Windows, for
+        instance, waveOutSetVolume or waveOutGetPosition).
+        \return on Windows, the winmm HWAVEOUT of a winmm device (the wave
+                mapper or a device by name), valid until Close; null for
+                every other device (the silent virtual device, ALSA) and
+                without a device. Queueing, resetting or closing through it
+                breaks the ring.
+        Owner thread, or another one while the owner waits in
+        SingAndRetNextBuff. */
+    HWAVEOUT GetSystemHandle();
+
     /** The current buffer to fill.
         \param len receives its capacity.
         \return the buffer; null without a ring (`len` is then untouched),
@@ -1147,8 +1218,9 @@ public:
     /** Queues the current buffer with `len` bytes and returns the next
         buffer once the device has given it back, waiting as long as that
         takes (also while paused, until another thread calls Restart or
-        Reset). A buffer the device refuses to prepare or queue counts as
-        given back at once.
+        Reset), except on a device that stops answering: within about 1.5 s
+        it counts as lost (see the class comment). A buffer the device
+        refuses to prepare or queue counts as given back at once.
         \param len bytes to play (clamped to the capacity; `len` itself is
                only read).
         \return the next buffer; null without a device, and once the device
@@ -1176,8 +1248,13 @@ public:
         \return `size`. Owner thread. */
     int GetBuffParam(int& num, int& size);
 
-    CWnd* m_pNotifyWnd;            /**< stored by the owner; tested for null only */
-    HWAVEOUT m_hWaveOut;           /**< open device; null when closed */
+    CWnd* m_pNotifyWnd; /**< stored by the owner; tested for null only */
+    /** The open device; null when closed. It is the library's own device
+        object on every platform (Linux and Windows), to be passed to no
+        system function: on Windows it is not a winmm HWAVEOUT, even for a
+        winmm device (GetSystemHandle gives that). The class has no thread
+        members: the device's thread is the library's own, out of reach. */
+    HWAVEOUT m_hWaveOut;
     WAVEFORMATEX m_waveFormate;    /**< the device's format */
     sonvale::WaveBuff** m_ppBuffs; /**< the ring; element 0 is the current buffer */
     int32_t m_nBuffNum;            /**< buffers the next Open builds (an open ring
@@ -1226,8 +1303,11 @@ private:
     instead of frames. An item without data records nothing. The worker
     copies the item's bytes in runs, unchanged: the same bytes that decoding
     each sample, clamping it to its width's range and encoding it again
-    would give. Blocks go to m_recorder and are dropped while no recording
-    is open. With a width of 0 or above 4 (fewer than 8 bits per sample, or
+    would give. The item's data past its block is counted as lost by an
+    open recording. Blocks go to m_recorder, into the recording that was
+    open when their item was queued and into no other: those of items
+    queued while no recording was open, or for one closed since, are
+    dropped. With a width of 0 or above 4 (fewer than 8 bits per sample, or
     40 and more) the worker ends at once and records nothing: what reached
     it is destroyed and later items are dropped as soon as they are queued,
     every byte of them counted as lost by an open recording, with the reason
@@ -1303,7 +1383,9 @@ public:
 
     /** Queues the samples of the WAV file at `path` as one item of one pass:
         of the samples, only the one block the worker records of such an item
-        is read (straight into the item), however large the file.
+        is read (straight into the item), however large the file; the
+        samples past it count as lost for the open recording, with a reason
+        that names MIX_AddFileStream, which records them all.
         The file: the first top-level "RIFF" chunk of form "WAVE" (read up to
         the file's end when it declares more: a placeholder size), or an
         "RF64" one whose "ds64" chunk gives the sizes that its "RF64" and
@@ -1406,7 +1488,11 @@ public:
 
     /** Queues a copy of `len` bytes as an item of `loops` passes with the
         given pre-buffer threshold (stored in the item; the worker does not
-        wait for it). The caller's buffer is free again on return.
+        wait for it). The caller's buffer is free again on return. Bytes
+        past the item's one block count as lost for the open recording
+        (with the reason "MIX_AddData recorded the first N bytes of an
+        M-byte item: an item records one block; MIX_AddStream records all
+        of it").
         \param data the samples.
         \param len bytes at `data`.
         \param index the client's index, stored in the item.
@@ -1421,7 +1507,8 @@ public:
 
     /** While the mixer is open and a recording is open, queues a copy of
         `len` bytes as a new item of one pass with a threshold of
-        (m_nBuffNum + 1) x m_nBuffSize.
+        (m_nBuffNum + 1) x m_nBuffSize. Bytes past its one block count as
+        lost, as for MIX_AddData.
         \param data the samples.
         \param len bytes at `data`.
         \param index the client's index, stored in the item.
@@ -1453,18 +1540,28 @@ public:
         \return 0 when done with nothing lost: at once when nothing is
                 pending, and on a mixer that is closed; 2 when done but bytes
                 were lost since the previous MIX_Flush (or since m_recorder
-                was opened), the first loss's reason then set for the calling
-                thread (see Record_GetStatus for what counts); 1 when the
+                was opened), an item's data past its one block among them,
+                the first loss's reason then set for the calling thread (see
+                Record_GetStatus for what counts); 1 when the
                 time ran out first (nothing is dropped: the items stay
                 queued).
         Call it from the mixer's client thread, like every member. */
     int MIX_Flush(int timeoutMs);
 
-    CWaveRecorder m_recorder;  /**< the mixer's recorder */
-    void* m_hThread;           /**< the worker thread; null when none */
+    CWaveRecorder m_recorder; /**< the mixer's recorder */
+    /** The worker thread; null when none. On Linux and on Windows alike it
+        is the library's own thread object, not a system handle (neither a
+        pthread_t nor a Windows thread HANDLE): pass it to no system
+        function. */
+    void* m_hThread;
     std::atomic<bool> m_bStop; /**< tells the worker to stop after its item */
-    uint32_t m_dwThreadId;     /**< the worker's identity; 0 when none */
-    CWaveMixOut m_waveOut;     /**< the output device and its ring */
+    /** The worker's identity; 0 when none. On Linux and on Windows alike it
+        is the library's own number for the worker's inbox (never 0, not
+        reused while the process runs), not the system's thread id: it
+        matches neither gettid() nor GetThreadId(), and PostThreadMessage
+        does not reach the worker with it. */
+    uint32_t m_dwThreadId;
+    CWaveMixOut m_waveOut; /**< the output device and its ring */
 
 protected:
     /** The worker's start routine: runs SonvaleThread on `mixer`.
@@ -1486,6 +1583,13 @@ private:
     int init_on(const char* device, WAVEFORMATEX* format, CWnd* notifyWnd);
     /* Posts `item` to the worker, or destroys it when no worker takes it. */
     void queue_item(CWaveData* item);
+    /* queue_item for an item holding the first of `handed` bytes a client
+       handed to `call` (MIX_AddFile: from the file at `path`, else null):
+       what its one block does not reach is counted as lost. */
+    void queue_part(CWaveData* item, uint64_t handed, const char* call, const char* path);
+    /* Counts `lost` bytes of client data after the first `kept` as lost for
+       the open recording, with queue_part's reason. */
+    void note_beyond_block(uint64_t lost, uint64_t kept, const char* call, const char* path);
     /* Posts a message that hands the worker `bytes` bytes to record: true
        once posted and counted as queued; false when no worker takes it (the
        bytes then counted as lost while one is open), the payload left to
@@ -1503,7 +1607,8 @@ private:
     bool worker_records() const;
     /* Counts `bytes` queued to a worker that cannot record as lost. */
     void note_unrecordable(uint64_t bytes);
-    /* The bytes of `item` the worker would have recorded, at most a block. */
+    /* The bytes of blocks the worker records of `item`; all its bytes where
+       it records nothing. */
     uint64_t lost_bytes_of(const CWaveData& item) const;
     /* True once `target` items are finished, waiting up to `timeoutMs` (no
        limit when negative). */

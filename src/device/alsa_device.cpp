@@ -40,6 +40,11 @@ constexpr int k_room_timeout_ms = int(k_latency_us / 1000);
 // that reports more (or a stalled server) is cut short.
 constexpr std::chrono::milliseconds k_play_out_limit{500};
 
+// How long a stream that has not played yet may take nothing before its
+// sound system counts as not answering: a sound server may wait about 2 s
+// before it starts a stream (PulseAudio on an idle null sink).
+constexpr std::chrono::milliseconds k_start_limit{4000};
+
 // Attempts at a write after an underrun or a suspend before it has failed.
 constexpr int k_recover_attempts = 3;
 
@@ -94,7 +99,7 @@ public:
     // server), WAVE_ERR_BADFORMAT when it cannot play `format`.
     int open(const WAVEFORMATEX& format, const char* device, device_note& why) {
         alsa_quiet quiet(m_alsa);
-        std::snprintf(m_name, sizeof m_name, "ALSA %s", device);
+        format_reason(m_name, sizeof m_name, "ALSA %s", device);
         const bool capture = m_stream == SND_PCM_STREAM_CAPTURE;
         const int opened = m_alsa.snd_pcm_open(&m_pcm, device, m_stream, SND_PCM_NONBLOCK);
         if (opened < 0) {
@@ -133,10 +138,12 @@ public:
 
     int64_t write(const char* data, uint32_t bytes) override {
         alsa_quiet quiet(m_alsa);
+        if (m_was_idle)
+            note_restart();
         if (m_carry_len > 0 || bytes < m_frame_bytes)
-            return write_split_frame(data, bytes);
+            return answered(write_split_frame(data, bytes));
         const snd_pcm_sframes_t frames = write_frames(data, bytes / m_frame_bytes);
-        return frames > 0 ? int64_t(frames) * m_frame_bytes : frames;
+        return answered(frames > 0 ? int64_t(frames) * m_frame_bytes : frames);
     }
 
     int64_t read(char* data, uint32_t bytes, uint64_t& overrun) override {
@@ -171,6 +178,7 @@ public:
     // Nothing more to write for now: a stream that has not started yet plays
     // what it holds, however short.
     void idle() override {
+        m_was_idle = true;
         alsa_quiet quiet(m_alsa);
         if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED &&
             m_alsa.snd_pcm_avail(m_pcm) < snd_pcm_sframes_t(m_buffer_frames))
@@ -192,6 +200,7 @@ public:
     }
 
     void resume(clock_type::time_point at) override {
+        restart_count();
         alsa_quiet quiet(m_alsa);
         if (m_stream == SND_PCM_STREAM_CAPTURE) {
             m_last_read = at;
@@ -203,6 +212,7 @@ public:
     }
 
     void drop(bool queued) override {
+        restart_count();
         alsa_quiet quiet(m_alsa);
         if (queued && m_stream == SND_PCM_STREAM_PLAYBACK) {
             m_alsa.snd_pcm_drop(m_pcm);
@@ -246,6 +256,39 @@ public:
     void wake() override { eventfd_write(m_wake_fd, 1); }
 
 private:
+    // A stream that plays makes room within ALSA's buffer (k_latency_us):
+    // one that takes nothing for k_answer_limit has a sound system that
+    // stopped answering (a stopped server), and fails (-1). A stream that
+    // has not played yet (it took no more than ALSA's buffer since it
+    // started) is given k_start_limit.
+    int64_t answered(int64_t taken) {
+        if (taken != 0) {
+            m_full_since = {};
+            m_taken += uint64_t(std::max<int64_t>(taken, 0));
+            return taken;
+        }
+        const clock_type::time_point now = clock_type::now();
+        if (m_full_since == clock_type::time_point{})
+            m_full_since = now;
+        const bool played = m_taken > uint64_t(m_buffer_frames) * m_frame_bytes;
+        return now - m_full_since > (played ? k_answer_limit : k_start_limit) ? -1 : 0;
+    }
+
+    // The stream starts again, from nothing played.
+    void restart_count() {
+        m_full_since = {};
+        m_taken = 0;
+    }
+
+    // After the device thread ran out of buffers: a stream that ran dry
+    // starts again.
+    void note_restart() {
+        m_was_idle = false;
+        const snd_pcm_sframes_t room = m_alsa.snd_pcm_avail(m_pcm);
+        if (room < 0 || room >= snd_pcm_sframes_t(m_buffer_frames))
+            restart_count();
+    }
+
     // Reads back ALSA's buffer and poll descriptors as it set them up.
     bool read_setup() {
         snd_pcm_uframes_t period = 0;
@@ -303,8 +346,11 @@ private:
     int m_wake_fd = -1;
     uint32_t m_rate = 0; // frames a second
     uint32_t m_frame_bytes = 0;
-    std::unique_ptr<char[]> m_carry; // a frame split between two buffers
-    uint32_t m_carry_len = 0;        // bytes in m_carry
+    std::unique_ptr<char[]> m_carry;       // a frame split between two buffers
+    uint32_t m_carry_len = 0;              // bytes in m_carry
+    clock_type::time_point m_full_since{}; // since when writes take nothing (zero: they take)
+    uint64_t m_taken = 0;                  // bytes taken since the stream started
+    bool m_was_idle = false; // the device thread ran out of buffers since the last write
 };
 
 } // namespace

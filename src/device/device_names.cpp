@@ -114,14 +114,27 @@ struct lasting_text {
     bool operator<(const lasting_text& other) const { return text < other.text; }
 };
 
+struct name_set {
+    std::mutex lock;
+    std::set<lasting_text> names;
+};
+
+// Built on first use in static storage and never destroyed: a device thread
+// left behind in its sound system may ask for a name while the process
+// exits, after the static destructors have run.
+name_set& lasting_names() {
+    alignas(name_set) static unsigned char storage[sizeof(name_set)];
+    static name_set* const set = new (storage) name_set;
+    return *set;
+}
+
 } // namespace
 
 const char* lasting_name(const char* name) {
-    static std::mutex lock;
-    static std::set<lasting_text> names;
-    std::lock_guard<std::mutex> hold(lock);
+    name_set& set = lasting_names();
+    std::lock_guard<std::mutex> hold(set.lock);
     try {
-        return names.insert(lasting_text{name}).first->text.c_str();
+        return set.names.insert(lasting_text{name}).first->text.c_str();
     } catch (const std::bad_alloc&) {
         return "an output device";
     }

@@ -32,7 +32,7 @@ public:
         : m_rate(format.nAvgBytesPerSec), m_frame(std::max<uint32_t>(format.nBlockAlign, 1)),
           m_silence(format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 8 ? 0x80 : 0) {
         if (why)
-            std::snprintf(m_name, sizeof m_name, "the silent virtual device: %s", why);
+            format_reason(m_name, sizeof m_name, "the silent virtual device: %s", why);
         else
             std::snprintf(m_name, sizeof m_name, "the silent virtual device");
     }

@@ -29,7 +29,7 @@ constexpr int k_final_reads = 64;
 void device_note::set(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    vformat_reason(text, sizeof text, format, args);
     va_end(args);
 }
 
@@ -182,8 +182,10 @@ void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const ch
         m_open_result = result;
         m_open_note = note;
     }
-    if (m_backend)
+    if (m_backend) {
         m_name = lasting_name(m_backend->name());
+        m_system_handle = m_backend->system_handle();
+    }
     m_phase = result == WAVE_OK && !m_abandoned ? phase::running : phase::ended;
     m_changed.notify_all();
     if (m_phase == phase::running) {
@@ -192,7 +194,8 @@ void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const ch
             thread_raise_own_priority();
         run(hold);
     }
-    const bool play_out = !m_paused && !m_abandoned && !m_input;
+    // A lost device gave its buffers back unplayed; a capture plays nothing.
+    const bool play_out = !m_paused && !m_abandoned && !m_lost && !m_input;
     backend = std::move(m_backend);
     hold.unlock();
     if (play_out && backend)
@@ -254,11 +257,27 @@ int wave_device::reset() {
         wake_thread();
         if (m_changed.wait_for(hold, k_answer_limit, [&] { return m_resets_done >= ticket; }))
             return WAVE_OK;
-        m_stuck = true;
     }
+    give_up(hold);
+    return WAVE_ERR_NOTANSWERING;
+}
+
+void wave_device::give_up(std::unique_lock<std::mutex>& hold) {
+    m_stuck = true;
     m_lost = true;
     give_back_queue(nullptr, hold);
-    return WAVE_ERR_NOTANSWERING;
+}
+
+bool wave_device::lost() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (!m_lost && m_in_call && device_backend::clock_type::now() - m_call_started > k_answer_limit)
+        give_up(hold);
+    return m_lost;
+}
+
+HWAVEOUT wave_device::system_handle() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_system_handle;
 }
 
 bool wave_device::busy() {
@@ -297,6 +316,16 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
     }
 }
 
+template <class Call>
+void wave_device::call_backend(std::unique_lock<std::mutex>& hold, Call call) {
+    m_in_call = true;
+    m_call_started = device_backend::clock_type::now();
+    hold.unlock();
+    call(*m_backend);
+    hold.lock();
+    m_in_call = false;
+}
+
 void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
     const bool paused = m_paused;
     // A capture stopping takes in first what the device holds already.
@@ -306,12 +335,12 @@ void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
     const auto at = m_paused_at;
     m_backend_paused = paused;
     m_delivered = at;
-    hold.unlock();
-    if (paused)
-        m_backend->pause(at);
-    else
-        m_backend->resume(at);
-    hold.lock();
+    call_backend(hold, [&](device_backend& backend) {
+        if (paused)
+            backend.pause(at);
+        else
+            backend.resume(at);
+    });
 }
 
 // One step: a write into the backend, or the oldest buffer given back.
@@ -320,9 +349,7 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         return step::idle;
     WAVEHDR* head = m_head;
     if (!head) {
-        hold.unlock();
-        m_backend->idle();
-        hold.lock();
+        call_backend(hold, [](device_backend& backend) { backend.idle(); });
         return m_head ? step::again : step::idle;
     }
     if (m_offset == head->dwBufferLength) {
@@ -335,9 +362,9 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
     }
     const uint32_t bytes = std::min<uint32_t>(head->dwBufferLength - m_offset, k_bounce_bytes);
     std::memcpy(m_bounce.get(), head->lpData + m_offset, bytes);
-    hold.unlock();
-    const int64_t taken = m_backend->write(m_bounce.get(), bytes);
-    hold.lock();
+    int64_t taken = 0;
+    call_backend(hold,
+                 [&](device_backend& backend) { taken = backend.write(m_bounce.get(), bytes); });
     if (taken < 0) {
         fail(hold);
         return step::idle;
@@ -372,9 +399,9 @@ wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold, bool 
              : k_bounce_bytes;
     bytes -= bytes % m_frame_bytes;
     uint64_t overrun = 0;
-    hold.unlock();
-    const int64_t got = m_backend->read(m_bounce.get(), bytes, overrun);
-    hold.lock();
+    int64_t got = 0;
+    call_backend(
+        hold, [&](device_backend& backend) { got = backend.read(m_bounce.get(), bytes, overrun); });
     const auto now = device_backend::clock_type::now();
     if (overrun > 0)
         report_loss(overrun, wave_in_overrun, hold);
@@ -417,9 +444,7 @@ void wave_device::fail(std::unique_lock<std::mutex>& hold) {
 void wave_device::answer_reset(std::unique_lock<std::mutex>& hold) {
     const uint64_t ticket = m_resets_asked;
     WAVEHDR* last = m_tail;
-    hold.unlock();
-    m_backend->drop(last != nullptr);
-    hold.lock();
+    call_backend(hold, [&](device_backend& backend) { backend.drop(last != nullptr); });
     m_offset = 0;
     // A client that stopped waiting took the queue already.
     if (last && !m_lost)

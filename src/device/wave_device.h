@@ -17,10 +17,11 @@
 // - No client call waits on the sound system for longer than
 //   k_answer_limit: the backend is called on the device thread only, never
 //   with the device's lock held, and with bytes copied out of the client's
-//   buffers. A reset the device thread does not answer in time gives the
-//   queue back from the client's thread and marks the device lost; closing
-//   then leaves the device thread to finish on its own, holding nothing of
-//   the client's and calling nothing back.
+//   buffers. A reset the device thread does not answer in time, or a
+//   backend call (but sleep) that has not returned after k_answer_limit when
+//   a client asks lost(), gives the queue back from the client's thread and
+//   marks the device lost; closing then leaves the device thread to finish
+//   on its own, holding nothing of the client's and calling nothing back.
 // - An input device (wave_direction::input) runs the same queue the other
 //   way: the backend's read() fills the oldest buffer, which comes back with
 //   wave_in_data once it holds no room for another frame. What arrives with
@@ -35,6 +36,7 @@
 #pragma once
 
 #include "device/wave_out.h"
+#include "platform/last_error.h"
 
 #include <atomic>
 #include <chrono>
@@ -69,8 +71,9 @@ public:
     // What a user is told plays the sound, e.g. "ALSA default".
     virtual const char* name() const = 0;
     // Takes what the device accepts now of the `bytes` at `data`: the count
-    // taken, 0 when it has no room, -1 when it failed for good (the device
-    // is then lost).
+    // taken, 0 when it has no room, -1 when it failed for good or its sound
+    // system stopped taking anything while it plays (the device is then
+    // lost).
     virtual int64_t write(const char* data, uint32_t bytes) = 0;
     // An input backend: reads at most `bytes` (whole frames) of what the
     // device captured into `data`, adding to `overrun` the frames it lost
@@ -97,6 +100,10 @@ public:
     virtual void sleep(std::unique_lock<std::mutex>& hold, bool for_room);
     // Ends sleep(); any thread, after a change made under the device's lock.
     virtual void wake();
+    // The sound system's own handle of the device, for a client's calls to
+    // that system (winmm's HWAVEOUT); null where the system has none of that
+    // type. Valid until the backend is destroyed.
+    virtual HWAVEOUT system_handle() const { return nullptr; }
 
 protected:
     // When the default sleep looks for room again: a backend that cannot
@@ -146,9 +153,13 @@ public:
     int reset();
     // True while a buffer is queued or in its callback (close is refused).
     bool busy();
-    // True once the device failed or stopped answering.
-    bool lost() const { return m_lost.load(); }
+    // True once the device failed or stopped answering; gives up on the
+    // device here when its thread has been in a backend call for longer than
+    // k_answer_limit.
+    bool lost();
     const char* name() const { return m_name; }
+    // The backend's system_handle(), once it is open; null before.
+    HWAVEOUT system_handle();
 
     HWAVEOUT handle() { return reinterpret_cast<HWAVEOUT>(this); }
     static wave_device* from_handle(HWAVEOUT handle) {
@@ -176,6 +187,9 @@ private:
     // when it took longer (the thread is then left to finish alone).
     bool wait_past(phase from, std::unique_lock<std::mutex>& hold);
     void abandon(std::unique_lock<std::mutex>& hold);
+    // The device thread no longer answers: the device is lost and its queue
+    // given back from the calling thread.
+    void give_up(std::unique_lock<std::mutex>& hold);
     // Wakes the device thread after a change; the device's lock is held.
     void wake_thread();
     // Pauses or restarts; the pause clock starts again at each change.
@@ -186,6 +200,9 @@ private:
     void thread_main(backend_opener open, WAVEFORMATEX format, const char* device);
     void run(std::unique_lock<std::mutex>& hold);
     void apply_pause(std::unique_lock<std::mutex>& hold);
+    // Runs `call` on the backend with the device's lock released, noting
+    // when it started, so that a call that never returns is seen (lost()).
+    template <class Call> void call_backend(std::unique_lock<std::mutex>& hold, Call call);
     step feed(std::unique_lock<std::mutex>& hold);
     // The input side of feed(): one read into the oldest buffer; also while
     // paused when `stopping` (what the device held when told to stop).
@@ -216,7 +233,8 @@ private:
     std::atomic<int> m_refs{2};
     std::atomic<bool> m_lost{false};
     const char* m_name = "an output device"; // lives as long as the process
-    char* m_device_name = nullptr;           // the system device being opened (owned)
+    HWAVEOUT m_system_handle = nullptr;
+    char* m_device_name = nullptr; // the system device being opened (owned)
     int m_open_result = WAVE_OK;
     device_note m_open_note;
 
@@ -233,8 +251,10 @@ private:
     bool m_backend_paused = false; // as the backend was told
     device_backend::clock_type::time_point m_paused_at{};
     bool m_quit = false;
-    uint64_t m_wakes = 0;     // wake_thread() calls, ever
-    bool m_stuck = false;     // a reset went unanswered: wait no more
+    uint64_t m_wakes = 0;   // wake_thread() calls, ever
+    bool m_stuck = false;   // a reset or a backend call went unanswered: wait no more
+    bool m_in_call = false; // the device thread is in a backend call, since m_call_started
+    device_backend::clock_type::time_point m_call_started{};
     bool m_abandoned = false; // the client no longer waits: call nothing back
     // Bytes of the oldest buffer, copied for the backend, so that a backend
     // stuck in its sound system holds none of the client's memory.

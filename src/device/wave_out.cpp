@@ -36,11 +36,11 @@ int open_device(wave_backend backend, const char* system, const WAVEFORMATEX& fo
     backend_opener opener = nullptr;
     switch (backend) {
     case wave_backend::alsa:
-        std::snprintf(label, sizeof label, "ALSA %s", system);
+        format_reason(label, sizeof label, "ALSA %s", system);
         opener = input ? open_alsa_input_backend : open_alsa_backend;
         break;
     case wave_backend::winmm:
-        std::snprintf(label, sizeof label, "winmm %s", system);
+        format_reason(label, sizeof label, "winmm %s", system);
         opener = input ? open_winmm_input_backend : open_winmm_backend;
         break;
     case wave_backend::virtual_device:
@@ -302,6 +302,11 @@ const char* wave_out_device_name(HWAVEOUT handle) {
 bool wave_out_lost(HWAVEOUT handle) {
     wave_device* device = wave_device::from_handle(handle);
     return device && device->lost();
+}
+
+HWAVEOUT wave_out_system_handle(HWAVEOUT handle) {
+    wave_device* device = wave_device::from_handle(handle);
+    return device ? device->system_handle() : nullptr;
 }
 
 } // namespace sonvale

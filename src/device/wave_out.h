@@ -123,7 +123,13 @@ int wave_out_close(HWAVEOUT device);
 // null for a null handle.
 const char* wave_out_device_name(HWAVEOUT device);
 // True once the device failed while playing or stopped answering: it
-// refuses every buffer from then on; false for a null handle.
+// refuses every buffer from then on; false for a null handle. A device whose
+// thread has been in its sound system for longer than k_answer_limit is
+// given up on here: marked lost, every queued buffer given back.
 bool wave_out_lost(HWAVEOUT device);
+// The sound system's own handle of an open device where a client may call
+// that system with it (winmm's HWAVEOUT); null for other devices and for a
+// null handle. Valid until the device is closed.
+HWAVEOUT wave_out_system_handle(HWAVEOUT device);
 
 } // namespace sonvale

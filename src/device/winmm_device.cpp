@@ -55,7 +55,7 @@ public:
     int open(const WAVEFORMATEX& format, UINT id);
 
     const char* name() const override { return m_name; }
-    void set_name(const char* device) { std::snprintf(m_name, sizeof m_name, "winmm %s", device); }
+    void set_name(const char* device) { format_reason(m_name, sizeof m_name, "winmm %s", device); }
     int64_t write(const char* data, uint32_t bytes) override;
     void idle() override { submit_whole_frames(); }
     void pause(clock_type::time_point) override {
@@ -68,6 +68,7 @@ public:
     }
     void drop(bool queued) override;
     void drain() override;
+    HWAVEOUT system_handle() const override { return m_out; }
 
 private:
     struct block {

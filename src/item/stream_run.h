@@ -23,9 +23,10 @@ class run_buffers;
 struct stream_run {
     run_buffers* owner;
     uint8_t* bytes;   // `recorded` bytes
-    size_t len;       // the stream's bytes, counted as lost when dropped
+    size_t len;       // the stream's bytes
     size_t recorded;  // len rounded up to whole units, the rest zeros: what
-                      // the blocks of these bytes would record
+                      // the blocks of these bytes would record, and what
+                      // counts as lost when they are dropped
     uint64_t done_at; // queuing side: the mixer's count of queued units once
                       // this run was posted; 0 when not posted
 };

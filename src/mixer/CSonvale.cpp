@@ -7,10 +7,10 @@
 #include "platform/thread.h"
 #include "record/durable_recording.h"
 #include "wav/block_size.h"
+#include "worker/worker.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -173,7 +173,7 @@ int CSonvale::MIX_AddData(const unsigned char* data, int len, int index, int loo
     CWaveData* item = new_client_item(data, len, index, loops, firstAllowPlayLen);
     if (!item)
         return -1;
-    queue_item(item);
+    queue_part(item, item->m_nLen, "MIX_AddData", nullptr);
     return index;
 }
 
@@ -191,7 +191,7 @@ int CSonvale::MIX_AppendData(const unsigned char* data, int len, int index) {
                         static_cast<unsigned int>(std::clamp<int64_t>(threshold, 0, UINT32_MAX)));
     if (!item)
         return 0;
-    queue_item(item);
+    queue_part(item, item->m_nLen, "MIX_AppendData", nullptr);
     return index;
 }
 
@@ -286,7 +286,7 @@ bool CSonvale::queue_runs(uint64_t total, run_filler fill, void* source) {
         if (filled) {
             buffers->lend();
             const bool posted =
-                post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.len);
+                post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), run.recorded);
             buffers->posted(run, posted, m_nQueued.load());
         }
         left -= run.len;
@@ -320,9 +320,45 @@ void CSonvale::queue_item(CWaveData* item) {
         delete item;
 }
 
+void CSonvale::queue_part(CWaveData* item, uint64_t handed, const char* call, const char* path) {
+    // Where the worker records nothing, the item's own loss counts all of it.
+    const uint64_t kept =
+        worker_records()
+            ? std::min<uint64_t>(item->m_nLen, sonvale::item_block_bytes(m_waveOut.m_waveFormate))
+            : item->m_nLen;
+    // Counted first, so that its reason comes before any the item's block
+    // itself may meet.
+    if (handed > kept && m_dwThreadId != 0)
+        note_beyond_block(handed - kept, kept, call, path);
+    queue_item(item);
+}
+
+void CSonvale::note_beyond_block(uint64_t lost, uint64_t kept, const char* call, const char* path) {
+    if (!worker_records())
+        return note_unrecordable(lost);
+    char reason[sizeof m_recorder.m_state.loss_reason];
+    const auto first = static_cast<unsigned long long>(kept);
+    const auto all = static_cast<unsigned long long>(kept + lost);
+    if (path)
+        sonvale::format_reason(reason, sizeof reason,
+                               "MIX_AddFile recorded the first %llu bytes of the %llu bytes of "
+                               "samples in '%s': an item records one block; MIX_AddFileStream "
+                               "records all of it",
+                               first, all, path);
+    else
+        sonvale::format_reason(reason, sizeof reason,
+                               "%s recorded the first %llu bytes of a %llu-byte item: an item "
+                               "records one block; MIX_AddStream records all of it",
+                               call, first, all);
+    m_recorder.note_loss(lost, reason);
+}
+
 bool CSonvale::post_unit(uint32_t code, uintptr_t payload, uint64_t bytes) {
-    if (sonvale::inbox_post(m_dwThreadId, code, payload)) {
+    // The unit is meant for the recording open now, and for no other.
+    const uint64_t tag = m_recorder.queue_tag();
+    if (sonvale::inbox_post(m_dwThreadId, code, payload, tag)) {
         ++m_nQueued;
+        m_recorder.count_queued(tag, bytes);
         return true;
     }
     // Reported as queued, so a recording that is open has lost it.
@@ -339,13 +375,15 @@ bool CSonvale::worker_records() const {
 
 void CSonvale::note_unrecordable(uint64_t bytes) {
     char reason[64];
-    std::snprintf(reason, sizeof reason, "the mixer cannot record %u-bit samples",
-                  static_cast<unsigned>(m_waveOut.m_waveFormate.wBitsPerSample));
+    sonvale::unrecordable_reason(m_waveOut.m_waveFormate, reason, sizeof reason);
     m_recorder.note_loss(bytes, reason);
 }
 
 uint64_t CSonvale::lost_bytes_of(const CWaveData& item) const {
-    return std::min<uint64_t>(item.m_nLen, sonvale::item_block_bytes(m_waveOut.m_waveFormate));
+    const WAVEFORMATEX& format = m_waveOut.m_waveFormate;
+    return sonvale::block_bytes_of(
+        item,
+        worker_records() ? sonvale::pump_unit(format.wBitsPerSample / 8u, format.nBlockAlign) : 0);
 }
 
 void CSonvale::items_finished(size_t items) {

@@ -48,7 +48,7 @@ int CSonvale::MIX_AddFile(const char* path, int index) {
     reader.close();
     if (!item)
         return -1;
-    queue_item(item);
+    queue_part(item, info.data_size, "MIX_AddFile", path);
     return index;
 }
 

@@ -7,6 +7,7 @@
 
 #include "mixer/mixer_registry.h"
 #include "platform/last_error.h"
+#include "wav/format_text.h"
 
 namespace {
 
@@ -51,6 +52,28 @@ template <class Result, class Call> Result with_mixer(HSONVALE handle, Result in
     const Result result = call(*m);
     sonvale::registry_release(m);
     return result;
+}
+
+// True when `m` may start a recording whose header says `rate`, `channels`
+// and `bits`: the mixer's own format, for the worker records its blocks in
+// that format, or any while a recording is open (it goes on unchanged). Else
+// false with the reason, naming both.
+bool header_fits_mixer(CSonvale& m, unsigned long rate, unsigned short channels,
+                       unsigned short bits) {
+    const WAVEFORMATEX& mixer = m.m_waveOut.m_waveFormate;
+    if ((rate == mixer.nSamplesPerSec && channels == mixer.nChannels &&
+         bits == mixer.wBitsPerSample) ||
+        m.m_recorder.isOpen())
+        return true;
+    WAVEFORMATEX header = mixer;
+    header.nSamplesPerSec = static_cast<uint32_t>(rate);
+    header.nChannels = channels;
+    header.wBitsPerSample = bits;
+    sonvale::set_last_error("a recording of %s cannot be opened on a mixer of %s: the mixer "
+                            "records only its own format",
+                            sonvale::format_text(header).c_str(),
+                            sonvale::format_text(mixer).c_str());
+    return false;
 }
 
 } // namespace
@@ -151,7 +174,8 @@ bool Record_Open(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
 bool Record_OpenEx(HSONVALE mixer, const char* path, unsigned long samplesPerSec,
                    unsigned short channels, unsigned short bitsPerSample, unsigned int flags) {
     return with_mixer(mixer, false, [&](CSonvale& m) {
-        return m.m_recorder.OpenEx(path, samplesPerSec, channels, bitsPerSample, flags);
+        return header_fits_mixer(m, samplesPerSec, channels, bitsPerSample) &&
+               m.m_recorder.OpenEx(path, samplesPerSec, channels, bitsPerSample, flags);
     });
 }
 

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -27,6 +26,19 @@ event* buffer_event(const WaveBuff* buff) {
 void mark_done(WaveBuff* buff) {
     buff->bDone = 1;
     event_set(buffer_event(buff));
+}
+
+// How often a wait for a buffer asks whether the device still answers: a
+// device that stops is given up on k_answer_limit after its thread went into
+// the sound system, and this much later at most.
+constexpr unsigned k_answer_check_ms = 100;
+
+// Waits until the device gives `buff` back. A device that stops answering
+// is given up on (wave_out_lost), which gives every buffer back, so the wait
+// ends then too.
+void wait_given_back(HWAVEOUT device, const WaveBuff* buff) {
+    while (!event_wait_for(buffer_event(buff), k_answer_check_ms))
+        wave_out_lost(device);
 }
 
 // -1 for a call that needs an open device, with its reason.
@@ -53,9 +65,11 @@ unsigned char* device_lost() {
 void device_refused(int result, const char* name, const WAVEFORMATEX& format,
                     const device_note& why) {
     const format_text text(format);
-    char device[300] = "the output device";
-    if (name)
-        std::snprintf(device, sizeof device, "the output device \"%s\"", name);
+    // "the output device", or that and its name in quotes: the name goes in
+    // as an argument of its own, so that only it is shortened.
+    const char* device = name ? "the output device \"" : "the output device";
+    const char* quoted = name ? name : "";
+    const char* end = name ? "\"" : "";
     const char* sep = why.text[0] ? ": " : "";
     const unsigned align = linear_block_align(format);
     if (result == WAVE_ERR_BADDEVICEID)
@@ -63,18 +77,19 @@ void device_refused(int result, const char* name, const WAVEFORMATEX& format,
                        "them (the sonvale program: sonvale devices)",
                        name);
     else if (result == WAVE_ERR_BADFORMAT && align != 0 && format.nBlockAlign != align)
-        set_last_error("%s refuses %s with a block alignment of %u bytes: its frames take %u",
-                       device, text.c_str(), unsigned{format.nBlockAlign}, align);
+        set_last_error("%s%s%s refuses %s with a block alignment of %u bytes: its frames take %u",
+                       device, quoted, end, text.c_str(), unsigned{format.nBlockAlign}, align);
     else if (result == WAVE_ERR_BADFORMAT)
-        set_last_error("%s refuses %s%s%s", device, text.c_str(), sep, why.text);
+        set_last_error("%s%s%s refuses %s%s%s", device, quoted, end, text.c_str(), sep, why.text);
     else if (result == WAVE_ERR_NOMEM)
         set_last_error("out of memory for the output device");
     else if (result == WAVE_ERR_NODRIVER && !name)
         set_last_error("no output device was found%s%s", sep, why.text);
     else if (result == WAVE_ERR_NODRIVER || result == WAVE_ERR_NOTANSWERING)
-        set_last_error("%s cannot be opened%s%s", device, sep, why.text);
+        set_last_error("%s%s%s cannot be opened%s%s", device, quoted, end, sep, why.text);
     else
-        set_last_error("%s cannot be opened for %s (error %d)", device, text.c_str(), result);
+        set_last_error("%s%s%s cannot be opened for %s (error %d)", device, quoted, end,
+                       text.c_str(), result);
 }
 
 // True for a ring that can be built at once; else false with the reason.
@@ -242,6 +257,10 @@ const char* CWaveMixOut::GetDeviceName() {
     return wave_out_device_name(m_hWaveOut);
 }
 
+HWAVEOUT CWaveMixOut::GetSystemHandle() {
+    return wave_out_system_handle(m_hWaveOut);
+}
+
 unsigned char* CWaveMixOut::GetNextBuff(unsigned int& len) {
     if (!m_ppBuffs)
         return nullptr;
@@ -272,7 +291,7 @@ unsigned char* CWaveMixOut::SingAndRetNextBuff(unsigned int& len) {
 
     WaveBuff* next = m_ppBuffs[0];
     if (buffer_event(next)) {
-        event_wait(buffer_event(next));
+        wait_given_back(m_hWaveOut, next);
         if (next->bDone == 1) {
             wave_out_unprepare_header(m_hWaveOut, &next->hdr);
             next->bDone = 0;

@@ -12,6 +12,9 @@ event* event_create(bool signalled);
 void event_set(event* e);
 // Waits without a time limit until the event is signalled, then unsignals it.
 void event_wait(event* e);
+// The same for at most `ms` milliseconds: false when the time ran out first
+// (the event is then left as it was). True at once for null.
+bool event_wait_for(event* e, unsigned ms);
 // Destroys the event; null is ignored. No thread may be waiting on it.
 void event_destroy(event* e);
 

@@ -106,7 +106,7 @@ bool take_next(inbox_message& out, wait_mode mode,
 
 } // namespace
 
-bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload) {
+bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload, uint64_t tag) {
     registry_shard& shard = shard_of(thread_id);
     std::lock_guard<std::mutex> registry_hold(shard.lock);
     auto found = shard.boxes.find(thread_id);
@@ -117,7 +117,7 @@ bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload) {
     {
         std::lock_guard<std::mutex> hold(box.lock);
         try {
-            box.incoming.push_back({code, payload});
+            box.incoming.push_back({code, payload, tag});
         } catch (const std::bad_alloc&) {
             return false;
         }

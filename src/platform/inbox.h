@@ -10,12 +10,13 @@ namespace sonvale {
 struct inbox_message {
     uint32_t code;
     uintptr_t payload;
+    uint64_t tag; // the sender's label for what the payload is meant for
 };
 
 // Posts to the inbox of thread `thread_id`. Never blocks (beyond a short
 // lock). False when no live thread owns that inbox (never created, closed,
 // or its thread has ended); the message is then not queued.
-bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload);
+bool inbox_post(uint32_t thread_id, uint32_t code, uintptr_t payload, uint64_t tag = 0);
 // Calling thread: waits for the next message of its inbox. False when the
 // thread has no inbox, or its inbox is closed and empty.
 bool inbox_wait(inbox_message& out);

@@ -10,11 +10,13 @@ namespace sonvale {
 
 namespace {
 
-// Room for a sentence with two shortened paths and the system's words.
+// Room for a sentence with two long paths and the system's words.
 constexpr size_t reason_capacity = 1024;
-// A string argument longer than this (a path) keeps its start and its end.
-constexpr size_t longest_string = 300;
 constexpr char elision[] = "\xE2\x80\xA6"; // U+2026, the ellipsis
+constexpr size_t elision_len = sizeof elision - 1;
+// String arguments a reason shortens one by one; past these, strings are
+// treated as fixed text (reasons have one or two).
+constexpr size_t max_strings = 8;
 
 thread_local char t_reason[reason_capacity];
 
@@ -30,36 +32,41 @@ size_t char_boundary(const char* s, size_t len, size_t at, bool forward) {
     return at;
 }
 
-// Appends text to the reason; what does not fit is cut at a character.
+// Appends text to a buffer of `capacity` bytes; what does not fit is cut at
+// a character.
 class reason_writer {
 public:
-    explicit reason_writer(char* buffer) : m_start(buffer), m_at(buffer) {}
+    reason_writer(char* buffer, size_t capacity)
+        : m_start(buffer), m_at(buffer), m_capacity(capacity) {}
     ~reason_writer() { *m_at = '\0'; }
     reason_writer(const reason_writer&) = delete;
     reason_writer& operator=(const reason_writer&) = delete;
 
     void put(const char* s, size_t len) {
-        const size_t room = reason_capacity - 1 - static_cast<size_t>(m_at - m_start);
+        const size_t room = m_capacity - 1 - static_cast<size_t>(m_at - m_start);
         if (len > room)
             len = char_boundary(s, len, room, false);
         std::memcpy(m_at, s, len);
         m_at += len;
     }
 
-    // A string argument; a long one loses its middle, not its end.
-    void put_string(const char* s, size_t len) {
-        if (len <= longest_string)
+    // A string argument in at most `limit` bytes: a longer one keeps its
+    // start and its end around an ellipsis.
+    void put_string(const char* s, size_t len, size_t limit) {
+        if (len <= limit)
             return put(s, len);
-        const size_t head = char_boundary(s, len, longest_string / 2, false);
-        const size_t tail = char_boundary(s, len, len - longest_string / 2, true);
+        const size_t keep = limit > elision_len ? limit - elision_len : 0;
+        const size_t head = char_boundary(s, len, keep / 2, false);
+        const size_t tail = char_boundary(s, len, len - (keep - keep / 2), true);
         put(s, head);
-        put(elision, sizeof elision - 1);
+        put(elision, elision_len);
         put(s + tail, len - tail);
     }
 
 private:
     char* m_start;
     char* m_at;
+    size_t m_capacity;
 };
 
 // One conversion of a reason's format, read after its '%'.
@@ -162,38 +169,107 @@ void format_value(conversion& c, char (&out)[128], va_list& args) {
         std::snprintf(out, sizeof out, c.conversion, va_arg(args, double));
 }
 
-} // namespace
-
-// Formats as vsnprintf does, but without allocating and keeping what matters
-// of an overlong reason: a long string argument (a path) loses its middle,
-// and a cut falls between characters.
-void set_last_error(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    reason_writer reason(t_reason);
+// The pieces of a reason, in order: literal text and formatted values
+// (`shortened` false), and string arguments (`shortened` true).
+template <class Piece> void for_each_piece(const char* format, va_list& args, Piece piece) {
     for (const char* p = format; *p;) {
         const char* percent = std::strchr(p, '%');
         const size_t literal = percent ? static_cast<size_t>(percent - p) : std::strlen(p);
-        reason.put(p, literal);
+        piece(p, literal, false);
         if (!percent)
             break;
         conversion c = read_conversion(percent + 1, args);
         if (c.kind == '%') {
-            reason.put("%", 1);
+            piece("%", 1, false);
         } else if (c.kind == 's') {
             const char* s = va_arg(args, const char*);
             s = s ? s : "(null)";
             size_t len = std::strlen(s);
             if (c.precision >= 0 && static_cast<size_t>(c.precision) < len)
                 len = char_boundary(s, len, static_cast<size_t>(c.precision), false);
-            reason.put_string(s, len);
+            piece(s, len, true);
         } else if (c.kind) {
             char text[128];
             format_value(c, text, args);
-            reason.put(text, std::strlen(text));
+            piece(text, std::strlen(text), false);
         }
         p = c.end;
     }
+}
+
+// The most bytes each string argument may take so that the reason fits in
+// `room` bytes after `fixed` bytes of other text: the longest strings give
+// way first, down to the same length, while shorter ones stay whole.
+size_t string_limit(size_t fixed, const size_t* lengths, size_t count, size_t room) {
+    size_t total = fixed;
+    for (size_t i = 0; i < count; ++i)
+        total += lengths[i];
+    if (total <= room)
+        return SIZE_MAX;
+    // Strings within an even share of what is left stay whole, which leaves
+    // more for the others; the rest share it.
+    size_t left = room > fixed ? room - fixed : 0;
+    size_t limit = 0;
+    bool whole[max_strings] = {};
+    for (size_t sharing = count; sharing > 0;) {
+        limit = left / sharing;
+        size_t fitted = 0;
+        for (size_t i = 0; i < count; ++i) {
+            if (!whole[i] && lengths[i] <= limit) {
+                whole[i] = true;
+                left -= lengths[i];
+                ++fitted;
+            }
+        }
+        if (fitted == 0)
+            break;
+        sharing -= fitted;
+    }
+    return limit;
+}
+
+} // namespace
+
+void vformat_reason(char* buffer, size_t capacity, const char* format, va_list args) {
+    if (capacity == 0)
+        return;
+    // First the lengths, then the text with the strings' limit.
+    size_t fixed = 0, count = 0;
+    size_t lengths[max_strings];
+    va_list measuring;
+    va_copy(measuring, args);
+    for_each_piece(format, measuring, [&](const char*, size_t len, bool shortened) {
+        if (shortened && count < max_strings)
+            lengths[count++] = len;
+        else
+            fixed += len;
+    });
+    va_end(measuring);
+    const size_t limit = string_limit(fixed, lengths, count, capacity - 1);
+    reason_writer reason(buffer, capacity);
+    size_t strings = 0;
+    va_list writing;
+    va_copy(writing, args);
+    for_each_piece(format, writing, [&](const char* s, size_t len, bool shortened) {
+        if (shortened && strings++ < max_strings)
+            reason.put_string(s, len, limit);
+        else
+            reason.put(s, len);
+    });
+    va_end(writing);
+}
+
+void format_reason(char* buffer, size_t capacity, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vformat_reason(buffer, capacity, format, args);
+    va_end(args);
+}
+
+void set_last_error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vformat_reason(t_reason, sizeof t_reason, format, args);
     va_end(args);
 }
 

@@ -1,31 +1,15 @@
 // The WAV recorder: a lock serialising
 // Write / Open / Close / Flush, every block handed to the OS at once,
-// exclusive files, whole-block rollback on a failed write, sizes in the file
-// kept current while recording, and an account of the bytes that did not
-// reach the file.
+// exclusive files, a short write rolled back to its last whole block, sizes
+// in the file kept current while recording, and an account of the bytes
+// that did not reach the file.
 #include "platform/last_error.h"
+#include "record/block_layout.h"
 #include "record/durable_recording.h"
+#include "record/recording_ticket.h"
 #include "record/sizes_max_age.h"
 #include "sonvale.h"
 #include "wav/wave_header.h"
-
-#include <cstdio>
-#include <cstring>
-#include <new>
-
-namespace {
-
-// A copy of `path` for the reasons of later failures; null when there is no
-// memory for it.
-std::unique_ptr<char[]> copy_of(const char* path) {
-    const size_t n = std::strlen(path) + 1;
-    std::unique_ptr<char[]> copy(new (std::nothrow) char[n]);
-    if (copy)
-        std::memcpy(copy.get(), path, n);
-    return copy;
-}
-
-} // namespace
 
 bool CWaveRecorder::State::rf64_auto() const {
     return (flags & SONVALE_RECORD_RF64_AUTO) != 0;
@@ -40,7 +24,7 @@ void CWaveRecorder::State::count_loss(uint64_t bytes, const char* reason) {
         return;
     // The first failure since the last report is the one reported.
     if (lost == lost_reported)
-        std::snprintf(loss_reason, sizeof loss_reason, "%s", reason);
+        sonvale::format_reason(loss_reason, sizeof loss_reason, "%s", reason);
     lost += bytes;
 }
 
@@ -82,6 +66,11 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
     sonvale::WaveFileHeader header;
     sonvale::wave_header_fill(header, is_float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM,
                               samplesPerSec, channels, bitsPerSample);
+    std::unique_ptr<char[]> ticket = sonvale::new_ticket(path);
+    if (!ticket) {
+        sonvale::set_last_error("out of memory for recording into '%s'", path);
+        return false;
+    }
     if (!m_file.CreateExclusive(path))
         return false; // cannot be created, or another recorder holds it
     m_header = header;
@@ -104,7 +93,7 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
         m_file.Close();
         return false;
     }
-    m_state.path = copy_of(path);
+    m_state.path = std::move(ticket);
     m_nSyncedData = 0;
     m_synced = std::chrono::steady_clock::now();
     m_bOpen = 1;
@@ -114,15 +103,27 @@ bool CWaveRecorder::OpenEx(const char* path, unsigned long samplesPerSec, unsign
 void CWaveRecorder::Write(const char* data, int len) {
     if (!data || len <= 0)
         return;
+    const size_t n = static_cast<size_t>(len);
+    const sonvale::block_layout::unit block{n, 0};
+    write_blocks(sonvale::any_recording, data, n, {&block, 1});
+}
+
+void CWaveRecorder::write_blocks(uint64_t tag, const char* data, size_t len,
+                                 const sonvale::block_layout& blocks) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_bOpen)
+    sonvale::recording_ticket* ticket = nullptr;
+    if (len == 0 || !meant_for_open(tag, ticket))
         return;
-    const size_t want = static_cast<size_t>(len);
-    const size_t written = m_file.Write(data, want);
-    if (written == want) {
-        m_nFileData += want;
-        const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + want;
-        m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
+    if (ticket)
+        ticket->settled += len;
+    const size_t written = m_file.Write(data, len);
+    // A short or failed write keeps the whole blocks it wrote: the rest, a
+    // partial block and the blocks after it, is cut off again.
+    const size_t kept = written == len ? len : blocks.whole(written);
+    m_nFileData += kept;
+    const uint64_t counted = static_cast<uint64_t>(m_nDataLen) + kept;
+    m_nDataLen = counted < 0xFFFFFFFFu ? static_cast<uint32_t>(counted) : 0xFFFFFFFFu;
+    if (written == len) {
         if (sonvale::durable_recording::is_durable(*this))
             sonvale::durable_recording::declare_if_due(*this);
         else if (std::chrono::steady_clock::now() - m_synced >= sonvale::sizes_max_age)
@@ -131,17 +132,49 @@ void CWaveRecorder::Write(const char* data, int len) {
     }
     // Read before any other system call can change it.
     char reason[sizeof m_state.loss_reason];
-    std::snprintf(reason, sizeof reason, "cannot write to '%s': %s",
-                  m_state.path ? m_state.path.get() : "the recording",
-                  sonvale::system_error_text());
-    m_state.count_loss(want, reason);
-    // A short or failed write: drop the block whole. Cut off whatever part of
-    // it reached the file and move back to the end of the data, so that the
-    // next block follows the last whole one.
+    sonvale::format_reason(reason, sizeof reason, "cannot write to '%s': %s",
+                           sonvale::path_in(m_state.path), sonvale::system_error_text());
+    m_state.count_loss(len - kept, reason);
+    // Move back to the end of the data, so that the next block follows the
+    // last whole one.
     const uint64_t end = m_state.header_bytes() + m_nFileData;
-    if (written > 0)
+    if (written > kept)
         m_file.Truncate(end);
     m_file.Seek(end);
+}
+
+void CWaveRecorder::settle_dropped(uint64_t tag, uint64_t bytes, const char* reason) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    sonvale::recording_ticket* ticket = nullptr;
+    if (!meant_for_open(tag, ticket))
+        return;
+    if (ticket)
+        ticket->settled += bytes;
+    if (reason)
+        m_state.count_loss(bytes, reason);
+}
+
+bool CWaveRecorder::meant_for_open(uint64_t tag, sonvale::recording_ticket*& ticket) {
+    if (!m_bOpen)
+        return false;
+    ticket = sonvale::ticket_in(m_state.path);
+    if (tag == sonvale::any_recording) {
+        ticket = nullptr;
+        return true;
+    }
+    return ticket && ticket->number == tag;
+}
+
+uint64_t CWaveRecorder::queue_tag() const {
+    // Open and Close run on this same thread: no lock is needed to look.
+    const sonvale::recording_ticket* ticket = sonvale::ticket_in(m_state.path);
+    return m_bOpen && ticket ? ticket->number : sonvale::no_recording;
+}
+
+void CWaveRecorder::count_queued(uint64_t tag, uint64_t bytes) {
+    sonvale::recording_ticket* ticket = sonvale::ticket_in(m_state.path);
+    if (ticket && ticket->number == tag)
+        ticket->queued += bytes;
 }
 
 void CWaveRecorder::Close() {
@@ -149,6 +182,17 @@ void CWaveRecorder::Close() {
     drop_stream_tail_locked();
     if (!m_bOpen)
         return;
+    // What was queued for this recording and is not written yet never will
+    // be: it is this recording's loss, counted now rather than waited for.
+    const sonvale::recording_ticket* ticket = sonvale::ticket_in(m_state.path);
+    if (ticket && ticket->queued > ticket->settled) {
+        char reason[160];
+        sonvale::format_reason(reason, sizeof reason,
+                               "%llu bytes queued for the recording were not recorded yet when "
+                               "it was closed: MIX_Flush before Record_Close waits for them",
+                               static_cast<unsigned long long>(ticket->queued - ticket->settled));
+        m_state.count_loss(ticket->queued - ticket->settled, reason);
+    }
     m_bOpen = 0;
     const bool durable = sonvale::durable_recording::is_durable(*this);
     if (!durable)
@@ -245,9 +289,9 @@ void CWaveRecorder::drop_stream_tail_locked() {
         return;
     if (m_bOpen) {
         char reason[96];
-        std::snprintf(reason, sizeof reason,
-                      "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
-                      static_cast<unsigned>(m_state.stream_tail_len));
+        sonvale::format_reason(reason, sizeof reason,
+                               "%u bytes of a frame left unfinished by MIX_AddStream were dropped",
+                               static_cast<unsigned>(m_state.stream_tail_len));
         m_state.count_loss(m_state.stream_tail_len, reason);
     }
     // Without a recording, nothing was meant for one.

@@ -2,9 +2,8 @@
 
 #include "platform/file_writes.h"
 #include "platform/last_error.h"
+#include "record/recording_ticket.h"
 #include "wav/wave_header.h"
-
-#include <cstdio>
 
 namespace sonvale {
 
@@ -65,8 +64,8 @@ void durable_recording::roll_back(CWaveRecorder& recorder, uint64_t durable, con
     CWaveRecorder& r = recorder;
     // Read before any other system call can change it.
     char reason[sizeof r.m_state.loss_reason];
-    std::snprintf(reason, sizeof reason, "cannot %s '%s': %s", what,
-                  r.m_state.path ? r.m_state.path.get() : "the recording", system_error_text());
+    format_reason(reason, sizeof reason, "cannot %s '%s': %s", what, path_in(r.m_state.path),
+                  system_error_text());
     r.m_state.flags |= sync_failed;
     r.m_state.count_loss(r.m_nFileData - durable, reason);
     r.m_nFileData = durable;

@@ -1,9 +1,16 @@
 #include "wav/block_size.h"
 
+#include "platform/last_error.h"
+
 namespace sonvale {
 
 bool sample_width_supported(unsigned width) {
     return width >= 1 && width <= 4;
+}
+
+void unrecordable_reason(const WAVEFORMATEX& format, char* reason, size_t size) {
+    format_reason(reason, size, "the mixer cannot record %u-bit samples",
+                  static_cast<unsigned>(format.wBitsPerSample));
 }
 
 unsigned pump_unit(unsigned width, unsigned block_align) {

@@ -16,6 +16,10 @@ constexpr size_t block_capacity = 1280;
 // True for the sample widths the worker records: 1 to 4 bytes.
 bool sample_width_supported(unsigned width);
 
+// Why nothing is recorded on a mixer of `format` whose width the worker
+// does not record, into `reason` (`size` bytes).
+void unrecordable_reason(const WAVEFORMATEX& format, char* reason, size_t size);
+
 // The unit a block is made of for samples of `width` bytes (supported) and
 // frames of `block_align` bytes: the frame, so that every block and every
 // pass keeps the channels in place; the sample where the frame is 0, not

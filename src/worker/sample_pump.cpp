@@ -34,9 +34,9 @@ void copy_zero_padded(uint8_t* out, const pump_source& src, size_t bytes) {
     std::memset(out + real, 0, bytes - real);
 }
 
-} // namespace
-
-size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
+// The pump's walk through `src`: `copy(at, bytes)` for each run of bytes
+// it takes, `at` counting from the block's start. Returns the bytes taken.
+template <class Copy> size_t pump_walk(pump_source& src, unsigned unit, Copy copy) {
     if (!src.data || src.len == 0)
         return 0;
     const size_t room = block_room(unit);
@@ -45,7 +45,7 @@ size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
         const size_t pass_rest = rest_of_pass(src, unit);
         const size_t wanted = src.passes == 0 ? unit : pass_rest;
         const size_t bytes = std::min(wanted, room - produced);
-        copy_zero_padded(block + produced, src, bytes);
+        copy(produced, bytes);
         produced += bytes;
         if (bytes < pass_rest) {
             src.cursor += static_cast<uint32_t>(bytes);
@@ -58,6 +58,17 @@ size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
             break;
     }
     return produced;
+}
+
+} // namespace
+
+size_t pump_block(pump_source& src, unsigned unit, uint8_t* block) {
+    return pump_walk(src, unit,
+                     [&](size_t at, size_t bytes) { copy_zero_padded(block + at, src, bytes); });
+}
+
+size_t pump_block_bytes(pump_source src, unsigned unit) {
+    return pump_walk(src, unit, [](size_t, size_t) {});
 }
 
 } // namespace sonvale

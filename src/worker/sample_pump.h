@@ -32,4 +32,7 @@ struct pump_source {
 // where the cursor protocol would leave it, stepping a unit at a time.
 size_t pump_block(pump_source& src, unsigned unit, uint8_t* block);
 
+// The bytes pump_block would produce of `src`, without producing them.
+size_t pump_block_bytes(pump_source src, unsigned unit);
+
 } // namespace sonvale

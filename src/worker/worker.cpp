@@ -2,7 +2,6 @@
 
 #include "item/stream_run.h"
 #include "platform/inbox.h"
-#include "record/durable_recording.h"
 #include "record/sizes_max_age.h"
 #include "worker/sample_pump.h"
 
@@ -45,24 +44,24 @@ void destroy_unit(const inbox_message& message) {
         delete item_of(message);
 }
 
-// When the data a durable recording received last is due to be synced and
-// declared; none when nothing waits for that.
-std::optional<std::chrono::steady_clock::time_point> durable_due(CWaveRecorder& recorder) {
-    const auto due = durable_recording::next_sync(recorder);
-    if (due == durable_recording::clock::time_point::max())
-        return std::nullopt;
-    return due;
+// The bytes of blocks a unit gives: a run's, or an item's (see
+// block_bytes_of).
+uint64_t unit_bytes(const inbox_message& message, unsigned unit) {
+    if (message.code == run_message)
+        return run_of(message)->recorded;
+    const CWaveData* item = item_of(message);
+    return item ? block_bytes_of(*item, unit) : 0;
 }
 
 // Keeps the header's sizes within sizes_max_age of the data once blocks stop
 // coming (while they come, the recorder's Write does): the worker waits for
 // its next message at most until then, and brings them up to date if none
 // came; a durable recording's data is synced and declared within a second
-// (durable_recording::period) likewise. Doing so before every wait put a
-// header write between each block and the next one.
+// likewise. Doing so before every wait put a header write between each block
+// and the next one.
 class idle_sizes {
 public:
-    explicit idle_sizes(CWaveRecorder& recorder) : m_recorder(recorder) {}
+    explicit idle_sizes(unit_sink& sink) : m_sink(sink) {}
 
     void wrote() {
         if (!m_due)
@@ -76,54 +75,60 @@ public:
                 return true;
             if (std::chrono::steady_clock::now() < *m_due)
                 return false; // the inbox was closed
-            m_recorder.Flush();
-            m_due = durable_due(m_recorder);
+            m_due = m_sink.flush();
         }
         return inbox_wait(message);
     }
 
 private:
-    CWaveRecorder& m_recorder;
+    unit_sink& m_sink;
     std::optional<std::chrono::steady_clock::time_point> m_due;
 };
 
 // Blocks of items and runs taken while more were already queued, written to
 // the recorder together: one write for many blocks instead of one each,
-// which is what keeps the worker ahead of a fast client. A unit is destroyed
+// which is what keeps the worker ahead of a fast client. Units meant for
+// different recordings are never written together. A unit is destroyed
 // only once its blocks have gone to the recorder, and then counted as
 // finished. A run too large to join the others is written on its own, from
 // its own bytes.
 class pending_blocks {
 public:
-    pending_blocks(CWaveRecorder& recorder, item_events& events, idle_sizes& sizes)
-        : m_recorder(recorder), m_events(events), m_sizes(sizes) {}
+    pending_blocks(unit_sink& sink, unsigned unit, idle_sizes& sizes)
+        : m_sink(sink), m_unit(unit), m_sizes(sizes) {}
     ~pending_blocks() { flush(); }
     pending_blocks(const pending_blocks&) = delete;
     pending_blocks& operator=(const pending_blocks&) = delete;
 
     // Produces the unit's blocks; writes everything once the room is full.
-    void add(const inbox_message& message, unsigned unit) {
+    void add(const inbox_message& message) {
+        if (m_count > 0 && message.tag != m_units[0].tag)
+            flush();
         if (message.code == run_message && run_of(message)->recorded > sizeof m_bytes - m_used)
             return add_large_run(message);
+        size_t step = 0;
         if (message.code == run_message) {
             const stream_run& run = *run_of(message);
             std::memcpy(m_bytes + m_used, run.bytes, run.recorded);
             m_used += run.recorded;
+            step = block_room(m_unit);
         } else {
             pump_source source = source_of(*item_of(message));
-            m_used += pump_block(source, unit, m_bytes + m_used);
+            m_used += pump_block(source, m_unit, m_bytes + m_used);
         }
+        m_blocks[m_count] = {m_used, step};
         m_units[m_count++] = message;
         if (m_count == max_units || sizeof m_bytes - m_used < block_capacity)
             flush();
     }
 
     void flush() {
-        write(m_bytes, m_used);
+        if (m_count == 0)
+            return;
+        write(m_units[0].tag, m_bytes, m_used, {m_blocks, m_count});
         for (size_t i = 0; i < m_count; ++i)
             destroy_unit(m_units[i]);
-        if (m_count > 0)
-            m_events.finished(m_count);
+        m_sink.finished(m_count);
         m_used = 0;
         m_count = 0;
     }
@@ -133,24 +138,26 @@ private:
     void add_large_run(const inbox_message& message) {
         flush();
         const stream_run& run = *run_of(message);
-        write(run.bytes, run.recorded);
+        const block_layout::unit blocks{run.recorded, block_room(m_unit)};
+        write(message.tag, run.bytes, run.recorded, {&blocks, 1});
         destroy_unit(message);
-        m_events.finished(1);
+        m_sink.finished(1);
     }
 
-    void write(const uint8_t* bytes, size_t len) {
+    void write(uint64_t tag, const uint8_t* bytes, size_t len, const block_layout& blocks) {
         if (len == 0)
             return;
-        m_recorder.Write(reinterpret_cast<const char*>(bytes), static_cast<int>(len));
+        m_sink.write(tag, bytes, len, blocks);
         m_sizes.wrote();
     }
 
     static constexpr size_t max_units = 32;
-    CWaveRecorder& m_recorder;
-    item_events& m_events;
+    unit_sink& m_sink;
+    const unsigned m_unit;
     idle_sizes& m_sizes;
     uint8_t m_bytes[max_units * block_capacity];
     inbox_message m_units[max_units];
+    block_layout::unit m_blocks[max_units];
     size_t m_used = 0;
     size_t m_count = 0;
 };
@@ -159,10 +166,9 @@ private:
 
 // The stop flag is looked at again after a write of pending blocks, as the
 // write is what finishes their items.
-void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsigned unit,
-                  item_events& events) {
-    idle_sizes sizes(recorder);
-    pending_blocks pending(recorder, events, sizes);
+void record_items(unit_sink& sink, const std::atomic<bool>& stop, unsigned unit) {
+    idle_sizes sizes(sink);
+    pending_blocks pending(sink, unit, sizes);
     inbox_message message{};
     for (;;) {
         if (!inbox_take(message)) {
@@ -173,26 +179,27 @@ void record_items(CWaveRecorder& recorder, const std::atomic<bool>& stop, unsign
         if (!is_unit(message))
             return;
         if (message.payload != 0)
-            pending.add(message, unit);
+            pending.add(message);
         if (stop)
             return;
     }
 }
 
+uint64_t block_bytes_of(const CWaveData& item, unsigned unit) {
+    return unit == 0 ? item.m_nLen : pump_block_bytes(source_of(item), unit);
+}
+
 // Closing first means no item can arrive after the last take and be lost.
-drained_items drain_inbox(size_t block) {
+size_t drain_inbox(unit_sink& sink, unsigned unit) {
     inbox_close();
     inbox_message message{};
-    drained_items drained{0, 0};
+    size_t drained = 0;
     while (inbox_take(message)) {
         if (!is_unit(message))
             continue;
-        if (message.code == run_message)
-            drained.bytes += run_of(message)->len;
-        else if (const CWaveData* item = item_of(message))
-            drained.bytes += std::min<uint64_t>(item->m_nLen, block);
+        sink.dropped(message.tag, unit_bytes(message, unit));
         destroy_unit(message);
-        ++drained.items;
+        ++drained;
     }
     return drained;
 }

@@ -41,11 +41,11 @@ TEST(Readme, QuotesEachExampleWhole) {
     }
 }
 
-TEST(Readme, CExampleRecordsOneBlock) {
+TEST(Readme, CExampleRecordsOneSecond) {
     test_support::temp_dir dir;
     run_result run = run_program({README_C_API_PATH, dir.file("c.wav")});
     ASSERT_EQ(run.status, 0) << run.err;
-    expect_recording(dir.file("c.wav"), 640);
+    expect_recording(dir.file("c.wav"), 8000);
 }
 
 TEST(Readme, CppExamplePlaysAndRecordsOneBlock) {

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "device/device_names.h"
+
+#include <cstdlib>
 #include <map>
 #include <random>
 
@@ -363,4 +366,56 @@ TEST_F(DeviceCore, PauseAndRestartReachTheBackendOnceAndCloseDrainsIt) {
     EXPECT_EQ(read(fake().pauses), 1);
     ASSERT_EQ(probe.close(), WAVE_OK);
     EXPECT_EQ(read(fake().drains), 1);
+}
+
+TEST_F(DeviceCore, AWriteThatDoesNotReturnLosesTheDeviceAndGivesItsQueueBack) {
+    set(&fake_device::hung, true);
+    const std::vector<WAVEHDR*> queued{probe.play(100), probe.play(100)};
+    EXPECT_FALSE(wave_out_lost(probe.device())); // not before its time
+    ASSERT_TRUE(wait_until([&] { return wave_out_lost(probe.device()); }));
+    // Given back by the client that gave up, as the device thread cannot.
+    EXPECT_EQ(probe.returned(), queued);
+    for (const auto& e : probe.entries(WOM_DONE))
+        EXPECT_EQ(e.thread, std::this_thread::get_id());
+    EXPECT_EQ(wave_out_reset(probe.device()), WAVE_ERR_NOTANSWERING); // at once
+    EXPECT_EQ(probe.close(), WAVE_OK);
+    set(&fake_device::hung, false); // the thread left behind finishes
+}
+
+namespace {
+
+// Set once the process exits, after the static destructors of what was
+// built since main began: g_exit is built before main.
+std::atomic<bool> g_exiting{false}, g_exit_armed{false};
+struct exit_signal {
+    ~exit_signal() {
+        g_exiting = true;
+        if (g_exit_armed)
+            std::this_thread::sleep_for(500ms); // for a device thread to end
+    }
+} g_exit;
+
+int open_at_exit(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>& out,
+                 device_note&) {
+    while (!g_exiting)
+        std::this_thread::sleep_for(1ms);
+    out = make_fake_backend(std::make_shared<fake_device>());
+    return WAVE_OK;
+}
+
+} // namespace
+
+TEST(DeviceCoreDeathTest, AThreadLeftBehindByAnOpenMayNameItsDeviceWhileTheProcessExits) {
+    EXPECT_EXIT(
+        {
+            lasting_name("a name asked for before the exit");
+            g_exit_armed = true;
+            wave_device* device = nullptr;
+            device_note why;
+            std::exit(wave_device::open(open_at_exit, cd, "late", "late", nullptr, 0, &device,
+                                        why) == WAVE_ERR_NOTANSWERING
+                          ? 0
+                          : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }

@@ -5,15 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "faults/faults_common.h"
 #include "support/failing_writes.h"
+#include "support/riff_builder.h"
 #include "support/wav_readback.h"
 
 namespace {
 
 using test_support::failing_writes;
+using test_support::first;
+using test_support::wav_file;
+using test_support::wav_format;
+using test_support::waveformat;
 
 SONVALE_RECORD_STATUS status_of(HSONVALE mixer) {
     SONVALE_RECORD_STATUS status{};
@@ -64,6 +71,89 @@ TEST(Loss, FailedWritesAreCountedAndReported) {
         SCOPED_TRACE(plan.name);
         const failing_writes writes(plan.nth_write, plan.byte_limit);
         record_through(writes, ring_test::pcm(8000, 16, 2), 64000, dir.file("lost.wav"));
+    }
+}
+
+// Every way of queueing, with and without a full disk: the recording keeps
+// every whole block that fits, the account covers every byte handed over
+// (an item's data past its one block counts as lost, with a reason that
+// names what records it all), and the header describes exactly the data.
+TEST(Loss, TheAccountCoversEveryByteHandedOver) {
+    test_support::temp_dir dir;
+    const std::string wav = dir.file("in.wav");
+    const std::vector<uint8_t> p = test_support::pattern(1000960);
+    // 48 kHz stereo 16-bit: blocks of 1280 bytes.
+    const wav_format format{1, 2, 48000, 16};
+    auto file = [&](size_t bytes, int (*add)(HSONVALE, const char*, int)) {
+        return [=, &wav, &p](HSONVALE m) {
+            test_support::write_file(wav, wav_file(format, first(p, bytes)));
+            EXPECT_EQ(add(m, wav.c_str(), 1), 1) << MIX_GetLastError();
+        };
+    };
+    // `count` items of `len` bytes through MIX_AddData, or MIX_AppendData.
+    auto items = [&p](int count, int len, bool append = false) {
+        return [&p, count, len, append](HSONVALE m) {
+            for (const unsigned char* d = p.data(); d < p.data() + count * len; d += len)
+                EXPECT_EQ(append ? MIX_AppendData(m, d, len, 1) : MIX_AddData(m, d, len, 1, 1), 1);
+        };
+    };
+    auto stream = [&p](int len) {
+        return [&p, len](HSONVALE m) { EXPECT_EQ(MIX_AddStream(m, p.data(), len, 1), 1); };
+    };
+    constexpr uint64_t all = UINT64_MAX, disk = 800000; // file bytes the disk takes
+    const char* no_space = "cannot write to '";
+    const struct {
+        const char* name;
+        std::function<void(HSONVALE)> queue;
+        uint64_t room, data, lost;
+        const char* reason; // in the reason of MIX_Flush's 2; null: it returns 0
+    } rows[] = {
+        {"MIX_AddData of 192000 bytes", items(1, 192000), all, 1280, 190720,
+         "MIX_AddData recorded the first 1280 bytes of a 192000-byte item: an item records one "
+         "block; MIX_AddStream records all of it"},
+        {"MIX_AddData looping within its block",
+         [&](HSONVALE m) {
+             MIX_AddData(m, p.data(), 1000, 1, 3);
+             MIX_AddData(m, p.data(), 4, 2, 0);
+         },
+         all, 2560, 0, nullptr},
+        {"MIX_AppendData of 4000 bytes", items(1, 4000, true), all, 1280, 2720,
+         "MIX_AppendData recorded the first 1280 bytes of a 4000-byte item"},
+        {"MIX_AddFile of 192000 bytes", file(192000, MIX_AddFile), all, 1280, 190720,
+         "MIX_AddFile recorded the first 1280 bytes of the 192000 bytes of samples in '"},
+        {"MIX_AddStream of 192000 bytes", stream(192000), all, 192000, 0, nullptr},
+        {"MIX_AddFileStream of 192000 bytes", file(192000, MIX_AddFileStream), all, 192000, 0,
+         nullptr},
+        {"MIX_AddData, a full disk", items(782, 1280), disk, 798720, 202240, no_space},
+        {"MIX_AddStream, a full disk", stream(1000000), disk, 798720, 201280, no_space},
+        {"MIX_AddFileStream, a full disk", file(1000000, MIX_AddFileStream), disk, 798720, 201280,
+         no_space},
+        {"MIX_AddFile, no room for its block", file(192000, MIX_AddFile), 44 + 1000, 0, 192000,
+         "MIX_AddFile recorded the first 1280 bytes"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir.file("account.wav");
+        WAVEFORMATEX f = waveformat(format);
+        HSONVALE mixer = MIX_Init(&f, nullptr);
+        ASSERT_NE(mixer, nullptr) << MIX_GetLastError();
+        ASSERT_TRUE(Record_Open(mixer, path.c_str(), 48000, 2, 16));
+        {
+            const failing_writes writes = failing_writes::past_bytes(row.room);
+            row.queue(mixer);
+            EXPECT_EQ(MIX_Flush(mixer, -1), row.reason ? 2 : 0);
+        }
+        EXPECT_TRUE(!row.reason || std::strstr(MIX_GetLastError(), row.reason))
+            << MIX_GetLastError();
+        Record_Close(mixer);
+        const SONVALE_RECORD_STATUS status = status_of(mixer);
+        EXPECT_EQ(status.dataBytes, row.data);
+        EXPECT_EQ(status.lostBytes, row.lost);
+        EXPECT_EQ(MIX_Close(mixer), 0);
+        const test_support::wav_readback back = test_support::read_wav_back(path);
+        EXPECT_EQ(back.problem, "");
+        EXPECT_EQ(back.data.size(), row.data);
+        EXPECT_TRUE(row.lost == 0 || back.data == first(p, row.data)) << "not the data's start";
     }
 }
 

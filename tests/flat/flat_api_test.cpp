@@ -1,10 +1,14 @@
+#include "platform/file_writes.h"
+#include "platform/last_error.h"
 #include "sonvale.h"
+#include "support/failing_writes.h"
 #include "support/riff_builder.h"
 #include "support/settled_threads.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -99,8 +103,8 @@ TEST(FlatApi, RecordOpenTwiceKeepsTheFirstFile) {
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + 44, file.end()), pattern(6));
 }
 
-// Every refusal of the recording's new calls gives -1 or false with a
-// reason of its own.
+// Every refusal of the recording's calls gives -1 or false with a reason of
+// its own, and creates no file: a header format other than the mixer's too.
 TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
     temp_dir dir;
     WAVEFORMATEX f = waveformat(wav_format{1, 1, 22050, 16});
@@ -124,6 +128,15 @@ TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
         {"null handle", [&] { return Record_GetStatus(nullptr, &good) == -1; }, "no mixer handle"},
         {"null handle", [&] { return !Record_OpenEx(nullptr, path.c_str(), 8000, 1, 8, 0); },
          "no mixer handle"},
+        {"another format", [&] { return !Record_Open(h, path.c_str(), 44100, 2, 8); },
+         "a recording of 44100 Hz, 2 channels, 8-bit PCM cannot be opened on a mixer of 22050 "
+         "Hz, 1 channel, 16-bit PCM: the mixer records only its own format"},
+        {"another rate", [&] { return !Record_OpenEx(h, path.c_str(), 22051, 1, 16, 0); },
+         "a recording of 22051 Hz, 1 channel, 16-bit PCM"},
+        {"more channels", [&] { return !Record_Open(h, path.c_str(), 22050, 2, 16); },
+         "a recording of 22050 Hz, 2 channels"},
+        {"other bits", [&] { return !Record_OpenEx(h, path.c_str(), 22050, 1, 24, 1); },
+         "1 channel, 24-bit PCM cannot"},
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(c.refused()) << c.what;
@@ -135,6 +148,9 @@ TEST(FlatApi, RecordingCallsRefuseBadArgumentsWithAReason) {
     EXPECT_TRUE(Record_OpenEx(h, path.c_str(), 22050, 1, 16, SONVALE_RECORD_RF64_AUTO));
     EXPECT_EQ(Record_GetStatus(h, &good), 0);
     EXPECT_EQ(good.flags, SONVALE_STATUS_OPEN);
+    // While one is open, another format is ignored as every argument is.
+    EXPECT_TRUE(Record_Open(h, dir.file("y.wav").c_str(), 44100, 2, 8));
+    EXPECT_FALSE(file_exists(dir.file("y.wav")));
     EXPECT_EQ(MIX_Close(h), 0);
     EXPECT_EQ(read_file(path).size(), 80u);
 }
@@ -167,25 +183,62 @@ TEST(FlatApi, InitExRefusesRingsAndAlignmentsItCannotHonour) {
     EXPECT_EQ(MIX_Close(largest), 0);
 }
 
-// A reason naming a long path keeps whole characters, the path's ends and
-// the system's cause.
-TEST(FlatApi, ReasonForALongMultibytePathEndsWithTheCause) {
+// Reasons naming a long path or name (a file's, a lost write's, a device's)
+// are cut once, between characters: the name loses its middle, and the words
+// after it (the system's cause) stay.
+TEST(FlatApi, ReasonsWithALongMultibyteNameEndWithTheirCause) {
     WAVEFORMATEX f = waveformat(wav_format{});
     HSONVALE h = MIX_Init(&f, nullptr);
     ASSERT_NE(h, nullptr);
     temp_dir dir;
-    std::string name;
+    std::string name, euros;
     for (int i = 0; i < 400; ++i)
         name += i % 2 ? "\xC3\xA9" : "\xE2\x82\xAC"; // é and €
-    const std::string path = dir.file("missing") + "/" + name + ".wav";
-    EXPECT_FALSE(Record_Open(h, path.c_str(), 44100, 2, 16));
-    const std::string reason = MIX_GetLastError();
-    EXPECT_TRUE(valid_utf8(reason)) << reason;
-    EXPECT_EQ(reason.find("cannot create '" + dir.path()), 0u) << reason;
-    const size_t end = reason.find("\xC3\xA9.wav': ");
-    ASSERT_NE(end, std::string::npos) << reason;
-    EXPECT_GT(reason.size(), end + 9) << "no cause after the path: " << reason;
-    EXPECT_NE(reason.find("\xE2\x80\xA6"), std::string::npos) << "not shortened: " << reason;
+#ifdef _WIN32
+    const int per_folder = 40; // a path within Windows's 260 characters
+#else
+    const int per_folder = 84; // 777 bytes of "€" in folders of 252 (a name takes 255)
+#endif
+    for (int i = 0; i < per_folder; ++i)
+        euros += "\xE2\x82\xAC";
+    const std::string deep = dir.path() + "/" + euros + "/" + euros + "/" + euros;
+    std::filesystem::create_directories(std::filesystem::u8path(deep));
+    const std::string lost = deep + "/" + euros.substr(0, 21) + ".wav";
+    const std::string missing = dir.file("missing") + "/" + name + ".wav";
+    sonvale::set_no_space_error();
+    const std::string no_space = sonvale::system_error_text();
+    const struct {
+        const char* what;
+        std::function<void()> fail;
+        std::string start, end; // an empty end: any cause after ".wav': "
+    } rows[] = {
+        {"file", [&] { EXPECT_FALSE(Record_Open(h, missing.c_str(), 44100, 2, 16)); },
+         "cannot create '" + dir.path(), ""},
+        {"loss",
+         [&] {
+             ASSERT_TRUE(Record_Open(h, lost.c_str(), 44100, 2, 16)) << MIX_GetLastError();
+             const failing_writes writes = failing_writes::past_bytes(44);
+             const std::vector<uint8_t> data = pattern(1280);
+             MIX_AddStream(h, data.data(), 1280, 1);
+             EXPECT_EQ(MIX_Flush(h, -1), 2);
+             Record_Close(h);
+         },
+         "cannot write to '" + dir.path(), "': " + no_space},
+        {"device", [&] { EXPECT_EQ(MIX_InitOn(name.c_str(), &f, 3, 2048, nullptr), nullptr); },
+         "there is no output device called \"\xE2\x82\xAC",
+         "(the sonvale program: sonvale devices)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.fail();
+        const std::string reason = MIX_GetLastError();
+        EXPECT_TRUE(valid_utf8(reason)) << reason;
+        EXPECT_EQ(reason.find(row.start), 0u) << reason;
+        const std::string end = row.end.empty() ? ".wav': " : row.end;
+        const size_t at = reason.rfind(end);
+        ASSERT_NE(at, std::string::npos) << reason;
+        EXPECT_EQ(at + end.size() == reason.size(), !row.end.empty()) << "the cause: " << reason;
+    }
     EXPECT_EQ(MIX_Close(h), 0);
 }
 

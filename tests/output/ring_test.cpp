@@ -246,6 +246,21 @@ TEST_P(Ring, RefusedFormatGivesMinusTwoAndKeepsTheFormat) {
     EXPECT_TRUE(same_format(*ring.getWaveFormate(), cd));
 }
 
+TEST_P(Ring, GetSystemHandleGivesAWinmmDevicesOwnHandleAndNullOtherwise) {
+    EXPECT_EQ(ring.GetSystemHandle(), nullptr);
+    open_ok();
+    const bool winmm = GetParam() == sonvale::wave_backend::winmm;
+    EXPECT_EQ(ring.GetSystemHandle() != nullptr, winmm);
+#ifdef _WIN32
+    DWORD volume = 0; // only winmm's own handle answers this
+    if (winmm) {
+        EXPECT_EQ(waveOutGetVolume(ring.GetSystemHandle(), &volume), MMSYSERR_NOERROR);
+    }
+#endif
+    EXPECT_EQ(ring.Close(), 0);
+    EXPECT_EQ(ring.GetSystemHandle(), nullptr);
+}
+
 TEST_P(Ring, CloseJoinsTheDeviceAndReleasesEverything) {
     open_ok(); // once first: a sanitizer's own thread may start with the first
     ring.Close();

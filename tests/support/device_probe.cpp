@@ -57,7 +57,12 @@ public:
 
     const char* name() const override { return "fake"; }
     int64_t write(const char* data, uint32_t bytes) override {
-        std::lock_guard<std::mutex> hold(m_state->lock);
+        std::unique_lock<std::mutex> hold(m_state->lock);
+        while (m_state->hung) { // a sound system that stopped answering
+            hold.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            hold.lock();
+        }
         if (m_state->failing)
             return -1;
         const uint32_t n = std::min(bytes, m_state->room);
@@ -92,6 +97,10 @@ private:
 
 } // namespace
 
+std::unique_ptr<device_backend> make_fake_backend(std::shared_ptr<fake_device> state) {
+    return std::make_unique<fake_backend>(std::move(state));
+}
+
 device_probe::~device_probe() {
     if (m_device) {
         wave_out_reset(m_device);
@@ -103,8 +112,8 @@ int device_probe::open(device_kind kind, const WAVEFORMATEX& format, bool with_c
     const wave_out_callback on_message = with_callback ? &device_probe::callback : nullptr;
     const auto instance = reinterpret_cast<DWORD_PTR>(this);
     if (kind == device_kind::fake)
-        return wave_out_open_backend(std::make_unique<fake_backend>(fake_state), &m_device,
-                                     on_message, instance);
+        return wave_out_open_backend(make_fake_backend(fake_state), &m_device, on_message,
+                                     instance);
     const wave_backend backend = kind == device_kind::alsa        ? wave_backend::alsa
                                  : kind == device_kind::winmm     ? wave_backend::winmm
                                  : kind == device_kind::automatic ? wave_backend::automatic

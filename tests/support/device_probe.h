@@ -51,9 +51,13 @@ struct fake_device {
     uint32_t ready = 0;
     unsigned char next = 0;
     uint64_t overrun = 0;
+    bool hung = false; // a write does not return while set
     std::vector<char> written;
     int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
 };
+
+// A fake backend on `state`.
+std::unique_ptr<sonvale::device_backend> make_fake_backend(std::shared_ptr<fake_device> state);
 
 class device_probe {
 public:

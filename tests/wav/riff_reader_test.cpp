@@ -54,9 +54,10 @@ TEST_F(RiffReader, RunsOfEmptyChunksAreWalkedWhole) {
     // `odd` in place of the one at `odd_at`.
     auto run = [](size_t count, size_t odd_at, const bytes& odd) {
         bytes out;
+        const bytes pad = chunk("pad ", {});
+        const bytes zeros = chunk(std::string(4, '\0'), {});
         for (size_t i = 0; i < count; ++i) {
-            const bytes one =
-                i == odd_at ? odd : chunk(i % 2 ? std::string("pad ") : std::string(4, '\0'), {});
+            const bytes& one = i == odd_at ? odd : i % 2 ? pad : zeros;
             out.insert(out.end(), one.begin(), one.end());
         }
         return out;

@@ -1,6 +1,7 @@
 // Auto-reset events on a mutex and a condition variable.
 #include "platform/event.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -36,6 +37,16 @@ void event_wait(event* e) {
     std::unique_lock<std::mutex> hold(e->lock);
     e->signal.wait(hold, [e] { return e->signalled; });
     e->signalled = false;
+}
+
+bool event_wait_for(event* e, unsigned ms) {
+    if (!e)
+        return true;
+    std::unique_lock<std::mutex> hold(e->lock);
+    if (!e->signal.wait_for(hold, std::chrono::milliseconds(ms), [e] { return e->signalled; }))
+        return false;
+    e->signalled = false;
+    return true;
 }
 
 void event_destroy(event* e) {

@@ -28,6 +28,10 @@ void event_wait(event* e) {
         WaitForSingleObject(handle_of(e), INFINITE);
 }
 
+bool event_wait_for(event* e, unsigned ms) {
+    return !e || WaitForSingleObject(handle_of(e), ms) == WAIT_OBJECT_0;
+}
+
 void event_destroy(event* e) {
     if (e)
         CloseHandle(handle_of(e));
