@@ -131,13 +131,17 @@ struct usage {
     double cpu;  // seconds, user + system
 };
 
-// Runs `args` with its output discarded; false when it cannot run or fails.
-inline bool run_program(const std::vector<std::string>& args, usage& out) {
+inline double cpu_seconds(const rusage& used) {
+    return used.ru_utime.tv_sec + used.ru_utime.tv_usec * 1e-6 + used.ru_stime.tv_sec +
+           used.ru_stime.tv_usec * 1e-6;
+}
+
+// Starts `args` with its output discarded; its process id, or -1.
+inline pid_t start_program(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const auto start = clock_type::now();
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
@@ -146,13 +150,19 @@ inline bool run_program(const std::vector<std::string>& args, usage& out) {
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Runs `args` with its output discarded; false when it cannot run or fails.
+inline bool run_program(const std::vector<std::string>& args, usage& out) {
+    const auto start = clock_type::now();
+    const pid_t pid = start_program(args);
     int status = 0;
     rusage used{};
     if (pid < 0 || wait4(pid, &status, 0, &used) != pid)
         return false;
     out.wall = seconds_since(start);
-    out.cpu = used.ru_utime.tv_sec + used.ru_utime.tv_usec * 1e-6 + used.ru_stime.tv_sec +
-              used.ru_stime.tv_usec * 1e-6;
+    out.cpu = cpu_seconds(used);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

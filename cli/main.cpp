@@ -15,8 +15,9 @@ const char usage[] = R"(Usage: sonvale COMMAND [options] [files]
 
 Commands:
   record OUT.wav [options] [IN.wav ...]   record a tone and/or WAV files
+  record OUT.wav --input [DEVICE]         record from an input device
   play IN.wav [--device NAME]             play a WAV file
-  devices                                 list the output devices
+  devices                                 list the output and input devices
 
 Run 'sonvale COMMAND --help' for a command's options, 'sonvale --version'
 for the version.

@@ -36,6 +36,12 @@ void progress_bar::set_note(const std::string& note) {
     redraw(false);
 }
 
+void progress_bar::show(const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_text = text;
+    redraw(false);
+}
+
 void progress_bar::finish() {
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_enabled && !m_drawn.empty()) {
@@ -52,8 +58,10 @@ void progress_bar::redraw(bool now) {
     const clock_type::time_point at = clock_type::now();
     if (!now && at - m_drawn_at < redraw_interval)
         return;
-    std::string text = bar_text(m_done, m_total) + " " + clock_text(m_done) + " / " +
-                       clock_text(m_total) + (m_note.empty() ? "" : "  " + m_note);
+    std::string text = !m_text.empty()
+                           ? m_text
+                           : bar_text(m_done, m_total) + " " + clock_text(m_done) + " / " +
+                                 clock_text(m_total) + (m_note.empty() ? "" : "  " + m_note);
     if (text == m_drawn)
         return;
     // Blank out what a longer earlier line leaves behind.

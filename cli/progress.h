@@ -25,6 +25,8 @@ public:
     // that, or at finish().
     void update(double done_seconds, double total_seconds);
     void set_note(const std::string& note);
+    // Shows `text` instead of the bar (for a recording of no set length).
+    void show(const std::string& text);
     // Draws what is not shown yet and ends the line, once something was
     // drawn.
     void finish();
@@ -41,6 +43,7 @@ private:
     double m_done = 0.0;
     double m_total = 0.0;
     std::string m_note;
+    std::string m_text; // shown instead of the bar when not empty
     std::string m_drawn;
     clock_type::time_point m_drawn_at{};
 };

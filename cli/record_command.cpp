@@ -5,6 +5,7 @@
 #include "devices_command.h"
 #include "errors.h"
 #include "file_identity.h"
+#include "input_recording.h"
 #include "interrupts.h"
 #include "pcm_format.h"
 #include "progress.h"
@@ -26,9 +27,11 @@ namespace sonvale_cli {
 namespace {
 
 const char usage[] = R"(Usage: sonvale record OUT.wav [options] [IN.wav ...]
+       sonvale record OUT.wav --input [DEVICE] [options]
 
 Records into OUT.wav through a Sonvale mixer and its worker thread: first a
-generated tone, if asked for, then the sample data of each IN.wav in order.
+generated tone, if asked for, then the sample data of each IN.wav in order;
+or, with --input, what an input device captures.
 
 Options:
   --rate R       samples per second, from 1 to 4294967295 divided by the
@@ -41,7 +44,16 @@ Options:
                  encoding, else PCM)
   --tone HZ      record a sine tone of HZ hertz
   --seconds S    length of the tone in seconds, from one sample frame up to
-                 9223372036854775807 bytes of data (default 1)
+                 9223372036854775807 bytes of data (default 1); with
+                 --input, how long to record (default: until Ctrl-C or q)
+  --input [DEVICE]
+                 record from the input device DEVICE (default auto: the
+                 system's default capture device, else silence); see
+                 'sonvale devices'. The format defaults to 48000 Hz, 2
+                 channels, 16-bit. On a terminal the line below shows the
+                 time, the size, each channel's peak level in dBFS since
+                 the last look and the samples clipped. Ctrl-C or q ends
+                 it (exit status 0 unless something was lost).
   --device NAME  the mixer's output device (default: silent, so that a
                  recording never holds a sound device or depends on what it
                  plays; SONVALE_DEVICE does not change it); see 'sonvale
@@ -67,6 +79,9 @@ input that cannot be recorded, 130 when interrupted.
 )";
 
 constexpr uint32_t default_rate = 44100;
+// What a capture records unless told otherwise.
+constexpr uint32_t input_rate = 48000;
+constexpr uint16_t input_channels = 2;
 constexpr uint16_t default_channels = 1;
 constexpr uint16_t default_bits = 16;
 constexpr uint16_t float_bits = 32;
@@ -94,6 +109,7 @@ struct record_options {
     double seconds = 1.0;
     bool is_float = false;
     bool classic = false;
+    bool input = false;
     bool no_sync = false;
 };
 
@@ -120,11 +136,14 @@ std::optional<uint16_t> bits_option(const parsed_args& args) {
 }
 
 record_options read_options(const parsed_args& args) {
-    if (args.has("seconds") && !args.has("tone"))
-        throw usage_error("--seconds needs --tone");
-    if (!args.has("tone") && args.positional.size() < 2)
-        throw usage_error("nothing to record: give --tone HZ or an input file");
+    if (args.has("input") && (args.has("tone") || args.positional.size() > 1))
+        throw usage_error("--input records the device alone: leave out --tone and input files");
+    if (args.has("seconds") && !args.has("tone") && !args.has("input"))
+        throw usage_error("--seconds needs --tone or --input");
+    if (!args.has("tone") && !args.has("input") && args.positional.size() < 2)
+        throw usage_error("nothing to record: give --tone HZ, --input or an input file");
     record_options options;
+    options.input = args.has("input");
     options.rate = whole_option<uint32_t>(args, "rate", 1);
     options.channels = whole_option<uint16_t>(args, "channels", 1);
     options.bits = bits_option(args);
@@ -161,7 +180,8 @@ void check_layout(uint32_t rate, uint16_t channels, uint16_t bits) {
 // The options' format, with the first input's (or the defaults) for
 // whatever the options leave out.
 WAVEFORMATEX recording_format(const record_options& options, const std::vector<input>& inputs) {
-    WAVEFORMATEX base = inputs.empty()
+    WAVEFORMATEX base = options.input ? make_pcm_format(input_rate, input_channels, default_bits)
+                        : inputs.empty()
                             ? make_pcm_format(default_rate, default_channels, default_bits)
                             : inputs.front().format;
     if (options.is_float) {
@@ -217,11 +237,9 @@ void check_input_formats(const std::vector<input>& inputs, const WAVEFORMATEX& f
                               ", but the recording is " + describe_format(format));
 }
 
-// The tone's bytes: at least one frame, and no more than a recording holds.
-uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
-    if (!options.tone_hz)
-        return 0;
-    const double frames = std::round(options.seconds * format.nSamplesPerSec);
+// The frames of --seconds: at least one, and no more than a recording holds.
+uint64_t frames_of_seconds(double seconds, const WAVEFORMATEX& format) {
+    const double frames = std::round(seconds * format.nSamplesPerSec);
     const uint64_t max_frames = max_data_bytes / format.nBlockAlign;
     if (frames < 1.0)
         throw usage_error("--seconds gives less than one sample frame at " +
@@ -235,7 +253,11 @@ uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
                           "recording holds: at most " +
                           std::string(most) + " s of " + describe_format(format));
     }
-    return static_cast<uint64_t>(frames) * format.nBlockAlign;
+    return static_cast<uint64_t>(frames);
+}
+
+uint64_t tone_bytes(const record_options& options, const WAVEFORMATEX& format) {
+    return options.tone_hz ? frames_of_seconds(options.seconds, format) * format.nBlockAlign : 0;
 }
 
 uint64_t total_bytes(const record_options& options, const WAVEFORMATEX& format,
@@ -282,7 +304,8 @@ bool record_all(recording& out, const record_options& options, const WAVEFORMATE
 
 int run_record(const std::vector<std::string>& arg_list) {
     parsed_args args =
-        parse_args(arg_list, {"rate", "channels", "bits", "tone", "seconds", "device"},
+        parse_args(with_input_value(arg_list),
+                   {"rate", "channels", "bits", "tone", "seconds", "device", "input"},
                    {"float", "classic", "no-sync"});
     if (args.help) {
         std::fputs(usage, stdout);
@@ -308,10 +331,17 @@ int run_record(const std::vector<std::string>& arg_list) {
         if (!in.note.empty())
             std::fprintf(stderr, "sonvale record: %s\n", in.note.c_str());
 
-    progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     const std::string* device = args.has("device") ? &args.value("device") : nullptr;
     const unsigned int flags = (options.classic ? 0u : SONVALE_RECORD_RF64_AUTO) |
                                (options.no_sync ? 0u : SONVALE_RECORD_DURABLE);
+    if (options.input) {
+        const uint64_t frames =
+            args.has("seconds") ? frames_of_seconds(options.seconds, format) : 0;
+        return record_input(
+            out_path, format,
+            {args.value("input"), frames, chosen_device(device, false, "silent"), flags});
+    }
+    progress_bar bar(stderr, isatty(STDERR_FILENO) && total_seconds > progress_min_seconds);
     recording out(
         out_path, format, chosen_device(device, false, "silent"), flags,
         [&](uint64_t recorded) { bar.update(seconds_of(recorded, format), total_seconds); });

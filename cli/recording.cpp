@@ -52,6 +52,22 @@ void recording::add_file(const std::string& path, uint64_t bytes) {
     wait_recorded();
 }
 
+void recording::start_input(const char* device, uint64_t frames) {
+    if (MIX_StartInputFor(m_mixer.get(), device, frames) != 0)
+        throw command_error(library_reason());
+}
+
+void recording::stop_input() {
+    MIX_StopInput(m_mixer.get());
+}
+
+SONVALE_RECORD_STATUS recording::status() const {
+    SONVALE_RECORD_STATUS now{};
+    now.cbSize = sizeof now;
+    Record_GetStatus(m_mixer.get(), &now);
+    return now;
+}
+
 void recording::finish() {
     wait_recorded();
     Record_Close(m_mixer.get());

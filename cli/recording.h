@@ -43,6 +43,15 @@ public:
     // command_error when the worker stops recording before that.
     void finish();
 
+    // Starts capturing from the input device called `device` into the
+    // recording, its first `frames` only when not 0 (MIX_StartInputFor);
+    // throws command_error with the library's reason when it does not open.
+    void start_input(const char* device, uint64_t frames);
+    // Stops the capture, queueing what it captured.
+    void stop_input();
+    // The recording's account so far (Record_GetStatus).
+    SONVALE_RECORD_STATUS status() const;
+
     // The most bytes of whole frames the worker records of one item.
     size_t block_size() const { return m_block; }
     // The items queued: each holds at most one block of the worker's.

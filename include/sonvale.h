@@ -28,6 +28,11 @@
  * unless the build chose otherwise). The library reads no environment
  * variable or file to choose.
  *
+ * Input devices: MIX_StartInput captures from a device named the same way
+ * (MIX_GetInputDeviceName lists them; null is "auto") into the mixer, as if
+ * the client queued the sound with MIX_AddStream; its own threads read the
+ * device and hand the sound to the worker (see CSonvale::MIX_StartInput).
+ *
  * Nothing in the library throws, logs or prints. Failures are reported as the
  * result codes documented below, as null pointers, or as false; after any
  * failure, MIX_GetLastError() on the same thread says why.
@@ -291,6 +296,56 @@ SONVALE_API int MIX_GetOutputDeviceCount(void);
             (the reason then says the size needed; nothing is written). Any
             thread. */
 SONVALE_API int MIX_GetOutputDeviceName(int i, char* name, int size);
+
+/** The count of input (capture) device names: "auto", "silent", "default",
+    then the system's capture devices (ALSA's PCMs that capture, as
+    `arecord -L` lists them; winmm's waveIn devices by product name), asked
+    of the system on each call. Opens no device. MIX_StartInput takes these
+    names.
+    \return the count, at least 3. Any thread. */
+SONVALE_API int MIX_GetInputDeviceCount(void);
+
+/** Copies the name of input device `i` as MIX_GetOutputDeviceName copies an
+    output device's name. Opens no device.
+    \param i the device's place in the list (see MIX_GetInputDeviceCount).
+    \param name where the name goes.
+    \param size bytes at `name`.
+    \return 0; -1 for an index out of range, or a null or too small buffer
+            (the reason then says the size needed; nothing is written). Any
+            thread. */
+SONVALE_API int MIX_GetInputDeviceName(int i, char* name, int size);
+
+/** Captures from the input device called `device` into the mixer, as
+    CSonvale::MIX_StartInput.
+    \param mixer the mixer.
+    \param device "auto" (the system's default capture device, else the
+           silent one), "silent" (silence at the format's real-time pace),
+           "default" (the system's default capture device, or failure), a
+           name MIX_GetInputDeviceName lists; null is "auto".
+    \return 0; -1 for an invalid handle, a mixer that is not open, or a
+            capture already running on it; -2 when the device cannot be
+            opened, refuses the mixer's format or does not answer within
+            2 s (the reason names the device), and for an unknown name.
+    From the mixer's client thread. */
+SONVALE_API int MIX_StartInput(HSONVALE mixer, const char* device);
+
+/** As MIX_StartInput, recording only the first `frames` frames the device
+    delivers (0: all): the recording then holds exactly that many (unless
+    the device fails first), and what comes after them is not recorded. The
+    capture goes on until MIX_StopInput or MIX_Close; Record_GetStatus's
+    dataBytes tells when they are in.
+    \param mixer the mixer.
+    \param device as for MIX_StartInput.
+    \param frames the frames to record; 0 records all.
+    \return as MIX_StartInput. From the mixer's client thread. */
+SONVALE_API int MIX_StartInputFor(HSONVALE mixer, const char* device, uint64_t frames);
+
+/** Stops the mixer's capture, as CSonvale::MIX_StopInput: what the device
+    delivered up to here is queued first.
+    \param mixer the mixer.
+    \return 0 (also when no capture runs); -1 for an invalid handle.
+    From the mixer's client thread. */
+SONVALE_API int MIX_StopInput(HSONVALE mixer);
 
 /** Stops the worker (items still queued behind the one in progress are
     dropped unrecorded), closes the output device, finishes an open
@@ -1395,6 +1450,41 @@ public:
                 before stay queued; -1 with the reason "the mixer was closed"
                 once stopped by m_bStop. */
     int MIX_AddFileStream(const char* path, int index);
+
+    /** Opens the input device called `device` on the mixer's format and
+        queues everything it captures, in order, as MIX_AddStream queues
+        bytes (in runs of about 20 ms, in their place among other queued
+        data), until MIX_StopInput or MIX_Close. The device's own thread
+        reads it at the highest priority the process may use into buffers
+        allocated here (about 2 s of sound); while capturing it allocates
+        nothing and never waits for the worker or the disk. Nothing is lost
+        silently: while a recording is open, frames the device overran
+        ("the input device overran: 4800 frames lost at 0:12.3"), frames
+        that found every buffer still with the worker (a stalled disk), and
+        the end of a device that fails (its server killed, a device
+        unplugged, one that delivers nothing for 1.5 s, which ends the
+        capture) are counted as lost in m_recorder with their reason, so
+        MIX_Flush returns 2 (see Record_GetStatus). The time in a reason is
+        the place in the capture, from its start.
+        \param device "auto" (the system's default capture device, else
+               "silent"), "silent" (silence at the format's real-time pace),
+               "default" (the system's default capture device, or failure),
+               a name MIX_GetInputDeviceName lists; null is "auto".
+        \param frames the frames recorded: the first so many the device
+               delivers; what comes after them is not recorded (and not
+               lost). 0 records all.
+        \return 0; -1 when the mixer is not open, a capture already runs on
+                it, or memory runs out; -2 when the device cannot be opened,
+                refuses the format or does not answer within 2 s (the reason
+                names the device), and for an unknown name. */
+    int MIX_StartInput(const char* device, uint64_t frames = 0);
+
+    /** Stops the capture: the device is stopped, what it delivered up to
+        here is queued (the buffers it holds are handed over whole), and the
+        device is closed. Waits at most about 2 s for a device that does not
+        answer. Loss reported by the device meanwhile is counted first.
+        \return 0, also when no capture runs. */
+    int MIX_StopInput();
 
     /** Queues a copy of `len` bytes as an item of `loops` passes with the
         given pre-buffer threshold (stored in the item; the worker does not

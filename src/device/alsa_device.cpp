@@ -1,7 +1,7 @@
-// The ALSA output device: plays on a PCM by its name, "default" (the user's,
-// so that desktop sound servers are reached through ALSA's own plugins) or
-// one that ALSA lists; where alsa-lib cannot be loaded there is no such
-// device.
+// The ALSA device: plays on (or captures from) a PCM by its name, "default"
+// (the user's, so that desktop sound servers are reached through ALSA's own
+// plugins) or one that ALSA lists; where alsa-lib cannot be loaded there is
+// no such device.
 //
 // The device thread writes without ever blocking inside ALSA, and sleeps in
 // poll() on the PCM's descriptors (when ALSA is full) and on an eventfd that
@@ -9,6 +9,9 @@
 // bytes, so what is heard lags the callbacks by at most ALSA's own buffer
 // (k_latency_us); what ALSA holds has been given back as played, so only a
 // reset with buffers still queued silences it, and closing lets it play out.
+// Capturing, the thread reads what ALSA holds as it comes (poll() wakes it
+// once a period is there) and recovers from an overrun, counting the frames
+// the overrun cost by the time since its last read.
 #include "device/alsa_library.h"
 #include "device/wave_device.h"
 
@@ -82,7 +85,8 @@ snd_pcm_format_t sample_format(const WAVEFORMATEX& f) {
 
 class alsa_backend final : public device_backend {
 public:
-    explicit alsa_backend(const alsa_library& alsa) : m_alsa(alsa) {}
+    alsa_backend(const alsa_library& alsa, snd_pcm_stream_t stream)
+        : m_alsa(alsa), m_stream(stream) {}
     ~alsa_backend() override {
         alsa_quiet quiet(m_alsa);
         if (m_pcm)
@@ -96,22 +100,23 @@ public:
     int open(const WAVEFORMATEX& format, const char* device, device_note& why) {
         alsa_quiet quiet(m_alsa);
         format_reason(m_name, sizeof m_name, "ALSA %s", device);
-        const int opened =
-            m_alsa.snd_pcm_open(&m_pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        const bool capture = m_stream == SND_PCM_STREAM_CAPTURE;
+        const int opened = m_alsa.snd_pcm_open(&m_pcm, device, m_stream, SND_PCM_NONBLOCK);
         if (opened < 0) {
             m_pcm = nullptr;
             why.set("%s does not open: %s", m_name, m_alsa.snd_strerror(opened));
             return WAVE_ERR_NODRIVER;
         }
         if (!linear_format_valid(format)) {
-            why.set("ALSA plays PCM and float samples only");
+            why.set("ALSA %s PCM and float samples only", capture ? "captures" : "plays");
             return WAVE_ERR_BADFORMAT;
         }
         const int set =
             m_alsa.snd_pcm_set_params(m_pcm, sample_format(format), SND_PCM_ACCESS_RW_INTERLEAVED,
                                       format.nChannels, format.nSamplesPerSec, 1, k_latency_us);
         if (set < 0) {
-            why.set("%s cannot play it: %s", m_name, m_alsa.snd_strerror(set));
+            why.set("%s cannot %s it: %s", m_name, capture ? "capture" : "play",
+                    m_alsa.snd_strerror(set));
             return WAVE_ERR_BADFORMAT;
         }
         m_rate = format.nSamplesPerSec;
@@ -141,6 +146,35 @@ public:
         return answered(frames > 0 ? int64_t(frames) * m_frame_bytes : frames);
     }
 
+    int64_t read(char* data, uint32_t bytes, uint64_t& overrun) override {
+        alsa_quiet quiet(m_alsa);
+        for (int attempt = 0; attempt < k_recover_attempts; ++attempt) {
+            const snd_pcm_sframes_t got = m_alsa.snd_pcm_readi(m_pcm, data, bytes / m_frame_bytes);
+            const auto now = clock_type::now();
+            if (got > 0) {
+                m_last_read = now;
+                return int64_t(got) * m_frame_bytes;
+            }
+            if (got == 0 || got == -EAGAIN) {
+                if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                    m_alsa.snd_pcm_start(m_pcm);
+                return 0;
+            }
+            // What ALSA held when it overran is gone too.
+            if (got == -EPIPE)
+                overrun += std::max<uint64_t>(
+                    1, uint64_t(
+                           std::chrono::duration_cast<std::chrono::microseconds>(now - m_last_read)
+                               .count()) *
+                           m_rate / 1000000);
+            m_last_read = now;
+            if (m_alsa.snd_pcm_recover(m_pcm, int(got), 1) < 0)
+                return -1;
+            m_alsa.snd_pcm_start(m_pcm);
+        }
+        return -1;
+    }
+
     // Nothing more to write for now: a stream that has not started yet plays
     // what it holds, however short.
     void idle() override {
@@ -153,24 +187,34 @@ public:
 
     // A device that cannot pause refuses; the device thread then simply
     // stops feeding, ALSA plays out what it holds and resumes from there.
+    // Capturing stops for good (what ALSA holds is dropped) and starts
+    // afresh.
     void pause(clock_type::time_point) override {
         alsa_quiet quiet(m_alsa);
-        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+        if (m_stream == SND_PCM_STREAM_CAPTURE) {
+            m_alsa.snd_pcm_drop(m_pcm);
+            m_alsa.snd_pcm_prepare(m_pcm);
+        } else if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING) {
             m_alsa.snd_pcm_pause(m_pcm, 1);
+        }
     }
 
-    void resume(clock_type::time_point) override {
+    void resume(clock_type::time_point at) override {
         restart_count();
         alsa_quiet quiet(m_alsa);
-        if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED &&
-            m_alsa.snd_pcm_pause(m_pcm, 0) < 0)
+        if (m_stream == SND_PCM_STREAM_CAPTURE) {
+            m_last_read = at;
+            m_alsa.snd_pcm_start(m_pcm);
+        } else if (m_alsa.snd_pcm_state(m_pcm) == SND_PCM_STATE_PAUSED &&
+                   m_alsa.snd_pcm_pause(m_pcm, 0) < 0) {
             m_alsa.snd_pcm_prepare(m_pcm);
+        }
     }
 
     void drop(bool queued) override {
         restart_count();
         alsa_quiet quiet(m_alsa);
-        if (queued) {
+        if (queued && m_stream == SND_PCM_STREAM_PLAYBACK) {
             m_alsa.snd_pcm_drop(m_pcm);
             m_alsa.snd_pcm_prepare(m_pcm);
         }
@@ -292,6 +336,8 @@ private:
     }
 
     const alsa_library& m_alsa;
+    const snd_pcm_stream_t m_stream;
+    clock_type::time_point m_last_read{}; // capturing: the last read, or the start
     char m_name[224] = {};
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_buffer_frames = 0;
@@ -313,12 +359,14 @@ bool alsa_available() {
     return alsa_library::get() != nullptr;
 }
 
-int open_alsa_backend(const WAVEFORMATEX& format, const char* device,
-                      std::unique_ptr<device_backend>& out, device_note& why) {
+namespace {
+
+int open_alsa_stream(snd_pcm_stream_t stream, const WAVEFORMATEX& format, const char* device,
+                     std::unique_ptr<device_backend>& out, device_note& why) {
     const alsa_library* alsa = alsa_library::get();
     if (!alsa)
         return WAVE_ERR_NODRIVER;
-    std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend(*alsa));
+    std::unique_ptr<alsa_backend> backend(new (std::nothrow) alsa_backend(*alsa, stream));
     if (!backend)
         return WAVE_ERR_NOMEM;
     const int result = backend->open(format, device, why);
@@ -327,9 +375,22 @@ int open_alsa_backend(const WAVEFORMATEX& format, const char* device,
     return result;
 }
 
-// The PCMs that play, as `aplay -L` lists them, read from ALSA's
-// configuration without opening any.
-void list_alsa_devices(device_name_fn each, void* context) {
+} // namespace
+
+int open_alsa_backend(const WAVEFORMATEX& format, const char* device,
+                      std::unique_ptr<device_backend>& out, device_note& why) {
+    return open_alsa_stream(SND_PCM_STREAM_PLAYBACK, format, device, out, why);
+}
+
+int open_alsa_input_backend(const WAVEFORMATEX& format, const char* device,
+                            std::unique_ptr<device_backend>& out, device_note& why) {
+    return open_alsa_stream(SND_PCM_STREAM_CAPTURE, format, device, out, why);
+}
+
+// The PCMs that play (capture), as `aplay -L` (`arecord -L`) lists them,
+// read from ALSA's configuration without opening any.
+void list_alsa_devices(wave_direction direction, device_name_fn each, void* context) {
+    const char* wanted = direction == wave_direction::input ? "Input" : "Output";
     const alsa_library* alsa = alsa_library::get();
     void** hints = nullptr;
     if (!alsa)
@@ -339,13 +400,12 @@ void list_alsa_devices(device_name_fn each, void* context) {
         return;
     for (void** hint = hints; *hint; ++hint) {
         char* name = alsa->snd_device_name_get_hint(*hint, "NAME");
-        char* direction = alsa->snd_device_name_get_hint(*hint, "IOID");
+        char* io = alsa->snd_device_name_get_hint(*hint, "IOID");
         // No direction means both; "default" has a name of its own.
-        if (name && (!direction || std::strcmp(direction, "Output") == 0) &&
-            std::strcmp(name, "default") != 0)
+        if (name && (!io || std::strcmp(io, wanted) == 0) && std::strcmp(name, "default") != 0)
             each(name, context);
         std::free(name);
-        std::free(direction);
+        std::free(io);
     }
     alsa->snd_device_name_free_hint(hints);
 }

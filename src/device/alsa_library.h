@@ -19,7 +19,7 @@ namespace sonvale {
     F(snd_pcm_get_params) F(snd_pcm_poll_descriptors_count) F(snd_pcm_poll_descriptors)            \
     F(snd_pcm_poll_descriptors_revents) F(snd_pcm_state) F(snd_pcm_avail) F(snd_pcm_delay)         \
     F(snd_pcm_start) F(snd_pcm_pause) F(snd_pcm_prepare) F(snd_pcm_drop) F(snd_pcm_writei)         \
-    F(snd_pcm_recover) F(snd_strerror) F(snd_device_name_hint) F(snd_device_name_get_hint)         \
+    F(snd_pcm_readi) F(snd_pcm_recover) F(snd_strerror) F(snd_device_name_hint) F(snd_device_name_get_hint)         \
     F(snd_device_name_free_hint)
 // clang-format on
 

@@ -1,4 +1,4 @@
-// The list of output devices is asked of the system each time, so that a
+// The lists of devices are asked of the system each time, so that a
 // device plugged in since shows up; nothing is opened to list it.
 #include "device/device_names.h"
 
@@ -24,9 +24,9 @@ const reserved_name k_reserved[] = {{"auto", wave_backend::automatic},
                                     {"default", system_wave_backend}};
 constexpr int k_reserved_count = int(sizeof k_reserved / sizeof k_reserved[0]);
 
-void list_system_devices(device_name_fn each, void* context) {
-    list_alsa_devices(each, context);
-    list_winmm_devices(each, context);
+void list_system_devices(wave_direction direction, device_name_fn each, void* context) {
+    list_alsa_devices(direction, each, context);
+    list_winmm_devices(direction, each, context);
 }
 
 // Looks for the system's device at `index` (counting from 0), or the one
@@ -63,13 +63,13 @@ bool copy_name(const char* name, char* out, size_t size, size_t& needed) {
 
 } // namespace
 
-int output_device_count() {
+int device_count(wave_direction direction) {
     device_search all;
-    list_system_devices(&device_search::visit, &all);
+    list_system_devices(direction, &device_search::visit, &all);
     return k_reserved_count + all.seen;
 }
 
-bool output_device_name(int i, char* out, size_t size, size_t& needed) {
+bool device_name(wave_direction direction, int i, char* out, size_t size, size_t& needed) {
     needed = 0;
     if (i < 0)
         return false;
@@ -79,12 +79,12 @@ bool output_device_name(int i, char* out, size_t size, size_t& needed) {
     search.index = i - k_reserved_count;
     search.found = out;
     search.size = out ? size : 0;
-    list_system_devices(&device_search::visit, &search);
+    list_system_devices(direction, &device_search::visit, &search);
     needed = search.needed;
     return needed != 0 && needed <= search.size;
 }
 
-bool find_output_device(const char* name, device_choice& out) {
+bool find_device(wave_direction direction, const char* name, device_choice& out) {
     if (!name)
         return false;
     for (const reserved_name& r : k_reserved)
@@ -97,7 +97,7 @@ bool find_output_device(const char* name, device_choice& out) {
     search.name = name;
     search.found = out.storage;
     search.size = sizeof out.storage;
-    list_system_devices(&device_search::visit, &search);
+    list_system_devices(direction, &device_search::visit, &search);
     if (search.needed == 0 || search.needed > search.size)
         return false;
     out.backend = system_wave_backend;

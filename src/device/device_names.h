@@ -1,4 +1,4 @@
-// The names a client opens an output device by: "auto", "silent",
+// The names a client opens a device by: "auto", "silent",
 // "default", and the system's own devices as the system lists them.
 #pragma once
 
@@ -15,8 +15,8 @@ struct device_choice {
     char storage[256] = {}; // holds `system` when it is a listed name
 };
 
-// False for a null name or one no device has.
-bool find_output_device(const char* name, device_choice& out);
+// False for a null name or one no device of `direction` has.
+bool find_device(wave_direction direction, const char* name, device_choice& out);
 
 // `name`, kept for the life of the process (each text once), so that a
 // device's name outlives the device; a generic name when memory runs out.

@@ -5,6 +5,7 @@
 #include "device/wave_device.h"
 
 #include "device/device_names.h"
+#include "platform/thread.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -19,6 +20,9 @@ namespace {
 
 // Bytes handed to the backend at a time: a few milliseconds of any format.
 constexpr uint32_t k_bounce_bytes = 16384;
+
+// Reads a stopping capture makes at most of what its device holds.
+constexpr int k_final_reads = 64;
 
 } // namespace
 
@@ -40,8 +44,15 @@ void device_backend::wake() {
     m_wake.notify_all();
 }
 
-wave_device::wave_device(wave_out_callback callback, DWORD_PTR instance)
-    : m_callback(callback), m_instance(instance) {}
+int64_t device_backend::read(char*, uint32_t, uint64_t&) {
+    return -1; // an output backend captures nothing
+}
+
+wave_device::wave_device(wave_out_callback callback, DWORD_PTR instance, wave_direction direction,
+                         uint32_t frame_bytes)
+    : m_callback(callback), m_instance(instance), m_input(direction == wave_direction::input),
+      m_frame_bytes(std::clamp<uint32_t>(frame_bytes, 1, k_bounce_bytes)), m_paused(m_input),
+      m_backend_paused(m_input) {}
 
 wave_device::~wave_device() {
     delete[] m_device_name;
@@ -49,9 +60,10 @@ wave_device::~wave_device() {
 
 int wave_device::open(backend_opener open, const WAVEFORMATEX& format, const char* device,
                       const char* label, wave_out_callback callback, DWORD_PTR instance,
-                      wave_device** out, device_note& why) {
+                      wave_device** out, device_note& why, wave_direction direction) {
     *out = nullptr;
-    wave_device* self = new (std::nothrow) wave_device(callback, instance);
+    wave_device* self =
+        new (std::nothrow) wave_device(callback, instance, direction, format.nBlockAlign);
     if (!self)
         return WAVE_ERR_NOMEM;
     if (!self->start(open, format, device)) {
@@ -79,11 +91,12 @@ int wave_device::open(backend_opener open, const WAVEFORMATEX& format, const cha
 }
 
 int wave_device::adopt(std::unique_ptr<device_backend> backend, wave_out_callback callback,
-                       DWORD_PTR instance, wave_device** out) {
+                       DWORD_PTR instance, wave_device** out, wave_direction direction,
+                       uint32_t frame_bytes) {
     *out = nullptr;
     if (!backend)
         return WAVE_ERR_NOMEM;
-    wave_device* self = new (std::nothrow) wave_device(callback, instance);
+    wave_device* self = new (std::nothrow) wave_device(callback, instance, direction, frame_bytes);
     if (!self)
         return WAVE_ERR_NOMEM;
     self->m_backend = std::move(backend);
@@ -175,10 +188,14 @@ void wave_device::thread_main(backend_opener open, WAVEFORMATEX format, const ch
     }
     m_phase = result == WAVE_OK && !m_abandoned ? phase::running : phase::ended;
     m_changed.notify_all();
-    if (m_phase == phase::running)
+    if (m_phase == phase::running) {
+        // Capture must keep up with the device, as the worker with its inbox.
+        if (m_input)
+            thread_raise_own_priority();
         run(hold);
-    // A lost device gave its buffers back unplayed.
-    const bool play_out = !m_paused && !m_abandoned && !m_lost;
+    }
+    // A lost device gave its buffers back unplayed; a capture plays nothing.
+    const bool play_out = !m_paused && !m_abandoned && !m_lost && !m_input;
     backend = std::move(m_backend);
     hold.unlock();
     if (play_out && backend)
@@ -199,6 +216,8 @@ int wave_device::queue(WAVEHDR* header) {
         if (m_lost)
             return WAVE_ERR_LOST;
         header->lpNext = nullptr;
+        if (m_input)
+            header->dwBytesRecorded = 0;
         if (m_tail)
             m_tail->lpNext = header;
         else
@@ -266,13 +285,18 @@ bool wave_device::busy() {
     return m_outstanding > 0;
 }
 
-void wave_device::notify(unsigned int message, DWORD_PTR param1) {
+void wave_device::notify(unsigned int message, DWORD_PTR param1, DWORD_PTR param2) {
     if (m_callback)
-        m_callback(handle(), message, m_instance, param1, 0);
+        m_callback(handle(), message, m_instance, param1, param2);
 }
 
 void wave_device::run(std::unique_lock<std::mutex>& hold) {
     for (;;) {
+        // A capture stopped and reset keeps what it took in before the stop.
+        if (m_input && m_backend_paused != m_paused) {
+            apply_pause(hold);
+            continue;
+        }
         if (m_resets_done < m_resets_asked) {
             answer_reset(hold);
             continue;
@@ -286,7 +310,7 @@ void wave_device::run(std::unique_lock<std::mutex>& hold) {
         // A wake while feed() had the lock released must not be slept
         // through.
         const uint64_t wakes = m_wakes;
-        const step next = m_lost ? step::idle : feed(hold);
+        const step next = m_lost ? step::idle : m_input ? capture(hold, false) : feed(hold);
         if (next != step::again && wakes == m_wakes)
             m_backend->sleep(hold, next == step::wait_for_room);
     }
@@ -304,8 +328,13 @@ void wave_device::call_backend(std::unique_lock<std::mutex>& hold, Call call) {
 
 void wave_device::apply_pause(std::unique_lock<std::mutex>& hold) {
     const bool paused = m_paused;
+    // A capture stopping takes in first what the device holds already.
+    for (int i = 0; m_input && paused && !m_lost && i < k_final_reads; ++i)
+        if (capture(hold, true) != step::again)
+            break;
     const auto at = m_paused_at;
     m_backend_paused = paused;
+    m_delivered = at;
     call_backend(hold, [&](device_backend& backend) {
         if (paused)
             backend.pause(at);
@@ -337,8 +366,7 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
     call_backend(hold,
                  [&](device_backend& backend) { taken = backend.write(m_bounce.get(), bytes); });
     if (taken < 0) {
-        m_lost = true;
-        give_back_queue(nullptr, hold);
+        fail(hold);
         return step::idle;
     }
     // A reset answered meanwhile (only this thread answers) cannot have
@@ -349,6 +377,65 @@ wave_device::step wave_device::feed(std::unique_lock<std::mutex>& hold) {
         return step::wait_for_room;
     m_offset += uint32_t(taken);
     return step::again;
+}
+
+// One step of capture: the oldest buffer given back once it has no room for
+// another frame, or one read into it. Frames read with no buffer queued are
+// reported lost, as is a device that delivers nothing for k_answer_limit.
+wave_device::step wave_device::capture(std::unique_lock<std::mutex>& hold, bool stopping) {
+    if (m_paused && !stopping)
+        return step::idle;
+    WAVEHDR* head = m_head;
+    if (head && head->dwBufferLength - m_offset < m_frame_bytes) {
+        m_offset = 0;
+        m_head = head->lpNext;
+        if (!m_head)
+            m_tail = nullptr;
+        give_back(head, hold);
+        return step::again;
+    }
+    uint32_t bytes =
+        head ? std::min<uint32_t>(uint32_t(head->dwBufferLength - m_offset), k_bounce_bytes)
+             : k_bounce_bytes;
+    bytes -= bytes % m_frame_bytes;
+    uint64_t overrun = 0;
+    int64_t got = 0;
+    call_backend(
+        hold, [&](device_backend& backend) { got = backend.read(m_bounce.get(), bytes, overrun); });
+    const auto now = device_backend::clock_type::now();
+    if (overrun > 0)
+        report_loss(overrun, wave_in_overrun, hold);
+    if (got < 0 || (got == 0 && !stopping && now - m_delivered > k_answer_limit)) {
+        fail(hold);
+        return step::idle;
+    }
+    if (got == 0)
+        return step::wait_for_room;
+    m_delivered = now;
+    // Only this thread gives buffers back, so the head is the same unless
+    // one was queued meanwhile or a reset was answered from outside.
+    if (!head || m_head != head) {
+        report_loss(uint64_t(got) / m_frame_bytes, wave_in_no_buffer, hold);
+        return step::again;
+    }
+    std::memcpy(head->lpData + m_offset, m_bounce.get(), size_t(got));
+    m_offset += uint32_t(got);
+    head->dwBytesRecorded = m_offset;
+    return step::again;
+}
+
+void wave_device::report_loss(uint64_t frames, unsigned int cause,
+                              std::unique_lock<std::mutex>& hold) {
+    hold.unlock();
+    notify(wave_in_lost, DWORD_PTR(frames), cause);
+    hold.lock();
+}
+
+void wave_device::fail(std::unique_lock<std::mutex>& hold) {
+    m_lost = true;
+    if (m_input)
+        report_loss(0, wave_in_failed, hold);
+    give_back_queue(nullptr, hold);
 }
 
 // Gives back every buffer queued when the reset was asked, in order, and
@@ -393,7 +480,7 @@ void wave_device::complete(WAVEHDR* header) {
         std::lock_guard<std::mutex> hold(m_flags_lock);
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     }
-    notify(WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
+    notify(m_input ? wave_in_data : WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
 }
 
 bool linear_format_valid(const WAVEFORMATEX& f) {

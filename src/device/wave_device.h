@@ -22,6 +22,12 @@
 //   a client asks lost(), gives the queue back from the client's thread and
 //   marks the device lost; closing then leaves the device thread to finish
 //   on its own, holding nothing of the client's and calling nothing back.
+// - An input device (wave_direction::input) runs the same queue the other
+//   way: the backend's read() fills the oldest buffer, which comes back with
+//   wave_in_data once it holds no room for another frame. What arrives with
+//   no buffer queued, what the backend lost itself, and a backend that fails
+//   or delivers nothing for k_answer_limit, are reported with wave_in_lost;
+//   the device thread allocates nothing while it captures.
 // - A backend whose write fails for good marks the device lost: every queued
 //   header is given back and later ones are refused, so a client is not
 //   told its audio played.
@@ -69,6 +75,11 @@ public:
     // system stopped taking anything while it plays (the device is then
     // lost).
     virtual int64_t write(const char* data, uint32_t bytes) = 0;
+    // An input backend: reads at most `bytes` (whole frames) of what the
+    // device captured into `data`, adding to `overrun` the frames it lost
+    // before them; the count read, 0 when nothing is there yet, -1 when it
+    // failed for good. pause() stops capturing, resume() starts it.
+    virtual int64_t read(char* data, uint32_t bytes, uint64_t& overrun);
     // Nothing is queued: the stream runs dry from here.
     virtual void idle() {}
     // Stop the stream where it stood at `at` (when the client asked), and go
@@ -117,12 +128,16 @@ public:
     // at most k_answer_limit for it (WAVE_ERR_NOTANSWERING after that, the
     // thread left to finish on its own). On success `*out` is the device.
     // `label` names the device in that reason.
+    // An input device starts stopped (paused).
     static int open(backend_opener open, const WAVEFORMATEX& format, const char* device,
                     const char* label, wave_out_callback callback, DWORD_PTR instance,
-                    wave_device** out, device_note& why);
-    // A device on a backend made already.
+                    wave_device** out, device_note& why,
+                    wave_direction direction = wave_direction::output);
+    // A device on a backend made already; an input one reads frames of
+    // `frame_bytes`.
     static int adopt(std::unique_ptr<device_backend> backend, wave_out_callback callback,
-                     DWORD_PTR instance, wave_device** out);
+                     DWORD_PTR instance, wave_device** out,
+                     wave_direction direction = wave_direction::output, uint32_t frame_bytes = 1);
     // Stops the device thread (waiting at most k_answer_limit, none for a
     // lost device), sends nothing to the callback, and frees the device,
     // now or once its thread has finished.
@@ -151,7 +166,7 @@ public:
         return reinterpret_cast<wave_device*>(handle);
     }
     // Sends `message` to the client's callback (none when it is null).
-    void notify(unsigned int message, DWORD_PTR param1);
+    void notify(unsigned int message, DWORD_PTR param1, DWORD_PTR param2 = 0);
 
     // Guards every change of a header's dwFlags between the service (on the
     // client's threads) and complete() (on the device thread).
@@ -163,7 +178,8 @@ private:
     // Where the device thread stands, for a client waiting on it.
     enum class phase { opening, running, ended };
 
-    wave_device(wave_out_callback callback, DWORD_PTR instance);
+    wave_device(wave_out_callback callback, DWORD_PTR instance, wave_direction direction,
+                uint32_t frame_bytes);
     ~wave_device();
     // Starts the device thread; false when it cannot.
     bool start(backend_opener open, const WAVEFORMATEX& format, const char* device);
@@ -188,6 +204,13 @@ private:
     // when it started, so that a call that never returns is seen (lost()).
     template <class Call> void call_backend(std::unique_lock<std::mutex>& hold, Call call);
     step feed(std::unique_lock<std::mutex>& hold);
+    // The input side of feed(): one read into the oldest buffer; also while
+    // paused when `stopping` (what the device held when told to stop).
+    step capture(std::unique_lock<std::mutex>& hold, bool stopping);
+    // Sends wave_in_lost with the lock released.
+    void report_loss(uint64_t frames, unsigned int cause, std::unique_lock<std::mutex>& hold);
+    // Marks the device lost and gives the whole queue back.
+    void fail(std::unique_lock<std::mutex>& hold);
     void answer_reset(std::unique_lock<std::mutex>& hold);
     // Unlinks the queue up to and including `last` (all of it when null),
     // and gives each header back, in order.
@@ -200,6 +223,10 @@ private:
 
     const wave_out_callback m_callback;
     const DWORD_PTR m_instance;
+    const bool m_input;
+    const uint32_t m_frame_bytes; // an input device reads whole frames
+    // An input device's last delivery, or its start.
+    device_backend::clock_type::time_point m_delivered{};
     std::mutex m_flags_lock;
     std::unique_ptr<device_backend> m_backend; // the device thread's
     std::thread m_thread;
@@ -246,25 +273,34 @@ bool linear_format_valid(const WAVEFORMATEX& f);
 
 // Each backend's opener (a backend_opener). The virtual one's `device` is
 // what its name says after "the silent virtual device" (null: nothing).
+// It also captures: silence, at the format's pace.
 int open_virtual_backend(const WAVEFORMATEX& format, const char* device,
                          std::unique_ptr<device_backend>& out, device_note& why);
 int open_alsa_backend(const WAVEFORMATEX& format, const char* device,
                       std::unique_ptr<device_backend>& out, device_note& why);
 int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
                        std::unique_ptr<device_backend>& out, device_note& why);
+// The capturing ALSA and winmm backends.
+int open_alsa_input_backend(const WAVEFORMATEX& format, const char* device,
+                            std::unique_ptr<device_backend>& out, device_note& why);
+int open_winmm_input_backend(const WAVEFORMATEX& format, const char* device,
+                             std::unique_ptr<device_backend>& out, device_note& why);
 // True when alsa-lib is built in and can be loaded here.
 bool alsa_available();
 
-// Calls `each` with the name of every output device the system lists, in
-// its order, without opening any; the system's default is left out (it is
-// "default"). ALSA: its PCM names that play; winmm: its devices' product
-// names.
+// Calls `each` with the name of every device of `direction` the system
+// lists, in its order, without opening any; the system's default is left
+// out (it is "default"). ALSA: its PCM names that play (capture); winmm: its
+// output (input) devices' product names.
 using device_name_fn = void (*)(const char* name, void* context);
-void list_alsa_devices(device_name_fn each, void* context);
-void list_winmm_devices(device_name_fn each, void* context);
+void list_alsa_devices(wave_direction direction, device_name_fn each, void* context);
+void list_winmm_devices(wave_direction direction, device_name_fn each, void* context);
 
 // Opens a device on `backend` (null: WAVE_ERR_NOMEM) as wave_out_open does.
 int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
                           wave_out_callback callback, DWORD_PTR instance);
+// The same for an input device reading frames of `frame_bytes`, stopped.
+int wave_in_open_backend(std::unique_ptr<device_backend> backend, uint32_t frame_bytes,
+                         HWAVEOUT* out, wave_out_callback callback, DWORD_PTR instance);
 
 } // namespace sonvale

@@ -16,40 +16,50 @@ std::atomic<wave_backend> g_default_backend{wave_backend::SONVALE_DEFAULT_OUTPUT
 
 // The silent virtual device; `why` says, after its name, why it plays where
 // the system's device was asked for (null: it was asked for itself).
-int open_silent(const WAVEFORMATEX& format, const char* why, wave_out_callback callback,
-                DWORD_PTR instance, wave_device** out, device_note& note) {
+// How a device is opened: its direction, and its callback with the instance.
+struct open_request {
+    wave_direction direction;
+    wave_out_callback callback;
+    DWORD_PTR instance;
+};
+
+int open_silent(const WAVEFORMATEX& format, const char* why, const open_request& request,
+                wave_device** out, device_note& note) {
     return wave_device::open(open_virtual_backend, format, why, "the silent virtual device",
-                             callback, instance, out, note);
+                             request.callback, request.instance, out, note, request.direction);
 }
 
 int open_device(wave_backend backend, const char* system, const WAVEFORMATEX& format,
-                wave_out_callback callback, DWORD_PTR instance, wave_device** out,
-                device_note& why) {
+                const open_request& request, wave_device** out, device_note& why) {
+    const bool input = request.direction == wave_direction::input;
     char label[200];
+    backend_opener opener = nullptr;
     switch (backend) {
     case wave_backend::alsa:
         format_reason(label, sizeof label, "ALSA %s", system);
-        return wave_device::open(open_alsa_backend, format, system, label, callback, instance, out,
-                                 why);
+        opener = input ? open_alsa_input_backend : open_alsa_backend;
+        break;
     case wave_backend::winmm:
         format_reason(label, sizeof label, "winmm %s", system);
-        return wave_device::open(open_winmm_backend, format, system, label, callback, instance, out,
-                                 why);
+        opener = input ? open_winmm_input_backend : open_winmm_backend;
+        break;
     case wave_backend::virtual_device:
-        return open_silent(format, nullptr, callback, instance, out, why);
+        return open_silent(format, nullptr, request, out, why);
     case wave_backend::automatic:
         break;
     }
+    if (opener)
+        return wave_device::open(opener, format, system, label, request.callback, request.instance,
+                                 out, why, request.direction);
     // The virtual device only where no device answers at all; one that
     // refuses the format still refuses.
-    const int result =
-        open_device(system_wave_backend, "default", format, callback, instance, out, why);
+    const int result = open_device(system_wave_backend, "default", format, request, out, why);
     if (result == WAVE_ERR_NODRIVER)
-        return open_silent(format, "no sound device was found", callback, instance, out, why);
+        return open_silent(format, "no sound device was found", request, out, why);
     if (result == WAVE_ERR_NOTANSWERING) {
         const device_note late = why;
         why = device_note();
-        return open_silent(format, late.text, callback, instance, out, why);
+        return open_silent(format, late.text, request, out, why);
     }
     return result;
 }
@@ -63,8 +73,7 @@ void opened(wave_device* device, HWAVEOUT* out) {
 // Every open checks its arguments and the format the same way, whatever the
 // backend; a backend refuses more only for what its sound system cannot play.
 int open_checked(wave_backend backend, const char* system, HWAVEOUT* out,
-                 const WAVEFORMATEX* format, wave_out_callback callback, DWORD_PTR instance,
-                 device_note& why) {
+                 const WAVEFORMATEX* format, const open_request& request, device_note& why) {
     if (!out)
         return WAVE_ERR_INVALPARAM;
     *out = nullptr;
@@ -73,10 +82,23 @@ int open_checked(wave_backend backend, const char* system, HWAVEOUT* out,
     if (!format_acceptable(*format))
         return WAVE_ERR_BADFORMAT;
     wave_device* device = nullptr;
-    const int result = open_device(backend, system, *format, callback, instance, &device, why);
+    const int result = open_device(backend, system, *format, request, &device, why);
     if (result == WAVE_OK)
         opened(device, out);
     return result;
+}
+
+int open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
+               const open_request& request, device_note& why) {
+    if (!name)
+        return open_checked(default_wave_backend(), "default", out, format, request, why);
+    device_choice choice;
+    if (!find_device(request.direction, name, choice)) {
+        if (out)
+            *out = nullptr;
+        return WAVE_ERR_BADDEVICEID;
+    }
+    return open_checked(choice.backend, choice.system, out, format, request, why);
 }
 
 } // namespace
@@ -111,7 +133,12 @@ int open_winmm_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_
     return WAVE_ERR_NODRIVER;
 }
 
-void list_winmm_devices(device_name_fn, void*) {}
+int open_winmm_input_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>&,
+                             device_note&) {
+    return WAVE_ERR_NODRIVER;
+}
+
+void list_winmm_devices(wave_direction, device_name_fn, void*) {}
 #endif
 
 #ifndef SONVALE_HAVE_ALSA
@@ -125,7 +152,12 @@ int open_alsa_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_b
     return WAVE_ERR_NODRIVER;
 }
 
-void list_alsa_devices(device_name_fn, void*) {}
+int open_alsa_input_backend(const WAVEFORMATEX&, const char*, std::unique_ptr<device_backend>&,
+                            device_note&) {
+    return WAVE_ERR_NODRIVER;
+}
+
+void list_alsa_devices(wave_direction, device_name_fn, void*) {}
 #endif
 
 int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback callback,
@@ -136,31 +168,47 @@ int wave_out_open(HWAVEOUT* out, const WAVEFORMATEX* format, wave_out_callback c
 int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* format,
                      wave_out_callback callback, DWORD_PTR instance) {
     device_note ignored;
-    return open_checked(backend, "default", out, format, callback, instance, ignored);
+    return open_checked(backend, "default", out, format,
+                        open_request{wave_direction::output, callback, instance}, ignored);
 }
 
 int wave_out_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
                         wave_out_callback callback, DWORD_PTR instance, device_note& why) {
-    if (!name)
-        return open_checked(default_wave_backend(), "default", out, format, callback, instance,
-                            why);
-    device_choice choice;
-    if (!find_output_device(name, choice)) {
-        if (out)
-            *out = nullptr;
-        return WAVE_ERR_BADDEVICEID;
-    }
-    return open_checked(choice.backend, choice.system, out, format, callback, instance, why);
+    return open_named(name, out, format, open_request{wave_direction::output, callback, instance},
+                      why);
 }
 
-int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
-                          wave_out_callback callback, DWORD_PTR instance) {
+int wave_in_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
+                       wave_out_callback callback, DWORD_PTR instance, device_note& why) {
+    return open_named(name ? name : "auto", out, format,
+                      open_request{wave_direction::input, callback, instance}, why);
+}
+
+namespace {
+
+int open_adopted(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
+                 const open_request& request, uint32_t frame_bytes) {
     *out = nullptr;
     wave_device* device = nullptr;
-    const int result = wave_device::adopt(std::move(backend), callback, instance, &device);
+    const int result = wave_device::adopt(std::move(backend), request.callback, request.instance,
+                                          &device, request.direction, frame_bytes);
     if (result == WAVE_OK)
         opened(device, out);
     return result;
+}
+
+} // namespace
+
+int wave_out_open_backend(std::unique_ptr<device_backend> backend, HWAVEOUT* out,
+                          wave_out_callback callback, DWORD_PTR instance) {
+    return open_adopted(std::move(backend), out,
+                        open_request{wave_direction::output, callback, instance}, 1);
+}
+
+int wave_in_open_backend(std::unique_ptr<device_backend> backend, uint32_t frame_bytes,
+                         HWAVEOUT* out, wave_out_callback callback, DWORD_PTR instance) {
+    return open_adopted(std::move(backend), out,
+                        open_request{wave_direction::input, callback, instance}, frame_bytes);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include "sonvale.h"
 
+#include <cstdint>
+
 namespace sonvale {
 
 enum wave_result : int {
@@ -64,12 +66,39 @@ int wave_out_open_on(wave_backend backend, HWAVEOUT* out, const WAVEFORMATEX* fo
 int wave_out_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
                         wave_out_callback callback, DWORD_PTR instance, device_note& why);
 
+// Which way a device moves sound: output plays the buffers queued on it,
+// input fills them with what it captures.
+enum class wave_direction { output, input };
+
 // The names a device may be opened by: "auto", "silent", "default", then the
-// system's devices. Their count, and the i-th (0 up) into `out` (`size`
-// bytes with its terminating zero); false for an index out of range or too
-// small a buffer, with the size it needs in `needed` (0 out of range).
-int output_device_count();
-bool output_device_name(int i, char* out, size_t size, size_t& needed);
+// system's devices of that direction. Their count, and the i-th (0 up) into
+// `out` (`size` bytes with its terminating zero); false for an index out of
+// range or too small a buffer, with the size it needs in `needed` (0 out of
+// range).
+int device_count(wave_direction direction);
+bool device_name(wave_direction direction, int i, char* out, size_t size, size_t& needed);
+
+// The input side of the same service. An input device is opened stopped
+// (wave_out_restart starts it, wave_out_pause stops it); buffers are queued
+// with wave_out_prepare_header and wave_out_write, and each comes back once,
+// in order, with wave_in_data once it is full (dwBytesRecorded: whole
+// frames), or with what it holds on a reset. The other calls are those of an
+// output device.
+constexpr unsigned int wave_in_data = 0x3C0;
+// Frames the device could not deliver: param1 the frames (0 when unknown),
+// param2 a wave_in_loss. Sent on the device thread, between wave_in_data
+// callbacks, at the place in the stream where they are missing.
+constexpr unsigned int wave_in_lost = 0x3C8;
+enum wave_in_loss : unsigned int {
+    wave_in_overrun = 1,   // the sound system's own buffer overran
+    wave_in_no_buffer = 2, // no buffer was queued to take the frames
+    wave_in_failed = 3,    // the device failed or stopped delivering: it is lost
+};
+// Opens the input device called `name` ("auto", "silent", "default" or a
+// name device_name lists for input) for `format`, as wave_out_open_named.
+int wave_in_open_named(const char* name, HWAVEOUT* out, const WAVEFORMATEX* format,
+                       wave_out_callback callback, DWORD_PTR instance, device_note& why);
+
 // Sets WHDR_PREPARED (a prepared header stays as it is). WAVE_ERR_INVALPARAM
 // for a null header or data pointer.
 int wave_out_prepare_header(HWAVEOUT device, WAVEHDR* header);

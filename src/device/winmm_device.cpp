@@ -4,6 +4,10 @@
 // counts as played once its bytes are in a block, and winmm holds at most about a tenth of a second
 // beyond it.
 //
+// Capturing, winmm fills a ring of such blocks of the backend's own; each is
+// read out as it comes back and queued again at once, and a time when winmm
+// held none counts as an overrun.
+//
 // winmm calls the callback on a thread of its own, from inside its own
 // locks, where no other waveOut function may be called: the callback only
 // marks its block free and wakes the device thread, which does the rest.
@@ -213,28 +217,166 @@ void winmm_backend::close() {
     m_out = nullptr;
 }
 
+// The product name of device `id` of `direction`, as UTF-8; false when
+// there is none.
+bool winmm_device_name(wave_direction direction, UINT id, char (&name)[4 * MAXPNAMELEN]) {
+    WAVEOUTCAPSW out{};
+    WAVEINCAPSW in{};
+    const bool input = direction == wave_direction::input;
+    const MMRESULT asked =
+        input ? waveInGetDevCapsW(id, &in, sizeof in) : waveOutGetDevCapsW(id, &out, sizeof out);
+    return asked == MMSYSERR_NOERROR &&
+           WideCharToMultiByte(CP_UTF8, 0, input ? in.szPname : out.szPname, -1, name, sizeof name,
+                               nullptr, nullptr) > 0;
+}
+
+constexpr int k_input_blocks = 10;
+
+class winmm_input_backend final : public device_backend {
+public:
+    winmm_input_backend() = default;
+    ~winmm_input_backend() override { close(); }
+
+    int open(const WAVEFORMATEX& format, UINT id);
+    const char* name() const override { return m_name; }
+    void set_name(const char* device) { std::snprintf(m_name, sizeof m_name, "winmm %s", device); }
+    int64_t write(const char*, uint32_t) override { return -1; }
+    int64_t read(char* data, uint32_t bytes, uint64_t& overrun) override;
+    void pause(clock_type::time_point) override { waveInStop(m_in); }
+    void resume(clock_type::time_point) override { waveInStart(m_in); }
+    void drop(bool) override {}
+
+protected:
+    clock_type::time_point room_at() override {
+        return clock_type::now() + std::chrono::milliseconds(k_block_ms / 2);
+    }
+
+private:
+    struct block {
+        WAVEHDR hdr{};
+        std::unique_ptr<char[]> bytes;
+        std::atomic<bool> full{false}; // given back by winmm, not yet read out
+    };
+
+    static void CALLBACK on_message(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                    DWORD_PTR);
+    // Queues the block read out on winmm again; false when winmm refuses.
+    bool requeue(block& b, uint64_t& overrun);
+    void close();
+
+    char m_name[224] = "the Windows wave mapper";
+    HWAVEIN m_in = nullptr;
+    block m_blocks[k_input_blocks];
+    uint32_t m_rate = 1; // frames a second
+    uint32_t m_align = 1;
+    int m_next = 0;         // the block read next
+    uint32_t m_read = 0;    // its bytes read out so far
+    bool m_starved = false; // winmm held no block since m_starved_at
+    clock_type::time_point m_starved_at{};
+};
+
+int winmm_input_backend::open(const WAVEFORMATEX& format, UINT id) {
+    m_rate = format.nSamplesPerSec;
+    m_align = format.nBlockAlign;
+    const uint32_t frames = std::max<uint32_t>(
+        static_cast<uint32_t>(uint64_t(format.nAvgBytesPerSec) * k_block_ms / 1000 / m_align), 1);
+    for (block& b : m_blocks) {
+        b.bytes.reset(new (std::nothrow) char[frames * m_align]);
+        if (!b.bytes)
+            return WAVE_ERR_NOMEM;
+        b.hdr.lpData = b.bytes.get();
+        b.hdr.dwBufferLength = frames * m_align;
+    }
+    const MMRESULT opened = waveInOpen(&m_in, id, &format, reinterpret_cast<DWORD_PTR>(&on_message),
+                                       reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    if (opened != MMSYSERR_NOERROR) {
+        m_in = nullptr;
+        return wave_result_of(opened);
+    }
+    for (block& b : m_blocks)
+        if (waveInPrepareHeader(m_in, &b.hdr, sizeof b.hdr) != MMSYSERR_NOERROR ||
+            waveInAddBuffer(m_in, &b.hdr, sizeof b.hdr) != MMSYSERR_NOERROR)
+            return WAVE_ERR_NOMEM;
+    return WAVE_OK;
+}
+
+void CALLBACK winmm_input_backend::on_message(HWAVEIN, UINT message, DWORD_PTR instance,
+                                              DWORD_PTR param1, DWORD_PTR) {
+    if (message != WIM_DATA || !instance || !param1)
+        return;
+    auto* self = reinterpret_cast<winmm_input_backend*>(instance);
+    for (block& b : self->m_blocks)
+        if (&b.hdr == reinterpret_cast<WAVEHDR*>(param1))
+            b.full = true;
+    self->wake();
+}
+
+int64_t winmm_input_backend::read(char* data, uint32_t bytes, uint64_t& overrun) {
+    uint32_t given = 0;
+    while (given < bytes && m_blocks[m_next].full) {
+        block& b = m_blocks[m_next];
+        const uint32_t recorded = b.hdr.dwBytesRecorded - b.hdr.dwBytesRecorded % m_align;
+        const uint32_t n = std::min(bytes - given, recorded - m_read);
+        std::memcpy(data + given, b.bytes.get() + m_read, n);
+        given += n;
+        m_read += n;
+        if (m_read < recorded)
+            break;
+        if (!requeue(b, overrun))
+            return -1;
+    }
+    return given;
+}
+
+bool winmm_input_backend::requeue(block& b, uint64_t& overrun) {
+    const bool all_full = std::all_of(std::begin(m_blocks), std::end(m_blocks),
+                                      [](const block& each) { return each.full.load(); });
+    const auto now = clock_type::now();
+    if (all_full && !m_starved) {
+        m_starved = true;
+        m_starved_at = now;
+    } else if (m_starved) {
+        m_starved = false;
+        overrun +=
+            uint64_t(
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - m_starved_at).count()) *
+            m_rate / 1000;
+    }
+    m_read = 0;
+    b.full = false;
+    m_next = (m_next + 1) % k_input_blocks;
+    return waveInAddBuffer(m_in, &b.hdr, sizeof b.hdr) == MMSYSERR_NOERROR;
+}
+
+void winmm_input_backend::close() {
+    if (!m_in)
+        return;
+    waveInReset(m_in);
+    for (block& b : m_blocks)
+        waveInUnprepareHeader(m_in, &b.hdr, sizeof b.hdr);
+    waveInClose(m_in);
+    m_in = nullptr;
+}
+
 // Each device's product name, as UTF-8, until `each` says it is found.
-template <class Each> void for_each_winmm_device(Each each) {
-    const UINT count = waveOutGetNumDevs();
+template <class Each> void for_each_winmm_device(wave_direction direction, Each each) {
+    const UINT count =
+        direction == wave_direction::input ? waveInGetNumDevs() : waveOutGetNumDevs();
     for (UINT id = 0; id < count; ++id) {
-        WAVEOUTCAPSW caps{};
         char name[4 * MAXPNAMELEN];
-        if (waveOutGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
-            WideCharToMultiByte(CP_UTF8, 0, caps.szPname, -1, name, sizeof name, nullptr, nullptr) >
-                0 &&
-            !each(id, name))
+        if (winmm_device_name(direction, id, name) && !each(id, name))
             return;
     }
 }
 
 // The device called `device`: the wave mapper for "default".
-bool winmm_device_id(const char* device, UINT& id) {
+bool winmm_device_id(wave_direction direction, const char* device, UINT& id) {
     if (std::strcmp(device, "default") == 0) {
         id = WAVE_MAPPER;
         return true;
     }
     bool found = false;
-    for_each_winmm_device([&](UINT each, const char* name) {
+    for_each_winmm_device(direction, [&](UINT each, const char* name) {
         found = std::strcmp(name, device) == 0;
         if (found)
             id = each;
@@ -243,16 +385,16 @@ bool winmm_device_id(const char* device, UINT& id) {
     return found;
 }
 
-} // namespace
-
-int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
-                       std::unique_ptr<device_backend>& out, device_note& why) {
+template <class Backend>
+int open_winmm(wave_direction direction, const WAVEFORMATEX& format, const char* device,
+               std::unique_ptr<device_backend>& out, device_note& why) {
+    const bool input = direction == wave_direction::input;
     UINT id = WAVE_MAPPER;
-    if (!winmm_device_id(device, id)) {
-        why.set("winmm has no device called \"%s\" now", device);
+    if (!winmm_device_id(direction, device, id)) {
+        why.set("winmm has no %sdevice called \"%s\" now", input ? "input " : "", device);
         return WAVE_ERR_NODRIVER;
     }
-    std::unique_ptr<winmm_backend> backend(new (std::nothrow) winmm_backend);
+    std::unique_ptr<Backend> backend(new (std::nothrow) Backend);
     if (!backend)
         return WAVE_ERR_NOMEM;
     if (id != WAVE_MAPPER)
@@ -261,12 +403,24 @@ int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
     if (result == WAVE_OK)
         out = std::move(backend);
     else if (result == WAVE_ERR_BADFORMAT)
-        why.set("%s cannot play it", backend->name());
+        why.set("%s cannot %s it", backend->name(), input ? "capture" : "play");
     return result;
 }
 
-void list_winmm_devices(device_name_fn each, void* context) {
-    for_each_winmm_device([&](UINT, const char* name) {
+} // namespace
+
+int open_winmm_backend(const WAVEFORMATEX& format, const char* device,
+                       std::unique_ptr<device_backend>& out, device_note& why) {
+    return open_winmm<winmm_backend>(wave_direction::output, format, device, out, why);
+}
+
+int open_winmm_input_backend(const WAVEFORMATEX& format, const char* device,
+                             std::unique_ptr<device_backend>& out, device_note& why) {
+    return open_winmm<winmm_input_backend>(wave_direction::input, format, device, out, why);
+}
+
+void list_winmm_devices(wave_direction direction, device_name_fn each, void* context) {
+    for_each_winmm_device(direction, [&](UINT, const char* name) {
         each(name, context);
         return true;
     });

@@ -1,6 +1,7 @@
 #include "sonvale.h"
 
 #include "item/stream_run.h"
+#include "mixer/input_capture.h"
 #include "platform/inbox.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
@@ -136,6 +137,7 @@ int CSonvale::MIX_InitEx(WAVEFORMATEX* format, int buffNum, int buffSize, CWnd* 
 }
 
 int CSonvale::MIX_Close() {
+    sonvale::capture_stop(this);
     m_bStop = true;
     if (m_dwThreadId != 0) {
         // A worker waiting on its inbox sees only messages; should not even
@@ -234,6 +236,31 @@ int CSonvale::MIX_AddStream(const unsigned char* data, int len, int index) {
     std::memcpy(r->stream_tail, data + used, n - used);
     r->stream_tail_len = static_cast<uint32_t>(n - used);
     return index;
+}
+
+int CSonvale::MIX_StartInput(const char* device, uint64_t frames) {
+    if (m_dwThreadId == 0) {
+        sonvale::set_last_error("the mixer is not open");
+        return -1;
+    }
+    m_recorder.drop_stream_tail();
+    const sonvale::capture_link link{
+        this,
+        [](CSonvale* mixer, sonvale::stream_run& run, uint64_t bytes) -> uint64_t {
+            const bool posted =
+                mixer->post_unit(sonvale::run_message, reinterpret_cast<uintptr_t>(&run), bytes);
+            return posted ? mixer->m_nQueued.load() : 0;
+        },
+        [](const CSonvale* mixer) { return mixer->m_nFinished.load(); },
+        [](CSonvale* mixer, uint64_t bytes, const char* reason) {
+            mixer->m_recorder.note_loss(bytes, reason);
+        }};
+    return sonvale::capture_start(link, m_waveOut.m_waveFormate, device, frames);
+}
+
+int CSonvale::MIX_StopInput() {
+    sonvale::capture_stop(this);
+    return 0;
 }
 
 bool CSonvale::queue_runs(uint64_t total, run_filler fill, void* source) {

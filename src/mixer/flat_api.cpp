@@ -150,6 +150,18 @@ int MIX_AddFileStream(HSONVALE mixer, const char* path, int index) {
     return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_AddFileStream(path, index); });
 }
 
+int MIX_StartInput(HSONVALE mixer, const char* device) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_StartInput(device); });
+}
+
+int MIX_StartInputFor(HSONVALE mixer, const char* device, uint64_t frames) {
+    return with_mixer(mixer, -1, [&](CSonvale& m) { return m.MIX_StartInput(device, frames); });
+}
+
+int MIX_StopInput(HSONVALE mixer) {
+    return with_mixer(mixer, -1, [](CSonvale& m) { return m.MIX_StopInput(); });
+}
+
 const char* MIX_GetLastError(void) {
     return sonvale::last_error();
 }

@@ -17,6 +17,8 @@ thread* thread_create_suspended(thread_routine routine, void* arg, uint32_t* id)
 // Raises the thread to the highest priority the process may use (real-time
 // where permitted); silently keeps the current priority otherwise.
 void thread_raise_priority(thread* t);
+// The same for the calling thread, whoever created it.
+void thread_raise_own_priority();
 // Lets a suspended thread run. Harmless on a running thread.
 void thread_resume(thread* t);
 // Waits without a time limit until the thread has ended. Harmless on a thread

@@ -217,3 +217,30 @@ TEST(Record, DefaultHeaderIsReadAsPlainWavEverywhere) {
                   frames * 4 + (std::string(header) == "--classic" ? 44 : 80));
     }
 }
+
+// From an input device: the silent one gives exactly the frames asked for,
+// at its real-time pace; an unknown one is refused with its reason; and the
+// input devices are listed.
+TEST(Record, FromAnInputDevice) {
+    test_support::temp_dir dir;
+    const std::string out = dir.file("input.wav");
+    run_result run =
+        run_program(sonvale_command({"record", out, "--input", "silent", "--seconds", "2"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_GT(run.seconds, 1.9);
+    EXPECT_LT(run.seconds, 5.0);
+    const sound s = read_sound(out);
+    EXPECT_EQ(s.rate, 48000);
+    EXPECT_EQ(s.channels, 2);
+    EXPECT_EQ(s.frames, 96000);
+    EXPECT_EQ(peak(s.samples), 0.0);
+
+    run = run_program(sonvale_command({"record", out, "--input", "no such device"}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("there is no input device \"no such device\""), std::string::npos)
+        << run.err;
+
+    run = run_program(sonvale_command({"devices"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Input devices:\nauto"), std::string::npos) << run.out;
+}

@@ -16,12 +16,20 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-std::vector<std::string> listed_names() {
+// One of the two listings, output and input.
+struct listing {
+    int (*count)();
+    int (*name)(int, char*, int);
+};
+const listing k_listings[] = {{MIX_GetOutputDeviceCount, MIX_GetOutputDeviceName},
+                              {MIX_GetInputDeviceCount, MIX_GetInputDeviceName}};
+
+std::vector<std::string> listed_names(const listing& list = k_listings[0]) {
     std::vector<std::string> names;
-    const int count = MIX_GetOutputDeviceCount();
+    const int count = list.count();
     for (int i = 0; i < count; ++i) {
         char name[512];
-        EXPECT_EQ(MIX_GetOutputDeviceName(i, name, sizeof name), 0) << MIX_GetLastError();
+        EXPECT_EQ(list.name(i, name, sizeof name), 0) << MIX_GetLastError();
         names.push_back(name);
     }
     return names;
@@ -30,14 +38,18 @@ std::vector<std::string> listed_names() {
 } // namespace
 
 TEST(DeviceNames, ListsAutoSilentAndDefaultFirstAndTheSystemsAfter) {
-    const std::vector<std::string> names = listed_names();
-    ASSERT_GE(names.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 3),
-              (std::vector<std::string>{"auto", "silent", "default"}));
-    for (size_t i = 3; i < names.size(); ++i) {
-        EXPECT_FALSE(names[i].empty());
-        EXPECT_NE(names[i], "default"); // listed once, as the third
+    for (const listing& list : k_listings) {
+        const std::vector<std::string> names = listed_names(list);
+        ASSERT_GE(names.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 3),
+                  (std::vector<std::string>{"auto", "silent", "default"}));
+        for (size_t i = 3; i < names.size(); ++i) {
+            EXPECT_FALSE(names[i].empty());
+            EXPECT_NE(names[i], "default"); // listed once, as the third
+        }
+        EXPECT_EQ(list.name(int(names.size()), nullptr, 0), -1);
     }
+    EXPECT_NE(std::string(MIX_GetLastError()).find("there is no input device"), std::string::npos);
 }
 
 TEST(DeviceNames, RefusesAnIndexOutOfRangeAndTooSmallABufferSayingWhatItNeeds) {

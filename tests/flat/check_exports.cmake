@@ -33,7 +33,8 @@ endif()
 set(flat_functions MIX_Init MIX_InitEx MIX_Close MIX_Restart MIX_Pause MIX_AddFile MIX_AddData
   MIX_AppendData MIX_Remove MIX_Clear MIX_Flush MIX_AddStream MIX_AddFileStream MIX_ReadFileFormat
   MIX_ReadFileFormatEx MIX_DescribeFormat MIX_GetBlockSize MIX_InitOn MIX_GetOutputDeviceCount
-  MIX_GetOutputDeviceName MIX_GetLastError Record_Open Record_Close Record_OpenEx Record_GetStatus)
+  MIX_GetOutputDeviceName MIX_GetInputDeviceCount MIX_GetInputDeviceName MIX_StartInput MIX_StartInputFor
+  MIX_StopInput MIX_GetLastError Record_Open Record_Close Record_OpenEx Record_GetStatus)
 string(JOIN "|" flat ${flat_functions})
 set(classes "CWaveData|CWaveRecorder|CWaveMixOut|CSonvale|CMyPtrArray")
 # Symbols the linker itself defines in every shared object.

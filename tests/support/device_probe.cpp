@@ -69,6 +69,18 @@ public:
         m_state->written.insert(m_state->written.end(), data, data + n);
         return n;
     }
+    int64_t read(char* data, uint32_t bytes, uint64_t& overrun) override {
+        std::lock_guard<std::mutex> hold(m_state->lock);
+        if (m_state->failing)
+            return -1;
+        overrun += m_state->overrun;
+        m_state->overrun = 0;
+        const uint32_t n = std::min(bytes, m_state->ready);
+        for (uint32_t i = 0; i < n; ++i)
+            data[i] = char(m_state->next++);
+        m_state->ready -= n;
+        return n;
+    }
     void pause(clock_type::time_point) override { count(m_state->pauses); }
     void resume(clock_type::time_point) override { count(m_state->resumes); }
     void drop(bool queued) override { count(queued ? m_state->silencing_drops : m_state->drops); }
@@ -109,6 +121,17 @@ int device_probe::open(device_kind kind, const WAVEFORMATEX& format, bool with_c
     return wave_out_open_on(backend, &m_device, &format, on_message, instance);
 }
 
+int device_probe::open_input(device_kind kind, const WAVEFORMATEX& format) {
+    m_done = wave_in_data;
+    const auto instance = reinterpret_cast<DWORD_PTR>(this);
+    if (kind == device_kind::fake)
+        return wave_in_open_backend(std::make_unique<fake_backend>(fake_state), format.nBlockAlign,
+                                    &m_device, &device_probe::callback, instance);
+    device_note why;
+    return wave_in_open_named(kind == device_kind::virtual_device ? "silent" : "default", &m_device,
+                              &format, &device_probe::callback, instance, why);
+}
+
 int device_probe::close() {
     const int result = wave_out_close(m_device);
     if (result == WAVE_OK)
@@ -146,7 +169,7 @@ std::vector<device_probe::entry> device_probe::entries(unsigned message) {
 
 std::vector<WAVEHDR*> device_probe::returned() {
     std::vector<WAVEHDR*> out;
-    for (const entry& e : entries(WOM_DONE))
+    for (const entry& e : entries(m_done))
         out.push_back(e.header);
     return out;
 }
@@ -155,7 +178,7 @@ bool device_probe::wait_returned(size_t count, double seconds) {
     std::unique_lock<std::mutex> hold(m_lock);
     return m_changed.wait_for(hold, std::chrono::duration<double>(seconds), [&] {
         return size_t(std::count_if(m_log.begin(), m_log.end(),
-                                    [](const entry& e) { return e.message == WOM_DONE; })) >= count;
+                                    [&](const entry& e) { return e.message == m_done; })) >= count;
     });
 }
 
@@ -163,11 +186,17 @@ void SONVALE_CALLBACK device_probe::callback(HWAVEOUT device, unsigned int messa
                                              DWORD_PTR instance, DWORD_PTR param1,
                                              DWORD_PTR param2) {
     auto* self = reinterpret_cast<device_probe*>(static_cast<uintptr_t>(instance));
-    auto* header = reinterpret_cast<WAVEHDR*>(static_cast<uintptr_t>(param1));
-    EXPECT_EQ(param2, DWORD_PTR(0));
+    auto* header = message == wave_in_lost
+                       ? nullptr
+                       : reinterpret_cast<WAVEHDR*>(static_cast<uintptr_t>(param1));
+    if (message != wave_in_lost) {
+        EXPECT_EQ(param2, DWORD_PTR(0));
+    }
     const entry e{device,
                   message,
                   header,
+                  param1,
+                  param2,
                   header ? header->dwFlags : 0u,
                   std::this_thread::get_id(),
                   clock_type::now(),

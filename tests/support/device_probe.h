@@ -45,8 +45,13 @@ constexpr sonvale::wave_backend system_backend = sonvale::wave_backend::alsa;
 struct fake_device {
     std::mutex lock;
     uint32_t room = 1000; // bytes a write takes; 0: the device is full
-    bool failing = false; // every write fails for good
-    bool hung = false;    // a write does not return while set
+    bool failing = false; // every write (read) fails for good
+    // Capturing: bytes a read may deliver now, counting up from `next`, and
+    // frames it reports lost before them.
+    uint32_t ready = 0;
+    unsigned char next = 0;
+    uint64_t overrun = 0;
+    bool hung = false; // a write does not return while set
     std::vector<char> written;
     int pauses = 0, resumes = 0, drops = 0, silencing_drops = 0, drains = 0;
 };
@@ -61,6 +66,7 @@ public:
         HWAVEOUT device;
         unsigned message;
         WAVEHDR* header;
+        DWORD_PTR param1, param2;
         uint32_t flags; // the header's flags when the callback ran
         std::thread::id thread;
         clock_type::time_point when;
@@ -75,6 +81,9 @@ public:
     // A device of `kind` for `format`, with the recording callback or none; a
     // fake one plays at once whatever the room of fake_state lets it take.
     int open(device_kind kind, const WAVEFORMATEX& format, bool with_callback = true);
+    // An input device of `kind` ("default" for the system's), stopped;
+    // buffers then come back with wave_in_data.
+    int open_input(device_kind kind, const WAVEFORMATEX& format);
     int close();
     HWAVEOUT device() const { return m_device; }
     std::shared_ptr<fake_device> fake_state = std::make_shared<fake_device>();
@@ -98,6 +107,7 @@ private:
                                           DWORD_PTR param1, DWORD_PTR param2);
 
     HWAVEOUT m_device = nullptr;
+    unsigned m_done = WOM_DONE; // how a buffer comes back
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<entry> m_log;

@@ -62,6 +62,18 @@ bool set_realtime(pthread_t handle, int priority) {
     return pthread_setschedparam(handle, SCHED_FIFO, &param) == 0;
 }
 
+void raise_priority(pthread_t handle) {
+    const int highest = sched_get_priority_max(SCHED_FIFO);
+    if (set_realtime(handle, highest))
+        return;
+    // Unprivileged processes may still be granted some real-time priority.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) {
+        const rlim_t allowed = std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest));
+        set_realtime(handle, static_cast<int>(allowed));
+    }
+}
+
 } // namespace
 
 thread* thread_create_suspended(thread_routine routine, void* arg, uint32_t* id) {
@@ -82,15 +94,11 @@ thread* thread_create_suspended(thread_routine routine, void* arg, uint32_t* id)
 }
 
 void thread_raise_priority(thread* t) {
-    const int highest = sched_get_priority_max(SCHED_FIFO);
-    if (set_realtime(t->handle, highest))
-        return;
-    // Unprivileged processes may still be granted some real-time priority.
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) {
-        const rlim_t allowed = std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest));
-        set_realtime(t->handle, static_cast<int>(allowed));
-    }
+    raise_priority(t->handle);
+}
+
+void thread_raise_own_priority() {
+    raise_priority(pthread_self());
 }
 
 void thread_resume(thread* t) {

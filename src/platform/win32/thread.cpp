@@ -64,6 +64,10 @@ void thread_raise_priority(thread* t) {
     SetThreadPriority(t->handle, THREAD_PRIORITY_TIME_CRITICAL);
 }
 
+void thread_raise_own_priority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
 void thread_resume(thread* t) {
     if (t->resumed)
         return;
