@@ -63,9 +63,9 @@ Options:
                  is a plain WAV header until then)
   --no-sync      leave the data to the system's cache: faster, but a power
                  cut or a system crash may leave less than was recorded, or
-                 no file (default: a durable recording, synced at least once
-                 a second and at the end, so that after a power cut the file
-                 reads whole, with all but about the last second)
+                 no file (default: a durable recording, synced every 200 ms
+                 and at the end, so that after a power cut the file reads
+                 whole, with all but about the last 200 ms)
   -h, --help     show this help
 
 Every input must have the recording's rate, channels, bits per sample and

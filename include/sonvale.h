@@ -622,15 +622,15 @@ SONVALE_API void Record_Close(HSONVALE mixer);
     its folder (POSIX: fsync of the folder; Windows: FlushFileBuffers of the
     file, with which NTFS commits the entry); while blocks keep coming,
     their data is synced (fdatasync, FlushFileBuffers) and only then does a
-    header update declare it, itself synced at once, at least once a second
+    header update declare it, itself synced at once, at least every 200 ms
     (the sizes and the switch to RF64 alike); MIX_Flush returns 0 only once
     everything queued before it, and a header declaring it, are on stable
     storage; Record_Close syncs the data, writes the final header and syncs
     it. The promise: after a power cut or a system crash the file reads, in
     any WAV reader, as a whole-block prefix of what was queued, holding
     everything queued before the last MIX_Flush that returned 0 and every
-    block written more than about a second (plus the time of a sync) before
-    the cut. It rests on the file system honouring fsync (ext4, XFS, NTFS
+    block written more than 200 ms (plus the time of a sync) before the
+    cut. It rests on the file system honouring fsync (ext4, XFS, NTFS
     do) and on the disk honouring its cache flushes: a disk that acknowledges
     writes it keeps in a volatile cache is not covered. A failed sync is
     lost data, never retried into a success: the bytes written since the
@@ -638,7 +638,8 @@ SONVALE_API void Record_Close(HSONVALE mixer);
     lostBytes with SONVALE_STATUS_SYNC_FAILED, MIX_Flush returns 2 with the
     system's reason, and recording goes on after the last durable block.
     Without the flag nothing is synced. A process killed (not the machine)
-    keeps what the last header update declared: about the last second.
+    keeps what the last header update declared, with the flag or without:
+    every block written more than 200 ms before the kill.
     \param mixer the mixer whose worker records
     \param path the file (UTF-8), created or truncated
     \param samplesPerSec, channels, bitsPerSample the header's format
@@ -903,9 +904,9 @@ struct recording_ticket;
     kill in any case. Nothing is synced to the disk (no fsync): after a power
     loss or a system crash the operating system decides what remains, unless
     the recording is durable (SONVALE_RECORD_DURABLE, see Record_OpenEx):
-    then the header is updated once a second, after the data it declares is
-    synced, and synced itself (the worker does so too a second after its
-    last block); MIX_Flush and Close sync at once.
+    then the header is updated every 200 ms, after the data it declares is
+    synced, and synced itself (the worker does so too 200 ms after its last
+    block); MIX_Flush and Close sync at once.
 
     The file is written by its open descriptor: deleted or renamed while
     recording, it goes on being written where it now is (or unlinked, until
@@ -968,7 +969,7 @@ public:
         not touched and nothing is synced to the disk. Does nothing when no
         file is open or the sizes are already current. A durable recording
         (SONVALE_RECORD_DURABLE) has its header declare only synced data:
-        Flush then syncs the data and declares it only when a second has
+        Flush then syncs the data and declares it only when 200 ms have
         passed since that was last done (CSonvale::MIX_Flush and Close do
         it at once). */
     void Flush();

@@ -8,14 +8,17 @@
 
 #include <chrono>
 
+#include "record/sizes_max_age.h"
+
 namespace sonvale {
 
 struct durable_recording {
     using clock = std::chrono::steady_clock;
 
     // While blocks keep coming, their data is synced and declared at least
-    // this often.
-    static constexpr std::chrono::milliseconds period{1000};
+    // this often: as often as any recording's sizes, so that a killed
+    // process loses no more of a durable recording than of another.
+    static constexpr std::chrono::milliseconds period = sizes_max_age;
 
     // Under the recorder's lock.
     static bool is_durable(const CWaveRecorder& recorder);
