@@ -76,12 +76,13 @@ LC_ALL=C.UTF-8 "$wine" build-win/bin/sonvale.exe record "$out/Müller Ωμέγα
   --seconds 0.2 --rate 8000 >/dev/null
 LC_ALL=C.UTF-8 "$wine" build-win/bin/sonvale.exe play "$out/Müller Ωμέγα.wav" </dev/null
 
-# The README's C example and the MSVC-ABI client both record one block of
-# the same square wave, 8000 Hz mono 16-bit.
+# The README's C example (one second) and the MSVC-ABI client (one block)
+# record the same square wave, 8000 Hz mono 16-bit: FILE SAMPLES.
 expect_square_wave() {
-  python3 - "$1" <<'PY'
+  python3 - "$1" "$2" <<'PY'
 import struct, sys
-samples = b"".join(struct.pack("<h", 8000 if (i // 9) % 2 else -8000) for i in range(640))
+samples = b"".join(struct.pack("<h", 8000 if (i // 9) % 2 else -8000)
+                   for i in range(int(sys.argv[2])))
 header = (b"RIFF" + struct.pack("<I", 36 + len(samples)) + b"WAVEfmt "
           + struct.pack("<IHHIIHH", 16, 1, 1, 8000, 16000, 2, 16)
           + b"data" + struct.pack("<I", len(samples)))
@@ -96,7 +97,7 @@ x86_64-w64-mingw32-gcc-posix -std=c11 -Wall -Wextra -Werror -Iinclude examples/r
   -Lbuild-win -lsonvale -o "$out/readme_c_api.exe"
 cp build-win/bin/sonvale.dll "$out/"
 (cd "$out" && "$wine" ./readme_c_api.exe c_api.wav)
-expect_square_wave "$out/c_api.wav"
+expect_square_wave "$out/c_api.wav" 8000
 
 echo "-- the release zip"
 version=$(sed -n 's/^project(Sonvale VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -148,4 +149,4 @@ lld-link /nologo /entry:client_main /subsystem:console /nodefaultlib \
   "$out/msvc/kernel32.lib"
 cp "$prefix/bin/sonvale.dll" "$out/msvc/"
 (cd "$out/msvc" && "$wine" ./msvc_client.exe)
-expect_square_wave "$out/msvc/msvc_client.wav"
+expect_square_wave "$out/msvc/msvc_client.wav" 640
